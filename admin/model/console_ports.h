@@ -1,0 +1,102 @@
+// The narrow interfaces through which the console's main-window model reaches
+// the registry, the service-control operations and the user interface.
+//
+// The real console implements them over the registry operations, the
+// Service Control Manager and Win32 message boxes and cursors; the model
+// tests implement them in memory and answer the questions themselves. All
+// calls happen on the user-interface thread.
+#ifndef HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
+#define HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scm/service_manager.h"
+
+namespace halv::console {
+
+// The registry under HKEY_LOCAL_MACHINE, with the semantics of the shared
+// registry operations: absence reads as "", failures raise halv::Error with
+// the product's texts ("Invalid data type for '%s'", "Failed to set data for
+// '%s'").
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  // The string value, "" when the key or value is missing.
+  virtual std::string ReadRegString(const std::string& key, const std::string& name) = 0;
+  // Writes a string value, creating the key (and those above it) when missing.
+  virtual void WriteRegString(const std::string& key, const std::string& name,
+                              const std::string& value) = 0;
+  // Names of the direct subkeys in enumeration order; none for a missing key.
+  virtual std::vector<std::string> ListRegSubKeys(const std::string& key) = 0;
+  // Names of the key's values in enumeration order; none for a missing key.
+  virtual std::vector<std::string> ListRegValueNames(const std::string& key) = 0;
+  // Deletes parent\subkey with everything beneath it; silent when it cannot be opened.
+  virtual void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) = 0;
+};
+
+// The shared service-control operations, bound to one manager. Results are
+// those of the operations: 0 or a Windows system error code; the state is
+// 1..7, or 0 when it cannot be read.
+class ServiceControl {
+ public:
+  virtual ~ServiceControl() = default;
+  virtual std::uint32_t StartServiceAndWait(const std::string& name) = 0;
+  virtual std::uint32_t StopServiceAndDependents(const std::string& name, bool stop_dependencies,
+                                                 std::uint32_t timeout_ms) = 0;
+  virtual std::uint32_t QueryServiceState(const std::string& name) = 0;
+  // Two steps: with `config` null stores the needed size in `*bytes` (left
+  // unchanged when the service cannot be opened); with `config` fills it.
+  virtual std::uint32_t QueryServiceConfiguration(const std::string& name,
+                                                  ServiceConfigInfo* config,
+                                                  std::uint32_t* bytes) = 0;
+};
+
+// An answer to a Yes/No/Cancel or Yes/No question.
+enum class Answer { kYes, kNo, kCancel };
+
+// What the model asks of the window system.
+class ConsoleUi {
+ public:
+  virtual ~ConsoleUi() = default;
+  // The application's standard error box: title "Halvexa351 Administrator",
+  // the text, an OK button and the stop icon.
+  virtual void ShowError(const std::string& text) = 0;
+  // The framework's plain message box: title "Halvexa351 Administrator", OK, no icon.
+  virtual void ShowPlainMessage(const std::string& text) = 0;
+  // A notice captioned "Halvexa Administrator" with an OK button and no icon.
+  virtual void ShowNotice(const std::string& text) = 0;
+  // A question captioned "Halvexa Administrator", no icon. With `with_cancel`
+  // the buttons are Yes, No and Cancel, otherwise Yes and No.
+  virtual Answer Ask(const std::string& text, bool with_cancel) = 0;
+  // Shows the hourglass cursor and returns a token for the cursor it replaced.
+  virtual std::uintptr_t ShowHourglass() = 0;
+  // Puts back the cursor that ShowHourglass replaced.
+  virtual void RestoreCursor(std::uintptr_t token) = 0;
+  // The shell's "open" verb on `path` (no parameters, no directory, no
+  // owner, shown normally); returns the shell's result, success when > 32.
+  virtual std::intptr_t ShellOpen(const std::string& path) = 0;
+  // Shows the splash window modally over the main window.
+  virtual void ShowSplashModal() = 0;
+  // Closes the main window, which ends the program.
+  virtual void CloseMainWindow() = 0;
+};
+
+// Shows the hourglass for the lifetime of the object and restores the
+// previous cursor on every way out, exceptions included.
+class HourglassCursor {
+ public:
+  explicit HourglassCursor(ConsoleUi& ui) : ui_(ui), saved_(ui.ShowHourglass()) {}
+  HourglassCursor(const HourglassCursor&) = delete;
+  HourglassCursor& operator=(const HourglassCursor&) = delete;
+  ~HourglassCursor() { ui_.RestoreCursor(saved_); }
+
+ private:
+  ConsoleUi& ui_;
+  std::uintptr_t saved_;
+};
+
+}  // namespace halv::console
+
+#endif  // HALV_ADMIN_MODEL_CONSOLE_PORTS_H_

@@ -1,0 +1,326 @@
+// The main window's behaviour: loading and saving the settings, the changed
+// state with OK, Cancel and Apply, and the service panel.
+#include "main_form.h"
+
+#include <exception>
+#include <utility>
+
+#include "halv_error.h"
+#include "whole_number.h"
+
+namespace halv::console {
+
+std::string ComboControl::Text() const {
+  return index >= 0 && index < static_cast<int>(items.size()) ? items[index] : std::string();
+}
+
+std::string StateText(std::uint32_t state) {
+  static const char* const kTexts[] = {"Stopped",          "Starting",      "Stopping", "Running",
+                                       "Pending Continue", "Pending Pause", "Paused"};
+  return state >= 1 && state <= 7 ? kTexts[state - 1] : "Unknown";
+}
+
+ServiceButtons ButtonsAfterLoad(std::uint32_t state) {
+  switch (state) {
+    case kStateStopped:
+    case kStateStopPending:
+      return {true, false, false};
+    case kStateStartPending:
+      return {false, true, false};
+    case kStateRunning:
+    case kStateContinuePending:
+    case kStatePausePending:
+      return {false, true, true};
+    case kStatePaused:
+      return {true, false, true};
+    default:
+      return {false, false, false};
+  }
+}
+
+ServiceButtons ButtonsAfterAction(std::uint32_t state) {
+  switch (state) {
+    case kStateStopped:
+    case kStateStopPending:
+    case kStatePausePending:
+    case kStatePaused:
+      return {true, false, false};
+    case kStateStartPending:
+    case kStateRunning:
+    case kStateContinuePending:
+      return {false, true, true};
+    default:
+      return {false, false, false};
+  }
+}
+
+std::string StartTypeText(std::uint32_t start_type) {
+  static const char* const kTexts[] = {"Boot", "System", "Automatic", "Demand", "Disabled"};
+  return start_type <= 4 ? kTexts[start_type] : "Unknown";
+}
+
+TForm1::TForm1(SettingsStore& registry, ServiceControl& services, ConsoleUi& ui)
+    : registry_(registry), services_(services), ui_(ui) {}
+
+std::string TForm1::VersionKey() const { return std::string(kProductKey) + "\\" + editedVersion; }
+std::string TForm1::SystemKey() const { return VersionKey() + "\\System"; }
+std::string TForm1::DefaultsKey() const { return VersionKey() + "\\Security\\Default"; }
+std::string TForm1::UsersKey() const { return VersionKey() + "\\Security\\Users"; }
+
+template <typename Body>
+void TForm1::Guarded(Body&& body) {
+  try {
+    std::forward<Body>(body)();
+  } catch (const std::exception& e) {
+    ui_.ShowError(e.what());
+  }
+}
+
+std::string TForm1::RemoveSlash(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\' && !out.empty() && out.back() == '\\') continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
+void TForm1::FormCreate() {
+  Guarded([this] {
+    {
+      HourglassCursor hourglass(ui_);
+      cboVersion.items = registry_.ListRegSubKeys(kProductKey);
+      // The window edits the version it shows: the last one listed.
+      editedVersion = cboVersion.items.empty() ? std::string() : cboVersion.items.back();
+      cboVersion.Select(static_cast<int>(cboVersion.items.size()) - 1);
+    }
+    if (!cboVersion.Text().empty()) LoadSettings();
+    SetDirty(false);
+  });
+}
+
+void TForm1::FormShow() {
+  SetDirty(false);
+  dirtyBeforeRefresh = false;
+  ui_.ShowSplashModal();
+}
+
+void TForm1::cboVersionChange() {
+  Guarded([this] {
+    if (!cboVersion.Text().empty()) {
+      editedVersion = cboVersion.Text();
+      LoadSettings();
+    }
+    SetDirty(false);
+  });
+}
+
+void TForm1::LoadChoice(ComboControl& combo, const std::string& key, const std::string& name) {
+  const std::int32_t n = StrToInt(registry_.ReadRegString(key, name));
+  combo.Select(n == 0 || n == 1 ? n : -1);
+}
+
+void TForm1::SaveChoice(const ComboControl& combo, const std::string& key,
+                        const std::string& name) {
+  registry_.WriteRegString(key, name, std::to_string(combo.index));
+}
+
+void TForm1::LoadSettings() {
+  HourglassCursor hourglass(ui_);
+  const std::string sys = SystemKey();
+  LoadChoice(cboStopDepend, sys, "StopDependencies");
+  LoadChoice(cboVerbose, sys, "VerboseLogging");
+  txtTimeOut.text = registry_.ReadRegString(sys, "ServiceStopTimeOut");
+  txtBaseDir.text = RemoveSlash(registry_.ReadRegString(sys, "BaseDir"));
+  txtLogDir.text = RemoveSlash(registry_.ReadRegString(sys, "LogDir"));
+  txtDumpDir.text = RemoveSlash(registry_.ReadRegString(sys, "DumpDir"));
+  txtProgramName.text = registry_.ReadRegString(sys, "ExecName");
+  // The service is named after the program file without its ".exe".
+  if (txtProgramName.text.size() < 4) throw Error("Range check error");
+  serviceName = txtProgramName.text.substr(0, txtProgramName.text.size() - 4);
+  txtPort.text = registry_.ReadRegString(sys, "Port");
+
+  const std::string defaults = DefaultsKey();
+  LoadChoice(cboAllowList, defaults, "AllowList");
+  LoadChoice(cboAllowStatus, defaults, "AllowStatus");
+  LoadChoice(cboAllowStart, defaults, "AllowStart");
+  LoadChoice(cboAllowStop, defaults, "AllowStop");
+  LoadChoice(cboAllowRestart, defaults, "AllowRestart");
+  LoadChoice(cboAllowUpdate, defaults, "AllowUpdate");
+
+  RefreshUser();
+  ShowService();
+}
+
+void TForm1::SaveSettings() {
+  HourglassCursor hourglass(ui_);
+  if (editedVersion.empty()) {
+    // Nothing is installed yet: create the version that the service reads.
+    editedVersion = kProductVersion;
+    cboVersion.items.push_back(editedVersion);
+    cboVersion.Select(static_cast<int>(cboVersion.items.size()) - 1);
+  }
+  const std::string sys = SystemKey();
+  SaveChoice(cboStopDepend, sys, "StopDependencies");
+  SaveChoice(cboVerbose, sys, "VerboseLogging");
+  registry_.WriteRegString(sys, "ServiceStopTimeOut", txtTimeOut.text);
+  registry_.WriteRegString(sys, "BaseDir", txtBaseDir.text);
+  registry_.WriteRegString(sys, "LogDir", txtLogDir.text);
+  registry_.WriteRegString(sys, "DumpDir", txtDumpDir.text);
+  registry_.WriteRegString(sys, "ExecName", txtProgramName.text);
+  registry_.WriteRegString(sys, "Port", txtPort.text);
+
+  const std::string defaults = DefaultsKey();
+  SaveChoice(cboAllowList, defaults, "AllowList");
+  SaveChoice(cboAllowStatus, defaults, "AllowStatus");
+  SaveChoice(cboAllowStart, defaults, "AllowStart");
+  SaveChoice(cboAllowStop, defaults, "AllowStop");
+  SaveChoice(cboAllowRestart, defaults, "AllowRestart");
+  SaveChoice(cboAllowUpdate, defaults, "AllowUpdate");
+
+  if (selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
+    const std::string user_key = UsersKey() + "\\" + lvUsers[selectedUser].name;
+    for (const auto& entry : lvPermissions)
+      registry_.WriteRegString(user_key, entry.name, entry.checked ? "1" : "0");
+  }
+  SetDirty(false);
+  dirtyBeforeRefresh = false;
+}
+
+void TForm1::btnOKClick() {
+  Guarded([this] {
+    SaveSettings();
+    ui_.CloseMainWindow();
+  });
+}
+
+void TForm1::btnApplyClick() {
+  Guarded([this] {
+    SaveSettings();
+    SetDirty(false);
+  });
+}
+
+void TForm1::btnCancelClick() {
+  Guarded([this] {
+    if (dirty) {
+      switch (ui_.Ask(kSaveQuestion, true)) {
+        case Answer::kCancel:
+          return;
+        case Answer::kYes:
+          SaveSettings();
+          SetDirty(false);
+          break;
+        case Answer::kNo:
+          break;
+      }
+    }
+    ui_.CloseMainWindow();
+  });
+}
+
+void TForm1::CloseBoxClick() { ui_.CloseMainWindow(); }
+
+void TForm1::RefreshUser() {
+  const std::string users = UsersKey();
+  const std::vector<std::string> names = registry_.ListRegSubKeys(users);
+  lvUsers.clear();
+  selectedUser = -1;
+  for (const auto& name : names)
+    lvUsers.push_back({name, registry_.ReadRegString(users + "\\" + name, "Auth")});
+  if (!names.empty()) FillPermissions(names.front());
+}
+
+void TForm1::FillPermissions(const std::string& user) {
+  const std::string user_key = UsersKey() + "\\" + user;
+  lvPermissions.clear();
+  for (const char* name : kPermissionNames) {
+    lvPermissions.push_back({name, registry_.ReadRegString(user_key, name) == "1"});
+    // Each added entry raises the list's change notification, as a tick does.
+    lvPermissionsChange();
+  }
+}
+
+void TForm1::ShowService() {
+  const std::uint32_t state = services_.QueryServiceState(serviceName);
+  txtServiceStatus = StateText(state);
+  const ServiceButtons buttons = ButtonsAfterLoad(state);
+  btnStart.enabled = buttons.start;
+  btnStop.enabled = buttons.stop;
+  btnRestart.enabled = buttons.restart;
+
+  std::uint32_t bytes = 0;
+  services_.QueryServiceConfiguration(serviceName, nullptr, &bytes);
+  ServiceConfigInfo config;
+  if (bytes == 0 || services_.QueryServiceConfiguration(serviceName, &config, &bytes) != 0) {
+    ui_.ShowNotice(kServiceNotFound);
+    return;
+  }
+  txtServiceName.text = serviceName;
+  txtName.text = config.display_name;
+  txtRunAs.text = config.service_start_name;
+  cboStartupType.items.clear();
+  cboStartupType.index = -1;
+  for (std::uint32_t t = 0; t <= 5; ++t) cboStartupType.items.push_back(StartTypeText(t));
+  cboStartupType.Select(config.start_type <= 4 ? static_cast<int>(config.start_type) : 5);
+}
+
+void TForm1::RefreshState() {
+  const std::uint32_t state = services_.QueryServiceState(serviceName);
+  const ServiceButtons buttons = ButtonsAfterAction(state);
+  btnStart.enabled = buttons.start;
+  btnStop.enabled = buttons.stop;
+  btnRestart.enabled = buttons.restart;
+  txtServiceStatus = StateText(state);
+}
+
+void TForm1::StopWithStoredSettings() {
+  // What counts is what is saved, not what is typed on the System tab.
+  const std::string sys = SystemKey();
+  const bool stop_dependencies = StrToInt(registry_.ReadRegString(sys, "StopDependencies")) != 0;
+  const std::int32_t timeout = StrToInt(registry_.ReadRegString(sys, "ServiceStopTimeOut"));
+  // A negative time-out would wrap to a wait of weeks: it means no waiting.
+  services_.StopServiceAndDependents(serviceName, stop_dependencies,
+                                     timeout < 0 ? 0u : static_cast<std::uint32_t>(timeout));
+}
+
+void TForm1::btnStartClick() {
+  Guarded([this] {
+    HourglassCursor hourglass(ui_);
+    services_.StartServiceAndWait(serviceName);
+    RefreshState();
+  });
+}
+
+void TForm1::btnStopClick() {
+  Guarded([this] {
+    HourglassCursor hourglass(ui_);
+    StopWithStoredSettings();
+    RefreshState();
+  });
+}
+
+void TForm1::btnRestartClick() {
+  Guarded([this] {
+    HourglassCursor hourglass(ui_);
+    StopWithStoredSettings();
+    services_.StartServiceAndWait(serviceName);
+    RefreshState();
+  });
+}
+
+void TForm1::btnViewClick() {
+  Guarded([this] {
+    bool opened = false;
+    {
+      HourglassCursor hourglass(ui_);
+      const std::string path = registry_.ReadRegString(SystemKey(), "LogDir") + "\\serverlog.txt";
+      // One retry: the shell sometimes fails the first request while it starts up.
+      opened = ui_.ShellOpen(path) > 32 || ui_.ShellOpen(path) > 32;
+    }
+    if (!opened) ui_.ShowPlainMessage(kNoAssociation);
+  });
+}
+
+}  // namespace halv::console

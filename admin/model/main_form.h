@@ -1,0 +1,212 @@
+// The console's main window `TForm1` as a model: the values of its controls,
+// the unsaved-changes tracking and every handler, with no window in sight.
+//
+// The Win32 window copies these values into its controls after each handler
+// and forwards the operator's edits and clicks here; tests drive the same
+// handlers and answer the questions through ConsoleUi. Registry work goes
+// through SettingsStore, service work through ServiceControl. Handlers catch
+// every error, show it in the standard error box and leave the window open
+// with whatever was already done. Single-threaded: user-interface thread only.
+#ifndef HALV_ADMIN_MODEL_MAIN_FORM_H_
+#define HALV_ADMIN_MODEL_MAIN_FORM_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console_ports.h"
+
+namespace halv::console {
+
+// Registry location of the product; each version is a subkey.
+inline constexpr char kProductKey[] = "SOFTWARE\\Tenmark\\Halvexa Server";
+// The version this program belongs to, the one the service reads.
+inline constexpr char kProductVersion[] = "3.5.1";
+
+inline constexpr char kAppTitle[] = "Halvexa351 Administrator";
+inline constexpr char kFormCaption[] = "Halvexa Administrator";
+inline constexpr char kSaveQuestion[] = "Would you like to save your changes?";
+inline constexpr char kServiceNotFound[] =
+    "Unable to find service.  This tool must be used\non the server that is running the Halvexa "
+    "Service.";
+inline constexpr char kNoAssociation[] = "Unable to start associated application.";
+
+struct EditControl {
+  std::string text;
+  bool enabled = true;
+};
+
+// A drop-down list: its entries, the selected index (-1 for none).
+struct ComboControl {
+  std::vector<std::string> items;
+  int index = -1;
+  bool enabled = true;
+  // The selected entry's text, "" with no selection.
+  std::string Text() const;
+  void Select(int i) { index = (i >= 0 && i < static_cast<int>(items.size())) ? i : -1; }
+};
+
+struct ButtonControl {
+  bool enabled = true;
+};
+
+struct UserEntry {
+  std::string name;  // caption: the user key's name
+  std::string auth;  // second column, not shown: the stored `Auth` text
+};
+
+struct PermissionEntry {
+  std::string name;  // second column: the value name
+  bool checked = false;
+};
+
+// The six permission value names, in list order.
+inline constexpr std::array<const char*, 6> kPermissionNames = {
+    "AllowList", "AllowStatus", "AllowStart", "AllowStop", "AllowRestart", "AllowUpdate"};
+
+class TForm1 {
+ public:
+  TForm1(SettingsStore& registry, ServiceControl& services, ConsoleUi& ui);
+
+  // --- General tab
+  ComboControl cboVersion;
+  EditControl txtServiceName{"", false};
+  EditControl txtName;
+  ComboControl cboStartupType{{"Automatic", "Disabled", "Manual"}, -1, false};
+  EditControl txtRunAs{"LocalSystem", false};
+  std::string txtServiceStatus = "Unknown";
+  ButtonControl btnView;
+  ButtonControl btnStart{false};
+  ButtonControl btnStop{false};
+  ButtonControl btnRestart{false};
+  // --- System tab
+  EditControl txtBaseDir;
+  EditControl txtDumpDir;
+  EditControl txtLogDir;
+  EditControl txtProgramName;
+  EditControl txtPort{"9007"};
+  EditControl txtTimeOut{"30000"};
+  ComboControl cboStopDepend = NoYes();
+  ComboControl cboVerbose = NoYes();
+  // --- Security tab (default user permissions)
+  ComboControl cboAllowList = NoYes();
+  ComboControl cboAllowRestart = NoYes();
+  ComboControl cboAllowStart = NoYes();
+  ComboControl cboAllowStatus = NoYes();
+  ComboControl cboAllowStop = NoYes();
+  ComboControl cboAllowUpdate = NoYes(false);
+  // --- Users tab
+  std::vector<UserEntry> lvUsers;
+  int selectedUser = -1;  // index into lvUsers, -1 for none
+  std::vector<PermissionEntry> lvPermissions;
+  ButtonControl btnRemove{false};
+  // --- below the tabs
+  ButtonControl btnApply{false};
+
+  // --- fields
+  bool dirty = false;
+  bool dirtyBeforeRefresh = false;
+  std::string editedVersion;
+  std::string serviceName;
+  std::string pendingUserName;
+  std::string pendingAuth;
+
+  // Window creation: lists the versions, selects and loads the edited one.
+  void FormCreate();
+  // Window shown: clears the changed state, then shows the splash modally.
+  void FormShow();
+  // Fills every control for `editedVersion`; raises halv::Error and stops at
+  // the failing value (what was loaded stays).
+  void LoadSettings();
+  // Writes the System and Security values and the selected user's ticks;
+  // raises halv::Error and stops at the failing value (what was written stays,
+  // `dirty` unchanged). Clears `dirty` on success.
+  void SaveSettings();
+  // Every run of two or more backslashes becomes one.
+  static std::string RemoveSlash(const std::string& text);
+
+  // The operator picked an entry of the version list: edit and load that
+  // version, discarding unsaved edits.
+  void cboVersionChange();
+
+  // Change handlers of the editable controls: mark the window changed.
+  void txtNameChange() { MarkChanged(); }
+  void txtBaseDirChange() { MarkChanged(); }
+  void txtDumpDirChange() { MarkChanged(); }
+  void txtLogDirChange() { MarkChanged(); }
+  void txtProgramNameChange() { MarkChanged(); }
+  void txtPortChange() { MarkChanged(); }
+  void txtTimeOutChange() { MarkChanged(); }
+  void cboStartupTypeChange() { MarkChanged(); }
+  void cboStopDependChange() { MarkChanged(); }
+  void cboVerboseChange() { MarkChanged(); }
+  void cboAllowListChange() { MarkChanged(); }
+  void cboAllowRestartChange() { MarkChanged(); }
+  void cboAllowStartChange() { MarkChanged(); }
+  void cboAllowStatusChange() { MarkChanged(); }
+  void cboAllowStopChange() { MarkChanged(); }
+  void cboAllowUpdateChange() { MarkChanged(); }
+  void lvPermissionsChange() { MarkChanged(); }
+
+  void btnOKClick();
+  void btnCancelClick();
+  void btnApplyClick();
+  // The title bar's close box: closes without asking or saving.
+  void CloseBoxClick();
+
+  // Service panel.
+  void btnStartClick();
+  void btnStopClick();
+  void btnRestartClick();
+  void btnViewClick();
+
+  // Users tab: refills both lists from the registry (no user selected after).
+  void RefreshUser();
+
+  // Registry keys of the edited version.
+  std::string VersionKey() const;
+  std::string SystemKey() const;
+  std::string DefaultsKey() const;
+  std::string UsersKey() const;
+
+ private:
+  static ComboControl NoYes(bool enabled = true) { return {{"No", "Yes"}, -1, enabled}; }
+  void MarkChanged() { SetDirty(true); }
+  void SetDirty(bool value) {
+    dirty = value;
+    btnApply.enabled = value;
+  }
+  // Runs a handler body; an escaping error is shown in the standard error box.
+  template <typename Body>
+  void Guarded(Body&& body);
+  void LoadChoice(ComboControl& combo, const std::string& key, const std::string& name);
+  void SaveChoice(const ComboControl& combo, const std::string& key, const std::string& name);
+  void FillPermissions(const std::string& user);
+  void ShowService();
+  void RefreshState();
+  // Stop steps of Stop and Restart: settings read now from the registry.
+  void StopWithStoredSettings();
+
+  SettingsStore& registry_;
+  ServiceControl& services_;
+  ConsoleUi& ui_;
+};
+
+// State text for a state number of the manager ("Unknown" for 0 and others).
+std::string StateText(std::uint32_t state);
+
+struct ServiceButtons {
+  bool start, stop, restart;
+  bool operator==(const ServiceButtons&) const = default;
+};
+// Buttons after loading the settings.
+ServiceButtons ButtonsAfterLoad(std::uint32_t state);
+// Buttons after Start, Stop or Restart.
+ServiceButtons ButtonsAfterAction(std::uint32_t state);
+// The entry text of a start type ("Unknown" beyond 4).
+std::string StartTypeText(std::uint32_t start_type);
+
+}  // namespace halv::console
+
+#endif  // HALV_ADMIN_MODEL_MAIN_FORM_H_
