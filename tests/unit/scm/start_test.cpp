@@ -83,7 +83,9 @@ TEST_P(StartWaitTest, WaitsWhileStartPending) {
   EXPECT_EQ(code, c.expected_code);
   EXPECT_EQ(scm.Pauses().size(), c.expected_pauses);
   EXPECT_EQ(scm.StateOf("Svc"), c.expected_state);
-  if (c.expected_state != kStateRunning) EXPECT_NE(code, 0u);
+  if (c.expected_state != kStateRunning) {
+    EXPECT_NE(code, 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Start, StartWaitTest, ::testing::ValuesIn(kWaitCases),
