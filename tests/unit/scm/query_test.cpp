@@ -98,7 +98,9 @@ TEST_F(EnumerateTest, TwoStepsListWin32ServicesInEveryStateInOrder) {
   // Each step opens the manager with enumerate rights and makes one call.
   EXPECT_EQ(scm.CountCalls("EnumServices"), 2u);
   for (const SimulatedCall& call : scm.Calls()) {
-    if (call.op == "OpenManager") EXPECT_EQ(call.arg, kScManagerEnumerateService);
+    if (call.op == "OpenManager") {
+      EXPECT_EQ(call.arg, kScManagerEnumerateService);
+    }
   }
   EXPECT_EQ(scm.CountCalls("OpenService"), 0u);
 }
@@ -152,8 +154,12 @@ TEST_F(ConfigTest, TwoStepsGiveStartTypeLogonAndDisplayName) {
   EXPECT_EQ(config.service_start_name, ".\\operator");
   EXPECT_EQ(config.display_name, "Some Service");
   for (const SimulatedCall& call : scm.Calls()) {
-    if (call.op == "OpenManager") EXPECT_EQ(call.arg, kScManagerConnect);
-    if (call.op == "OpenService") EXPECT_EQ(call.arg, kServiceAllAccess);
+    if (call.op == "OpenManager") {
+      EXPECT_EQ(call.arg, kScManagerConnect);
+    }
+    if (call.op == "OpenService") {
+      EXPECT_EQ(call.arg, kServiceAllAccess);
+    }
   }
 }
 
@@ -189,8 +195,12 @@ TEST_P(ConfigFailureTest, Code) {
   ServiceConfigInfo config;
   EXPECT_EQ(QueryServiceConfiguration(scm, c.name, c.with_buffer ? &config : nullptr, &bytes),
             c.expected_code);
-  if (c.bytes_unchanged) EXPECT_EQ(bytes, c.buffer_bytes);
-  if (c.with_buffer && c.expected_code != 0) EXPECT_TRUE(config.display_name.empty());
+  if (c.bytes_unchanged) {
+    EXPECT_EQ(bytes, c.buffer_bytes);
+  }
+  if (c.with_buffer && c.expected_code != 0) {
+    EXPECT_TRUE(config.display_name.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Config, ConfigFailureTest, ::testing::ValuesIn(kConfigFailures),

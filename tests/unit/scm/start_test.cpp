@@ -83,7 +83,9 @@ TEST_P(StartWaitTest, WaitsWhileStartPending) {
   EXPECT_EQ(code, c.expected_code);
   EXPECT_EQ(scm.Pauses().size(), c.expected_pauses);
   EXPECT_EQ(scm.StateOf("Svc"), c.expected_state);
-  if (c.expected_state != kStateRunning) EXPECT_NE(code, 0u);
+  if (c.expected_state != kStateRunning) {
+    EXPECT_NE(code, 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Start, StartWaitTest, ::testing::ValuesIn(kWaitCases),
@@ -105,6 +107,17 @@ TEST_F(StartTest, GivesUpWaitHintAfterLastProgress) {
   scm.SetHook(nullptr);
   // Five polls with progress, then four without (the last past the hint).
   EXPECT_EQ(scm.Pauses().size(), 9u);
+}
+
+// The tick counter wraps while the start makes no progress: the give-up still
+// comes after the wait hint, neither at once nor never.
+TEST_F(StartTest, CounterWrapDoesNotChangeWhenTheWaitGivesUp) {
+  scm.SetTickCount(0xFFFFFFFFu - 1500);
+  SimulatedService& svc = scm.AddService("Svc", "Some Service");
+  svc.start_delay_ms = kForever;
+  svc.start_wait_hint = 3000;
+  EXPECT_EQ(StartServiceAndWait(scm, "Svc"), kErrorServiceRequestTimeout);
+  EXPECT_EQ(scm.Pauses(), std::vector<std::uint32_t>(4, 1000));
 }
 
 TEST_F(StartTest, ServiceThatStopsWithoutErrorIsNotReportedAsSuccess) {

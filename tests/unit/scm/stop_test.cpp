@@ -208,9 +208,15 @@ TEST_F(StopDependantsTest, FlagOnStopsDependantsOneByOneThenTheService) {
 TEST_F(StopDependantsTest, AccessRightsAskedForEachHandle) {
   EXPECT_EQ(StopServiceAndDependents(scm, "Svc", true, 30000), 0u);
   for (const SimulatedCall& call : scm.Calls()) {
-    if (call.op == "OpenManager") EXPECT_EQ(call.arg, kScManagerConnect);
-    if (call.op == "OpenService" && call.target == "Svc") EXPECT_EQ(call.arg, 0x2Cu);
-    if (call.op == "OpenService" && call.target != "Svc") EXPECT_EQ(call.arg, 0x24u);
+    if (call.op == "OpenManager") {
+      EXPECT_EQ(call.arg, kScManagerConnect);
+    }
+    if (call.op == "OpenService" && call.target == "Svc") {
+      EXPECT_EQ(call.arg, 0x2Cu);
+    }
+    if (call.op == "OpenService" && call.target != "Svc") {
+      EXPECT_EQ(call.arg, 0x24u);
+    }
   }
   // The first dependants query has no buffer, the second the size named.
   std::vector<std::uint32_t> enum_sizes;
