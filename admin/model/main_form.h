@@ -71,7 +71,7 @@ class TForm1 {
 
   // --- General tab
   ComboControl cboVersion;
-  EditControl txtServiceName{"", false};
+  EditControl txtServiceName;  // read-only
   EditControl txtName;
   ComboControl cboStartupType{{"Automatic", "Disabled", "Manual"}, -1, false};
   EditControl txtRunAs{"LocalSystem", false};

@@ -1,0 +1,40 @@
+// Entry point of halvexaadmin: sets up the common controls, creates the main
+// window (whose creation handler loads the settings), then the splash window
+// hidden, shows the main window with the splash over it and runs the message
+// loop until the main window is closed. Always returns 0.
+#include <commctrl.h>
+#include <windows.h>
+
+#include <exception>
+
+#include "main_window.h"
+#include "manager_service_control.h"
+#include "registry_store.h"
+#include "service_manager_win.h"
+#include "splash_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace halv::console;
+  try {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    RegistryStore registry;
+    ManagerServiceControl services(halv::SystemServiceManager());
+    MainWindow form1(instance, registry, services);
+    if (!form1.Create()) return 0;
+    TfrmSplash frm_splash;
+    frm_splash.Create(instance, form1.hwnd());
+    form1.Show(frm_splash);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (form1.PreTranslate(msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  } catch (const std::exception& e) {
+    MessageBoxA(nullptr, e.what(), kAppTitle, MB_OK | MB_ICONSTOP);
+  }
+  return 0;
+}

@@ -1,0 +1,71 @@
+// Resource and control identifiers of halvexaadmin. The end-to-end tests use
+// the same header to find the controls they drive.
+#ifndef HALV_ADMIN_WINDOW_RESOURCE_H_
+#define HALV_ADMIN_WINDOW_RESOURCE_H_
+
+// Dialog templates.
+#define IDD_MAIN 100
+#define IDD_GENERAL 101
+#define IDD_SYSTEM 102
+#define IDD_SECURITY 103
+#define IDD_USERS 104
+#define IDD_USER 105
+
+// Pictures.
+#define IDB_LOGO 200
+#define IDI_APP 201
+
+// Main window (TForm1).
+#define IDC_TABS 1000
+#define IDC_BTNOK 1001
+#define IDC_BTNCANCEL 1002
+#define IDC_BTNAPPLY 1003
+
+// General tab.
+#define IDC_CBOVERSION 1100
+#define IDC_TXTSERVICENAME 1101
+#define IDC_TXTNAME 1102
+#define IDC_CBOSTARTUPTYPE 1103
+#define IDC_TXTRUNAS 1104
+#define IDC_BTNVIEW 1105
+#define IDC_TXTSERVICESTATUS 1106
+#define IDC_BTNSTART 1107
+#define IDC_BTNSTOP 1108
+#define IDC_BTNRESTART 1109
+
+// System tab.
+#define IDC_TXTBASEDIR 1200
+#define IDC_TXTDUMPDIR 1201
+#define IDC_TXTLOGDIR 1202
+#define IDC_TXTPROGRAMNAME 1203
+#define IDC_TXTPORT 1204
+#define IDC_TXTTIMEOUT 1205
+#define IDC_CBOSTOPDEPEND 1206
+#define IDC_CBOVERBOSE 1207
+
+// Security tab.
+#define IDC_CBOALLOWLIST 1300
+#define IDC_CBOALLOWRESTART 1301
+#define IDC_CBOALLOWSTART 1302
+#define IDC_CBOALLOWSTATUS 1303
+#define IDC_CBOALLOWSTOP 1304
+#define IDC_CBOALLOWUPDATE 1305
+
+// Users tab.
+#define IDC_LVUSERS 1400
+#define IDC_LVPERMISSIONS 1401
+#define IDC_BTNADD 1402
+#define IDC_BUTTON1 1403
+#define IDC_BTNREMOVE 1404
+
+// User dialog (TfrmUser).
+#define IDC_TXTUSER 1500
+#define IDC_TXTPASS 1501
+#define IDC_TXTCONFIRM 1502
+#define IDC_CBXDISABLE 1503
+#define IDC_CBXFORCEPASSWD 1504
+#define IDC_CBXNORESET 1505
+#define IDC_OKBTN 1506
+#define IDC_CANCELBTN 1507
+
+#endif  // HALV_ADMIN_WINDOW_RESOURCE_H_
