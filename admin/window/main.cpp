@@ -2,8 +2,9 @@
 // window (whose creation handler loads the settings), then the splash window
 // hidden, shows the main window with the splash over it and runs the message
 // loop until the main window is closed. Always returns 0.
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the types of windows.h.
+#include <commctrl.h>
 
 #include <exception>
 

@@ -1,0 +1,247 @@
+// halvexaadmin.exe end to end: the real program under Wine and Xvfb, with a
+// configuration in the registry and halv_test_service registered in Wine's
+// manager as the configured service, driven through window messages.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "console_driver.h"
+#include "resource.h"
+
+namespace halv::console::e2e {
+namespace {
+
+constexpr char kProductKey[] = "SOFTWARE\\Tenmark\\Halvexa Server";
+constexpr char kSystemKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System";
+constexpr char kDefaultsKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Default";
+constexpr char kServiceName[] = "HalvConsoleSvc";
+constexpr char kDisplayName[] = "Halvexa Console Test Service";
+constexpr char kNotFound[] =
+    "Unable to find service.  This tool must be used\non the server that is running the Halvexa "
+    "Service.";
+
+// An SC_HANDLE closed when it goes out of scope.
+class Sc {
+ public:
+  explicit Sc(SC_HANDLE h) : h_(h) {}
+  Sc(const Sc&) = delete;
+  Sc& operator=(const Sc&) = delete;
+  ~Sc() {
+    if (h_ != nullptr) CloseServiceHandle(h_);
+  }
+  SC_HANDLE get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+DWORD ServiceState() {
+  Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+  SERVICE_STATUS status = {};
+  if (service.get() == nullptr || !QueryServiceStatus(service.get(), &status)) return 0;
+  return status.dwCurrentState;
+}
+
+void RemoveService() {
+  Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  if (service.get() == nullptr) return;
+  SERVICE_STATUS status = {};
+  ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  WaitFor([] { return ServiceState() == SERVICE_STOPPED; }, 5000);
+  DeleteService(service.get());
+}
+
+// The configuration an installation writes, naming the test service.
+void WriteConfiguration(const std::string& exec_name) {
+  DeleteTree(kProductKey);
+  SetRegString(kSystemKey, "StopDependencies", "0");
+  SetRegString(kSystemKey, "VerboseLogging", "0");
+  SetRegString(kSystemKey, "ServiceStopTimeOut", "20000");
+  SetRegString(kSystemKey, "BaseDir", "C:\\\\Halvexa");
+  SetRegString(kSystemKey, "LogDir", "C:\\Halvexa\\logs");
+  SetRegString(kSystemKey, "DumpDir", "C:\\Halvexa\\dump");
+  SetRegString(kSystemKey, "ExecName", exec_name);
+  SetRegString(kSystemKey, "Port", "9007");
+  const char* const names[] = {"AllowList", "AllowStatus",  "AllowStart",
+                               "AllowStop", "AllowRestart", "AllowUpdate"};
+  for (const char* name : names) SetRegString(kDefaultsKey, name, "1");
+}
+
+class ConsoleE2eTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    RemoveService();
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_NE(manager.get(), nullptr);
+    const std::string path = "\"" + ProgramFolder() + "halv_test_service.exe\"";
+    Sc service(CreateServiceA(manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                              path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_NE(service.get(), nullptr) << GetLastError();
+  }
+  static void TearDownTestSuite() {
+    RemoveService();
+    DeleteTree(kProductKey);
+  }
+
+  void SetUp() override { WriteConfiguration(std::string(kServiceName) + ".exe"); }
+
+  static void StartTestService() {
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_START | SERVICE_QUERY_STATUS));
+    ASSERT_NE(service.get(), nullptr);
+    if (ServiceState() != SERVICE_RUNNING) StartServiceA(service.get(), 0, nullptr);
+    ASSERT_TRUE(WaitFor([] { return ServiceState() == SERVICE_RUNNING; }, 15000));
+  }
+
+  // Waits for the main window and follows the splash over it until the
+  // splash closes; checks the main window is unusable meanwhile.
+  static void WaitThroughSplash(AdminProcess& admin) {
+    HWND main = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          main = admin.Main();
+          return main != nullptr && IsWindowVisible(main);
+        },
+        30000));
+    HWND splash = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          splash = admin.FindTopWindow("TfrmSplash", nullptr);
+          return splash != nullptr && IsWindowVisible(splash);
+        },
+        10000));
+    const DWORD shown = GetTickCount();
+    RECT rc;
+    GetClientRect(splash, &rc);
+    EXPECT_EQ(rc.right, 392);
+    EXPECT_EQ(rc.bottom, 223);
+    EXPECT_FALSE(IsWindowEnabled(main));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(splash); }, 15000));
+    const DWORD lasted = GetTickCount() - shown;
+    EXPECT_GE(lasted, 2000u);
+    EXPECT_LE(lasted, 6000u);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 2000));
+  }
+};
+
+TEST_F(ConsoleE2eTest, ShowsTheRunningServiceStopsItAndAppliesAnEdit) {
+  StartTestService();
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  HWND main = admin.Main();
+  RECT client;
+  GetClientRect(main, &client);
+  EXPECT_EQ(client.right, 411);
+  EXPECT_EQ(client.bottom, 378);
+  EXPECT_EQ(admin.FindTopWindow("#32770", nullptr), nullptr);  // no message box
+
+  // The General tab.
+  EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICENAME)), kServiceName);
+  EXPECT_EQ(Text(admin.Control(IDC_TXTNAME)), kDisplayName);
+  EXPECT_EQ(Text(admin.Control(IDC_CBOSTARTUPTYPE)), "Automatic");
+  EXPECT_EQ(Text(admin.Control(IDC_TXTRUNAS)), "LocalSystem");
+  EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICESTATUS)), "Running");
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNSTART)));
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNSTOP)));
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNRESTART)));
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+  // The System tab shows the stored paths with single backslashes.
+  EXPECT_EQ(Text(admin.Control(IDC_TXTBASEDIR)), "C:\\Halvexa");
+
+  // Stop.
+  Click(admin.Control(IDC_BTNSTOP));
+  EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICESTATUS)), "Stopped");
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNSTART)));
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNSTOP)));
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNRESTART)));
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+
+  // An edit on the System tab and a choice on the Security tab, then Apply.
+  SetText(admin.Control(IDC_TXTPORT), "9123");
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+  Choose(admin.Control(IDC_CBOALLOWSTOP), 0);
+  EXPECT_EQ(GetRegString(kSystemKey, "Port"), "9007");
+  Click(admin.Control(IDC_BTNAPPLY));
+  EXPECT_EQ(GetRegString(kSystemKey, "Port"), "9123");
+  EXPECT_EQ(GetRegString(kDefaultsKey, "AllowStop"), "0");
+  EXPECT_EQ(GetRegString(kDefaultsKey, "AllowStart"), "1");
+  EXPECT_EQ(GetRegString(kSystemKey, "BaseDir"), "C:\\Halvexa");
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+
+  // Start again.
+  Click(admin.Control(IDC_BTNSTART));
+  EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICESTATUS)), "Running");
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+
+  // The close box ends the program without a question.
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(admin.WaitExit(10000));
+}
+
+TEST_F(ConsoleE2eTest, CancelWithChangesAsksAndCancelKeepsTheWindow) {
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  SetText(admin.Control(IDC_TXTTIMEOUT), "5000");
+  PostMessageA(admin.Control(IDC_BTNCANCEL), BM_CLICK, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (box = admin.FindTopWindow("#32770", "Halvexa Administrator")) != nullptr; },
+      10000));
+  EXPECT_EQ(MessageBoxText(box), "Would you like to save your changes?");
+  EXPECT_NE(GetDlgItem(box, IDYES), nullptr);
+  EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
+  Click(GetDlgItem(box, IDCANCEL));
+  ASSERT_TRUE(WaitFor([&] { return admin.FindTopWindow("#32770", nullptr) == nullptr; }, 5000));
+  EXPECT_FALSE(admin.WaitExit(500));
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+  EXPECT_EQ(GetRegString(kSystemKey, "ServiceStopTimeOut"), "20000");
+
+  // OK saves and ends the program.
+  Click(admin.Control(IDC_BTNOK));
+  EXPECT_TRUE(admin.WaitExit(10000));
+  EXPECT_EQ(GetRegString(kSystemKey, "ServiceStopTimeOut"), "5000");
+}
+
+TEST_F(ConsoleE2eTest, AProgramNameOfNoServiceShowsTheMessageBeforeAnyWindow) {
+  WriteConfiguration("NoSuchHalvService.exe");
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (box = admin.FindTopWindow("#32770", "Halvexa Administrator")) != nullptr; },
+      30000));
+  EXPECT_EQ(MessageBoxText(box), kNotFound);
+  HWND main = admin.Main();
+  ASSERT_NE(main, nullptr);
+  EXPECT_FALSE(IsWindowVisible(main));
+  Click(GetDlgItem(box, IDOK));
+  WaitThroughSplash(admin);
+  EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICESTATUS)), "Unknown");
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNSTART)));
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNSTOP)));
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNRESTART)));
+  EXPECT_EQ(Text(admin.Control(IDC_TXTPROGRAMNAME)), "NoSuchHalvService.exe");
+}
+
+TEST_F(ConsoleE2eTest, LoadErrorsShowInTheStandardErrorBox) {
+  SetRegString(kSystemKey, "ExecName", "abc");
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (box = admin.FindTopWindow("#32770", "Halvexa351 Administrator")) != nullptr; },
+      30000));
+  EXPECT_EQ(MessageBoxText(box), "Range check error");
+  Click(GetDlgItem(box, IDOK));
+  WaitThroughSplash(admin);
+  EXPECT_EQ(Text(admin.Control(IDC_TXTPROGRAMNAME)), "abc");
+}
+
+}  // namespace
+}  // namespace halv::console::e2e
