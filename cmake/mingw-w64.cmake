@@ -1,0 +1,17 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX thread model),
+# run under Wine when CMake or CTest needs to execute a target.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(HALV_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${HALV_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${HALV_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${HALV_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${HALV_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+find_program(HALV_WINE NAMES wine wine64 REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${HALV_WINE})

@@ -1,0 +1,56 @@
+// Service-control operations shared by the service and the console.
+//
+// Each operation opens its own handles through a ServiceManager, does its
+// work and closes everything before it returns, on every path. Results are 0
+// for success, otherwise a Windows system error code (1460 when a stop
+// outlasts its time-out). The operations block the calling thread while they
+// wait and share no state.
+#ifndef HALV_COMMON_SCM_SERVICE_CONTROL_H_
+#define HALV_COMMON_SCM_SERVICE_CONTROL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "service_manager.h"
+
+namespace halv {
+
+// Stops `name`; with `stop_dependencies`, first stops each running dependant
+// in the order the manager returns them. The whole operation must finish
+// within `timeout_ms` (unsigned tick arithmetic, so a counter wrap does no
+// harm); otherwise 1460. A stop already pending is only waited for.
+std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& name,
+                                       bool stop_dependencies, std::uint32_t timeout_ms);
+
+// Starts `name` without arguments and waits while it reports start-pending
+// and keeps advancing its check point. 0 when it ends up running; never 0
+// when it does not.
+std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name);
+
+// The current state (1..7) of `name`, or 0 when it cannot be read.
+std::uint32_t QueryServiceState(ServiceManager& scm, const std::string& name);
+
+// Two steps, as the Windows call. With `entries` null: stores the needed size
+// in `*bytes` and returns 0 whatever the manager answered (non-zero only when
+// the manager cannot be opened). With `entries`: fills it with the Win32
+// services in every state, in the manager's order, in one call limited to
+// `*bytes` bytes; returns 0 or the failing call's code (234 when the list grew).
+std::uint32_t EnumerateServices(ServiceManager& scm, std::vector<ServiceEntry>* entries,
+                                std::uint32_t* bytes);
+
+// Two steps in the same way. With `config` null: stores the needed size in
+// `*bytes` (left unchanged when the service cannot be opened) and returns 0,
+// or the code of a failed open. With `config`: fills it within `*bytes` bytes
+// and returns 0 or the failing call's code.
+std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& name,
+                                        ServiceConfigInfo* config, std::uint32_t* bytes);
+
+// The client text for a code: "" for 0, the table's text for a known code,
+// else the generic text with the code in unsigned decimal. Every text ends in
+// "\n\r".
+std::string ScmErrorText(std::uint32_t code);
+
+}  // namespace halv
+
+#endif  // HALV_COMMON_SCM_SERVICE_CONTROL_H_

@@ -1,0 +1,82 @@
+// The service object as the command interpreter and the listing commands see it.
+//
+// The Windows service host implements this; tests implement it with fixed
+// fields, a fixed clock, recording connections and the simulated manager.
+// Every call happens on the service thread.
+#ifndef HALV_SERVICE_CORE_SERVER_CONTEXT_H_
+#define HALV_SERVICE_CORE_SERVER_CONTEXT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "date_format.h"
+
+namespace halv {
+
+class ServiceManager;
+
+// The run-time configuration fields of the service, with their values at
+// creation. Texts never exceed the capacities below (terminating zero
+// excluded); the loader cuts longer registry values to fit.
+struct ServiceFields {
+  std::string version;
+  std::string server_name;
+  std::string app_path;
+  std::string log_pathfile;
+  std::string exec_name;
+  std::string log_on_as;
+  std::string bin_pathname;
+  std::int32_t stop_timeout = 30000;
+  std::int32_t grace_period = 30000;
+  std::int32_t port = 9007;
+  bool verbose = false;
+  bool stop_dependencies = true;
+};
+
+inline constexpr std::size_t kVersionCapacity = 127;
+inline constexpr std::size_t kServerNameCapacity = 63;
+inline constexpr std::size_t kAppPathCapacity = 511;
+inline constexpr std::size_t kLogPathfileCapacity = 511;
+inline constexpr std::size_t kExecNameCapacity = 255;
+inline constexpr std::size_t kLogOnAsCapacity = 255;
+inline constexpr std::size_t kBinPathnameCapacity = 1023;
+
+// A file opened for reading by VIEW.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes; returns the number read, 0 at the end, or a
+  // negative number on a read error.
+  virtual long Read(void* buffer, std::size_t size) = 0;
+};
+
+class ServerContext {
+ public:
+  virtual ~ServerContext() = default;
+
+  virtual const ServiceFields& Fields() const = 0;
+  // The open client connections, in order of acceptance.
+  virtual std::vector<Connection*> Clients() = 0;
+  // Sets the restart timer's interval and enables it. An equal interval and
+  // an already enabled timer change nothing, so a pending deadline stands.
+  virtual void ArmRestart(std::int32_t interval_ms) = 0;
+  // Re-reads the configuration. On an error that ends the read, records the
+  // error in the event log and returns false.
+  virtual bool Reinitialize() = 0;
+  // The server's current local time and the locale's month names.
+  virtual LocalTime Now() const = 0;
+  virtual const MonthNames& Months() const = 0;
+  // Opens `path` for reading in binary mode, shared for reading and writing,
+  // creating it empty when missing. Null when it cannot be opened.
+  virtual std::unique_ptr<ByteSource> OpenShared(const std::string& path) = 0;
+  // The Service Control Manager that START, STOP, LIST and the others use.
+  virtual ServiceManager& Manager() = 0;
+};
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_CORE_SERVER_CONTEXT_H_
