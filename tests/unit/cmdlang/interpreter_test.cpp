@@ -130,6 +130,7 @@ TEST_F(InterpreterTest, UnknownHelpTopicsGet504WithTheTopicAsTyped) {
       {{"help", "open"}, {"504-Unknown help topic for 'open'\n\r", "\n\r:: "}},
       {{"help", "sta"}, {"504-Unknown help topic for 'sta'\n\r", "\n\r:: "}},
       {{"help", "stops"}, {"504-Unknown help topic for 'stops'\n\r", "\n\r:: "}},
+      {{"help", "xtop"}, {"504-Unknown help topic for 'xtop'\n\r", "\n\r:: "}},
   });
 }
 
@@ -139,6 +140,8 @@ TEST_F(InterpreterTest, UnknownCommandsGet500WithTheWordAsTyped) {
       {{"STA"}, {"\n\r500-Unknown command 'STA'\n\r", ":: "}},
       {{"starts", "x"}, {"\n\r500-Unknown command 'starts'\n\r", ":: "}},
       {{"hel"}, {"\n\r500-Unknown command 'hel'\n\r", ":: "}},
+      {{"xtart", "Spooler"}, {"\n\r500-Unknown command 'xtart'\n\r", ":: "}},
+      {{"HELQ"}, {"\n\r500-Unknown command 'HELQ'\n\r", ":: "}},
       {{"say'it"}, {"\n\r500-Unknown command 'say'it'\n\r", ":: "}},
       {{"%s%n%d"}, {"\n\r500-Unknown command '%s%n%d'\n\r", ":: "}},
   });
