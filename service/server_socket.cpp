@@ -175,6 +175,11 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
     if (s == INVALID_SOCKET) break;
     std::string address = peer.sin_family == AF_INET ? inet_ntoa(peer.sin_addr) : "";
+    // Every reply piece is its own send: without this each small send after
+    // the first would wait for the client's delayed acknowledgement.
+    BOOL no_delay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
     if (WSAAsyncSelect(s, window_, kClientMessage, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
       closesocket(s);
       continue;
