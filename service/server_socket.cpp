@@ -20,7 +20,27 @@ std::string SystemText(int code) {
   if (text != nullptr) LocalFree(text);
   while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
     out.pop_back();
-  return out;
+  if (!out.empty()) return out;
+  // Some systems (Wine among them) carry no texts for the Winsock codes.
+  switch (code) {
+    case WSAEACCES:
+      return "An attempt was made to access a socket in a way forbidden by its access "
+             "permissions.";
+    case WSAEADDRINUSE:
+      return "Only one usage of each socket address (protocol/network address/port) is normally "
+             "permitted.";
+    case WSAEADDRNOTAVAIL:
+      return "The requested address is not valid in its context.";
+    case WSAECONNABORTED:
+      return "An established connection was aborted by the software in your host machine.";
+    case WSAECONNRESET:
+      return "An existing connection was forcibly closed by the remote host.";
+    case WSAENOBUFS:
+      return "An operation on a socket could not be performed because the system lacked "
+             "sufficient buffer space or because a queue was full.";
+    default:
+      return "Unknown error";
+  }
 }
 
 }  // namespace
@@ -155,6 +175,11 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
     if (s == INVALID_SOCKET) break;
     std::string address = peer.sin_family == AF_INET ? inet_ntoa(peer.sin_addr) : "";
+    // Every reply piece is its own send: without this each small send after
+    // the first would wait for the client's delayed acknowledgement.
+    BOOL no_delay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
     if (WSAAsyncSelect(s, window_, kClientMessage, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
       closesocket(s);
       continue;
