@@ -109,6 +109,17 @@ TEST_F(StartTest, GivesUpWaitHintAfterLastProgress) {
   EXPECT_EQ(scm.Pauses().size(), 9u);
 }
 
+// The tick counter wraps while the start makes no progress: the give-up still
+// comes after the wait hint, neither at once nor never.
+TEST_F(StartTest, CounterWrapDoesNotChangeWhenTheWaitGivesUp) {
+  scm.SetTickCount(0xFFFFFFFFu - 1500);
+  SimulatedService& svc = scm.AddService("Svc", "Some Service");
+  svc.start_delay_ms = kForever;
+  svc.start_wait_hint = 3000;
+  EXPECT_EQ(StartServiceAndWait(scm, "Svc"), kErrorServiceRequestTimeout);
+  EXPECT_EQ(scm.Pauses(), std::vector<std::uint32_t>(4, 1000));
+}
+
 TEST_F(StartTest, ServiceThatStopsWithoutErrorIsNotReportedAsSuccess) {
   SimulatedService& svc = scm.AddService("Svc", "Some Service");
   svc.start_delay_ms = kForever;

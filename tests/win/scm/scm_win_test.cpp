@@ -63,6 +63,9 @@ void RemoveTestService() {
     DeleteService(service.get());
   }
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTimingsKey);
+  // The parents go too when nothing else is left in them.
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HalvexaTests\\Services");
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HalvexaTests");
 }
 
 class ScmWineTest : public ::testing::Test {
