@@ -16,6 +16,8 @@
 
 namespace halv::console {
 
+class TfrmUser;
+
 // The registry under HKEY_LOCAL_MACHINE, with the semantics of the shared
 // registry operations: absence reads as "", failures raise halv::Error with
 // the product's texts ("Invalid data type for '%s'", "Failed to set data for
@@ -77,6 +79,9 @@ class ConsoleUi {
   // The shell's "open" verb on `path` (no parameters, no directory, no
   // owner, shown normally); returns the shell's result, success when > 32.
   virtual std::intptr_t ShellOpen(const std::string& path) = 0;
+  // Shows the user dialog modally over the main window; true when it closed
+  // with the OK result. The dialog's handlers run on `dialog` meanwhile.
+  virtual bool ShowUserDialog(TfrmUser& dialog) = 0;
   // Shows the splash window modally over the main window.
   virtual void ShowSplashModal() = 0;
   // Closes the main window, which ends the program.

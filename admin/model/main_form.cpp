@@ -5,8 +5,10 @@
 #include <exception>
 #include <utility>
 
+#include "auth/auth.h"
 #include "halv_error.h"
-#include "whole_number.h"
+#include "str_to_int.h"
+#include "user_form.h"
 
 namespace halv::console {
 
@@ -229,8 +231,104 @@ void TForm1::RefreshUser() {
   selectedUser = -1;
   for (const auto& name : names)
     lvUsers.push_back({name, registry_.ReadRegString(users + "\\" + name, "Auth")});
-  if (!names.empty()) FillPermissions(names.front());
+  if (names.empty()) {
+    // No user is left: no ticks belong to anyone.
+    lvPermissions.clear();
+  } else {
+    FillPermissions(names.front());
+  }
 }
+
+void TForm1::SelectUser(int index) {
+  if (index < 0 || index >= static_cast<int>(lvUsers.size())) index = -1;
+  if (index == selectedUser) return;
+  lvUsersChanging();
+  selectedUser = index;
+  lvUsersChange();
+}
+
+void TForm1::lvUsersChanging() {
+  Guarded([this] {
+    if (selectedUser < 0) {
+      btnRemove.enabled = false;
+      return;
+    }
+    dirtyBeforeRefresh = dirty;
+    if (!dirty) return;
+    switch (ui_.Ask(kSaveQuestion, true)) {
+      case Answer::kYes:
+        SaveSettings();  // writes the ticks of the user still selected
+        break;
+      case Answer::kNo:
+        SetDirty(false);
+        dirtyBeforeRefresh = false;
+        break;
+      case Answer::kCancel:
+        break;
+    }
+  });
+}
+
+void TForm1::lvUsersChange() {
+  Guarded([this] {
+    if (selectedUser < 0) {
+      btnRemove.enabled = false;
+      return;
+    }
+    HourglassCursor hourglass(ui_);
+    dirtyBeforeRefresh = dirty;
+    const std::string& name = lvUsers[selectedUser].name;
+    btnRemove.enabled = name != "Admin" && name != "Anonymous";
+    FillPermissions(name);
+    // The refill is not an operator's change.
+    SetDirty(dirtyBeforeRefresh);
+  });
+}
+
+void TForm1::EditUserWithDialog(bool update) {
+  Guarded([this, update] {
+    TfrmUser frmUser(*this, ui_);
+    if (!ui_.ShowUserDialog(frmUser)) return;
+    HourglassCursor hourglass(ui_);
+    if (update) {
+      UpdateUser();
+    } else {
+      AddUser();
+    }
+    RefreshUser();
+  });
+}
+
+void TForm1::btnAddClick() { EditUserWithDialog(false); }
+
+// The dialog opens empty, not filled with the selected user: the name typed
+// decides which user is written.
+void TForm1::Button1Click() { EditUserWithDialog(true); }
+
+void TForm1::btnRemoveClick() {
+  Guarded([this] {
+    if (selectedUser < 0 || selectedUser >= static_cast<int>(lvUsers.size())) return;
+    if (ui_.Ask(kRemoveQuestion, false) != Answer::kYes) return;
+    HourglassCursor hourglass(ui_);
+    RemoveUser(lvUsers[selectedUser].name);
+    RefreshUser();
+    btnRemove.enabled = false;
+  });
+}
+
+void TForm1::AddUser() {
+  const std::string defaults = DefaultsKey();
+  const std::string user_key = UsersKey() + "\\" + pendingUserName;
+  for (const auto& name : registry_.ListRegValueNames(defaults))
+    registry_.WriteRegString(user_key, name, registry_.ReadRegString(defaults, name));
+  registry_.WriteRegString(user_key, "Auth", pendingAuth);
+}
+
+void TForm1::UpdateUser() { AddUser(); }
+
+void TForm1::RemoveUser(const std::string& name) { registry_.DeleteRegKeyTree(UsersKey(), name); }
+
+void TForm1::setOther(const std::string& text) { pendingAuth = auth::AuthFromPassword(text); }
 
 void TForm1::FillPermissions(const std::string& user) {
   const std::string user_key = UsersKey() + "\\" + user;

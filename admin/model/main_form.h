@@ -31,6 +31,7 @@ inline constexpr char kServiceNotFound[] =
     "Unable to find service.  This tool must be used\non the server that is running the Halvexa "
     "Service.";
 inline constexpr char kNoAssociation[] = "Unable to start associated application.";
+inline constexpr char kRemoveQuestion[] = "Are you sure you want to remove this user?";
 
 struct EditControl {
   std::string text;
@@ -161,8 +162,29 @@ class TForm1 {
   void btnRestartClick();
   void btnViewClick();
 
-  // Users tab: refills both lists from the registry (no user selected after).
+  // Users tab: refills both lists from the registry; no user is selected
+  // after. With no user left the permission list is emptied.
   void RefreshUser();
+  // The operator selects entry `index` of the user list (-1: none): runs
+  // lvUsersChanging with the old selection, then lvUsersChange with the new.
+  void SelectUser(int index);
+  // Before the selection leaves a user: offers to save unsaved changes.
+  void lvUsersChanging();
+  // After the selection changed: Remove's state and the selected user's ticks.
+  void lvUsersChange();
+  // "&Add...", "&Edit..." and "&Remove".
+  void btnAddClick();
+  void Button1Click();
+  void btnRemoveClick();
+  // Copy every default permission into the pending user's key, then its `Auth`.
+  void AddUser();
+  void UpdateUser();
+  // Deletes the user's key with everything beneath it.
+  void RemoveUser(const std::string& name);
+  // Hand-over from the user dialog.
+  void setUserName(const std::string& text) { pendingUserName = text; }
+  // `pendingAuth` = the stored form of `text`.
+  void setOther(const std::string& text);
 
   // Registry keys of the edited version.
   std::string VersionKey() const;
@@ -183,6 +205,9 @@ class TForm1 {
   void LoadChoice(ComboControl& combo, const std::string& key, const std::string& name);
   void SaveChoice(const ComboControl& combo, const std::string& key, const std::string& name);
   void FillPermissions(const std::string& user);
+  // Runs the user dialog; on OK writes the pending user (UpdateUser with
+  // `update`, else AddUser) and refills the lists.
+  void EditUserWithDialog(bool update);
   void ShowService();
   void RefreshState();
   // Stop steps of Stop and Restart: settings read now from the registry.

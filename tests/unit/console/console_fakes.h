@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "console_ports.h"
 #include "halv_error.h"
+#include "user_form.h"
 
 namespace halv::console::testing {
 
@@ -242,6 +244,17 @@ class FakeUi : public ConsoleUi {
     std::intptr_t r = shell_results.front();
     shell_results.pop_front();
     return r;
+  }
+  // Plays the operator's part in the user dialog: fills `dialog` through its
+  // handlers and returns its result; unset, the dialog is cancelled.
+  std::function<bool(TfrmUser&)> user_dialog;
+  int user_dialogs_shown = 0;
+  bool ShowUserDialog(TfrmUser& dialog) override {
+    ++user_dialogs_shown;
+    dialog.FormShow();
+    if (user_dialog) return user_dialog(dialog);
+    dialog.CancelBtnClick();
+    return false;
   }
   void ShowSplashModal() override { ++splash_shown; }
   void CloseMainWindow() override { closed = true; }

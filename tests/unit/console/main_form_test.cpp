@@ -121,7 +121,9 @@ TEST_F(ConsoleTest, NoYesChoicesLoadFromWholeNumbersAndSaveTheirIndex) {
       {"1", 1, "1", ""},
       {"2", -1, "-1", ""},
       {"-1", -1, "-1", ""},
-      {"$1", 1, "1", ""},
+      {"+1", 1, "1", ""},
+      {"$1", -1, "", "'$1' is not a valid integer value"},
+      {" 1", -1, "", "' 1' is not a valid integer value"},
       {"", -1, "", "'' is not a valid integer value"},
       {"yes", -1, "", "'yes' is not a valid integer value"},
   };

@@ -133,7 +133,7 @@ TEST_F(ConsoleTest, StopUsesTheSavedSettingsNotTheTypedOnes) {
     std::uint32_t timeout_ms;
   } cases[] = {
       {"0", "30000", false, 30000}, {"1", "30000", true, 30000}, {"2", "5000", true, 5000},
-      {"-1", "0", true, 0},         {"0", "$10", false, 16},     {"0", "-5", false, 0},
+      {"-1", "0", true, 0},         {"0", "+10", false, 10},     {"0", "-5", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stop_dependencies + " " + c.timeout);
