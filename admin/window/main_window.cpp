@@ -6,9 +6,12 @@
 #include <shellapi.h>
 #include <uxtheme.h>
 
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "resource.h"
+#include "user_form.h"
 
 namespace halv::console {
 namespace {
@@ -66,7 +69,9 @@ const ButtonBinding kButtons[] = {
     {IDC_BTNSTART, &TForm1::btnStart, &TForm1::btnStartClick},
     {IDC_BTNSTOP, &TForm1::btnStop, &TForm1::btnStopClick},
     {IDC_BTNRESTART, &TForm1::btnRestart, &TForm1::btnRestartClick},
-    {IDC_BTNREMOVE, &TForm1::btnRemove, nullptr},
+    {IDC_BTNADD, nullptr, &TForm1::btnAddClick},
+    {IDC_BUTTON1, nullptr, &TForm1::Button1Click},
+    {IDC_BTNREMOVE, &TForm1::btnRemove, &TForm1::btnRemoveClick},
 };
 
 const char* const kTabNames[] = {"General", "System", "Security", "Users"};
@@ -110,6 +115,32 @@ void SetCombo(HWND combo, const ComboControl& model) {
   if (SendMessageA(combo, CB_GETCURSEL, 0, 0) != model.index)
     SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(model.index), 0);
   SetEnabled(combo, model.enabled);
+}
+
+// The bytes of a password field for the transform: the system code page
+// when it holds every character typed (as stored forms have always been
+// made), otherwise UTF-8, so that no character is lost or replaced.
+std::string PasswordBytes(HWND edit) {
+  const int length = GetWindowTextLengthW(edit);
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  wide.resize(static_cast<std::size_t>(GetWindowTextW(edit, wide.data(), length + 1)));
+  if (wide.empty()) return {};
+  const int count = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), count, nullptr, 0,
+                                 nullptr, &lossy);
+  UINT code_page = CP_ACP;
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  if (size <= 0 || lossy) {
+    code_page = CP_UTF8;
+    flags = 0;
+    size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+  }
+  std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0)
+    WideCharToMultiByte(code_page, flags, wide.data(), count, bytes.data(), size, nullptr, nullptr);
+  SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+  return bytes;
 }
 
 void AddColumn(HWND list, int index, const char* title, int width) {
@@ -159,6 +190,7 @@ bool MainWindow::PreTranslate(MSG& msg) {
 }
 
 HWND MainWindow::MessageOwner() const {
+  if (user_dialog_ != nullptr) return user_dialog_;
   return hwnd_ != nullptr && IsWindowVisible(hwnd_) ? hwnd_ : nullptr;
 }
 
@@ -197,6 +229,94 @@ void MainWindow::RestoreCursor(std::uintptr_t token) {
 std::intptr_t MainWindow::ShellOpen(const std::string& path) {
   return reinterpret_cast<std::intptr_t>(
       ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+}
+
+namespace {
+
+struct UserDialogContext {
+  MainWindow* window;
+  TfrmUser* dialog;
+  HWND* current;  // the window's record of the dialog shown
+};
+
+}  // namespace
+
+bool MainWindow::ShowUserDialog(TfrmUser& dialog) {
+  UserDialogContext context = {this, &dialog, &user_dialog_};
+  const INT_PTR result = DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_USER), hwnd_, UserDlgProc,
+                                         reinterpret_cast<LPARAM>(&context));
+  user_dialog_ = nullptr;
+  return result == IDOK;
+}
+
+// The user dialog: a Unicode window, so that the password fields keep every
+// character typed. Its handlers run on the TfrmUser model.
+INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_INITDIALOG) {
+    SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+    auto* context = reinterpret_cast<UserDialogContext*>(lparam);
+    *context->current = hwnd;
+    SendDlgItemMessageW(hwnd, IDC_TXTPASS, EM_LIMITTEXT, kPasswordMaxChars, 0);
+    SendDlgItemMessageW(hwnd, IDC_TXTCONFIRM, EM_LIMITTEXT, kPasswordMaxChars, 0);
+    TfrmUser& d = *context->dialog;
+    d.FormShow();
+    SetDlgItemTextW(hwnd, IDC_TXTUSER, L"");
+    SetDlgItemTextW(hwnd, IDC_TXTPASS, L"");
+    SetDlgItemTextW(hwnd, IDC_TXTCONFIRM, L"");
+    CheckDlgButton(hwnd, IDC_CBXDISABLE, BST_UNCHECKED);
+    CheckDlgButton(hwnd, IDC_CBXFORCEPASSWD, BST_UNCHECKED);
+    CheckDlgButton(hwnd, IDC_CBXNORESET, BST_UNCHECKED);
+    EnableWindow(GetDlgItem(hwnd, IDC_OKBTN), d.okEnabled);
+    return TRUE;
+  }
+  auto* context = reinterpret_cast<UserDialogContext*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (context == nullptr || msg != WM_COMMAND) return FALSE;
+  TfrmUser& d = *context->dialog;
+  const int id = LOWORD(wparam);
+  const int code = HIWORD(wparam);
+  switch (id) {
+    case IDC_TXTUSER:
+      if (code == EN_CHANGE) {
+        d.txtUser = GetText(GetDlgItem(hwnd, IDC_TXTUSER));
+        d.txtUserChange();
+        EnableWindow(GetDlgItem(hwnd, IDC_OKBTN), d.okEnabled);
+      }
+      return TRUE;
+    case IDOK:
+    case IDC_OKBTN: {
+      if (code != BN_CLICKED || !d.okEnabled) return TRUE;
+      d.cbxDisable = IsDlgButtonChecked(hwnd, IDC_CBXDISABLE) == BST_CHECKED;
+      d.cbxForcePasswd = IsDlgButtonChecked(hwnd, IDC_CBXFORCEPASSWD) == BST_CHECKED;
+      d.cbxNoReset = IsDlgButtonChecked(hwnd, IDC_CBXNORESET) == BST_CHECKED;
+      d.txtPass = PasswordBytes(GetDlgItem(hwnd, IDC_TXTPASS));
+      d.txtConfirm = PasswordBytes(GetDlgItem(hwnd, IDC_TXTCONFIRM));
+      bool closes = false;
+      try {
+        closes = d.OKBtnClick();
+      } catch (const std::exception& e) {
+        context->window->ShowError(e.what());
+      }
+      SecureZeroMemory(d.txtPass.data(), d.txtPass.size());
+      SecureZeroMemory(d.txtConfirm.data(), d.txtConfirm.size());
+      if (closes) {
+        EndDialog(hwnd, IDOK);
+      } else {
+        SetDlgItemTextW(hwnd, IDC_TXTPASS, L"");
+        SetDlgItemTextW(hwnd, IDC_TXTCONFIRM, L"");
+        if (d.focusPassword)
+          SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_TXTPASS)),
+                       TRUE);
+      }
+      return TRUE;
+    }
+    case IDCANCEL:
+    case IDC_CANCELBTN:
+      if (code != BN_CLICKED) return TRUE;
+      d.CancelBtnClick();
+      EndDialog(hwnd, IDCANCEL);
+      return TRUE;
+  }
+  return FALSE;
 }
 
 void MainWindow::ShowSplashModal() {
@@ -373,8 +493,11 @@ void MainWindow::OnNotify(const NMHDR& header) {
     AfterHandler();
   } else if (header.idFrom == IDC_LVUSERS && (change.uChanged & LVIF_STATE) != 0 &&
              ((change.uNewState ^ change.uOldState) & LVIS_SELECTED) != 0) {
-    form_.selectedUser = ListView_GetNextItem(header.hwndFrom, -1, LVNI_SELECTED);
-    AfterHandler();
+    const int selected = ListView_GetNextItem(header.hwndFrom, -1, LVNI_SELECTED);
+    if (selected != form_.selectedUser) {
+      form_.SelectUser(selected);
+      AfterHandler();
+    }
   }
 }
 

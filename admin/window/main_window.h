@@ -43,12 +43,14 @@ class MainWindow final : public ConsoleUi {
   std::uintptr_t ShowHourglass() override;
   void RestoreCursor(std::uintptr_t token) override;
   std::intptr_t ShellOpen(const std::string& path) override;
+  bool ShowUserDialog(TfrmUser& dialog) override;
   void ShowSplashModal() override;
   void CloseMainWindow() override;
 
  private:
   static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   static INT_PTR CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  static INT_PTR CALLBACK UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   INT_PTR Handle(UINT msg, WPARAM wparam, LPARAM lparam);
   void InitDialog();
   void Layout();
@@ -70,7 +72,8 @@ class MainWindow final : public ConsoleUi {
   std::array<HWND, 4> pages_ = {};
   HFONT bold_font_ = nullptr;
   TfrmSplash* splash_ = nullptr;
-  bool updating_ = false;  // controls are being filled by program code
+  HWND user_dialog_ = nullptr;  // the user dialog while it is shown
+  bool updating_ = false;       // controls are being filled by program code
   bool close_requested_ = false;
 };
 

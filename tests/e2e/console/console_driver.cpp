@@ -109,6 +109,89 @@ void NextTab(HWND tabs) {
   SendMessageTimeoutA(tabs, WM_KEYDOWN, VK_RIGHT, 0, 0, 10000, &result);
 }
 
+namespace {
+
+// A block of memory in the process that owns a window, freed on scope exit.
+class RemoteMemory {
+ public:
+  RemoteMemory(HWND window, std::size_t size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_ != nullptr)
+      address_ = static_cast<char*>(
+          VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  }
+  RemoteMemory(const RemoteMemory&) = delete;
+  RemoteMemory& operator=(const RemoteMemory&) = delete;
+  ~RemoteMemory() {
+    if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_ != nullptr) CloseHandle(process_);
+  }
+  bool ok() const { return address_ != nullptr; }
+  char* at(std::size_t offset) const { return address_ + offset; }
+  void Write(std::size_t offset, const void* data, std::size_t size) {
+    WriteProcessMemory(process_, address_ + offset, data, size, nullptr);
+  }
+  void Read(std::size_t offset, void* data, std::size_t size) {
+    ReadProcessMemory(process_, address_ + offset, data, size, nullptr);
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  char* address_ = nullptr;
+};
+
+LRESULT Send(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, msg, wparam, lparam, 0, 60000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+}  // namespace
+
+int ListCount(HWND list) { return static_cast<int>(Send(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::string ListItemText(HWND list, int item, int subitem) {
+  constexpr std::size_t kText = 256;
+  RemoteMemory memory(list, sizeof(LVITEMA) + kText);
+  if (!memory.ok()) return "<no memory>";
+  LVITEMA lv = {};
+  lv.iSubItem = subitem;
+  lv.pszText = memory.at(sizeof(LVITEMA));
+  lv.cchTextMax = kText;
+  memory.Write(0, &lv, sizeof lv);
+  const auto length = Send(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(item),
+                           reinterpret_cast<LPARAM>(memory.at(0)));
+  std::string text(kText, '\0');
+  memory.Read(sizeof(LVITEMA), text.data(), kText);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+void SetListItemState(HWND list, int item, UINT state, UINT mask) {
+  RemoteMemory memory(list, sizeof(LVITEMA));
+  if (!memory.ok()) return;
+  LVITEMA lv = {};
+  lv.state = state;
+  lv.stateMask = mask;
+  memory.Write(0, &lv, sizeof lv);
+  Send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(memory.at(0)));
+}
+
+bool ListItemChecked(HWND list, int item) {
+  const auto state = static_cast<UINT>(
+      Send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_STATEIMAGEMASK));
+  return (state >> 12) == 2;
+}
+
+int FindListItem(HWND list, const std::string& caption) {
+  const int count = ListCount(list);
+  for (int i = 0; i < count; ++i)
+    if (ListItemText(list, i, 0) == caption) return i;
+  return -1;
+}
+
 std::string MessageBoxText(HWND box) {
   // The text is the box's static control with the ID 0xFFFF.
   HWND text = GetDlgItem(box, 0xFFFF);

@@ -53,6 +53,16 @@ void Click(HWND button);
 void Choose(HWND combo, int index);
 // Moves the tab control's selection one tab right (as the arrow key does).
 void NextTab(HWND tabs);
+// List-view items. The messages that carry pointers use memory allocated
+// in the program's process.
+int ListCount(HWND list);
+std::string ListItemText(HWND list, int item, int subitem);
+// LVM_SETITEMSTATE, as a click would change the item (selection, tick).
+void SetListItemState(HWND list, int item, UINT state, UINT mask);
+bool ListItemChecked(HWND list, int item);
+// The index of the item with that caption, or -1.
+int FindListItem(HWND list, const std::string& caption);
+
 // The message text of a message box.
 std::string MessageBoxText(HWND box);
 

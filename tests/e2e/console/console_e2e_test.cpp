@@ -3,6 +3,8 @@
 // manager as the configured service, driven through window messages.
 #include <gtest/gtest.h>
 #include <windows.h>
+// commctrl.h needs the types of windows.h.
+#include <commctrl.h>
 
 #include <string>
 
@@ -241,6 +243,73 @@ TEST_F(ConsoleE2eTest, LoadErrorsShowInTheStandardErrorBox) {
   Click(GetDlgItem(box, IDOK));
   WaitThroughSplash(admin);
   EXPECT_EQ(Text(admin.Control(IDC_TXTPROGRAMNAME)), "abc");
+}
+
+TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
+  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users\\";
+  SetRegString(users + "Admin", "Auth", "0");
+  SetRegString(users + "Anonymous", "Auth", "0");
+  SetRegString(kDefaultsKey, "AllowStop", "0");
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  for (int i = 0; i < 3; ++i) NextTab(admin.Control(IDC_TABS));
+  HWND list = admin.Control(IDC_LVUSERS);
+  HWND ticks = admin.Control(IDC_LVPERMISSIONS);
+  EXPECT_EQ(ListCount(list), 2);
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNREMOVE)));
+
+  // A mismatch first: the message, then the dialog stays open with the fields emptied.
+  PostMessageA(admin.Control(IDC_BTNADD), BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (dialog = admin.FindTopWindow("#32770", "User Information")) != nullptr; },
+      10000));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_OKBTN)));
+  SetText(GetDlgItem(dialog, IDC_TXTUSER), "alice");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_OKBTN)));
+  SetText(GetDlgItem(dialog, IDC_TXTPASS), "abc");
+  SetText(GetDlgItem(dialog, IDC_TXTCONFIRM), "abd");
+  PostMessageA(GetDlgItem(dialog, IDC_OKBTN), BM_CLICK, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (box = admin.FindTopWindow("#32770", "Halvexa Administrator")) != nullptr; },
+      10000));
+  EXPECT_EQ(MessageBoxText(box),
+            "Your password and confirmation do not match.  Please re-enter your password.");
+  Click(GetDlgItem(box, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, IDC_TXTPASS)).empty(); }, 5000));
+  EXPECT_EQ(Text(GetDlgItem(dialog, IDC_TXTCONFIRM)), "");
+  EXPECT_EQ(GetRegString(users + "alice", "Auth"), "<missing>");
+
+  // Then equal texts: the user is written with the defaults and the stored form.
+  SetText(GetDlgItem(dialog, IDC_TXTPASS), "abc");
+  SetText(GetDlgItem(dialog, IDC_TXTCONFIRM), "abc");
+  Click(GetDlgItem(dialog, IDC_OKBTN));
+  ASSERT_TRUE(WaitFor([&] { return ListCount(list) == 3; }, 10000));
+  EXPECT_EQ(GetRegString(users + "alice", "Auth"),
+            "c5fe2077faf81cc9a762e8cd8ec5af59bdbf3d22ab4b31328503eca3e6e49258");
+  EXPECT_EQ(GetRegString(users + "alice", "AllowList"), "1");
+  EXPECT_EQ(GetRegString(users + "alice", "AllowStop"), "0");
+  const int alice = FindListItem(list, "alice");
+  ASSERT_GE(alice, 0);
+
+  // Selecting the user shows its ticks; ticking AllowStop and Apply writes "1".
+  SetListItemState(list, alice, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNREMOVE)));
+  ASSERT_EQ(ListCount(ticks), 6);
+  EXPECT_EQ(ListItemText(ticks, 3, 1), "AllowStop");
+  EXPECT_TRUE(ListItemChecked(ticks, 0));
+  EXPECT_FALSE(ListItemChecked(ticks, 3));
+  SetListItemState(ticks, 3, INDEXTOSTATEIMAGEMASK(2), LVIS_STATEIMAGEMASK);
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+  Click(admin.Control(IDC_BTNAPPLY));
+  EXPECT_EQ(GetRegString(users + "alice", "AllowStop"), "1");
+
+  // The built-in accounts cannot be removed.
+  SetListItemState(list, FindListItem(list, "Admin"), LVIS_SELECTED | LVIS_FOCUSED,
+                   LVIS_SELECTED | LVIS_FOCUSED);
+  EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNREMOVE)));
 }
 
 }  // namespace
