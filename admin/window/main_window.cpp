@@ -258,6 +258,8 @@ INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
     *context->current = hwnd;
     SendDlgItemMessageW(hwnd, IDC_TXTPASS, EM_LIMITTEXT, kPasswordMaxChars, 0);
     SendDlgItemMessageW(hwnd, IDC_TXTCONFIRM, EM_LIMITTEXT, kPasswordMaxChars, 0);
+    SendDlgItemMessageW(hwnd, IDC_TXTPASS, EM_SETPASSWORDCHAR, L'*', 0);
+    SendDlgItemMessageW(hwnd, IDC_TXTCONFIRM, EM_SETPASSWORDCHAR, L'*', 0);
     TfrmUser& d = *context->dialog;
     d.FormShow();
     SetDlgItemTextW(hwnd, IDC_TXTUSER, L"");

@@ -60,14 +60,17 @@ HWND AdminProcess::FindTopWindow(const char* class_name, const char* caption) co
 }
 
 HWND AdminProcess::Control(int id) const {
+  HWND main = Main();
+  return main == nullptr ? nullptr : FindControl(main, id);
+}
+
+HWND FindControl(HWND parent, int id) {
   struct Search {
     int id;
     HWND found;
   } search = {id, nullptr};
-  HWND main = Main();
-  if (main == nullptr) return nullptr;
   EnumChildWindows(
-      main,
+      parent,
       [](HWND child, LPARAM param) -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         if (GetDlgCtrlID(child) != s->id) return TRUE;

@@ -44,6 +44,9 @@ class AdminProcess {
   PROCESS_INFORMATION info_ = {};
 };
 
+// A descendant of `parent` with the control ID, or null.
+HWND FindControl(HWND parent, int id);
+
 std::string Text(HWND window);
 void SetText(HWND edit, const std::string& text);
 // BM_CLICK, waiting until the program has handled it (up to 60 s).

@@ -4,6 +4,10 @@
 //   splash     waits for the console's splash window; prints its geometry
 //   ready      waits until the splash has closed; prints the main window's
 //   tab N      shows tab N (0..3) of the main window; prints its geometry
+//   select U   selects user U on the Users tab
+//   user-dialog opens the user dialog with a name and password typed in;
+//              prints the dialog's geometry
+//   cancel-dialog  closes the user dialog with Cancel
 //   close      closes the main window
 // Geometry (the client area) is printed as ImageMagick's WxH+X+Y. Exit code 1 on a timeout.
 #include <windows.h>
@@ -127,6 +131,33 @@ int main(int argc, char** argv) {
       SendMessageA(tabs, WM_KEYDOWN, current < wanted ? VK_RIGHT : VK_LEFT, 0);
     }
     return 1;
+  }
+  if (command == "select" && argc == 3) {
+    HWND main = Main();
+    HWND list = main == nullptr ? nullptr : FindControl(main, IDC_LVUSERS);
+    const int item = list == nullptr ? -1 : FindListItem(list, argv[2]);
+    if (item < 0) return 1;
+    SetListItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    return 0;
+  }
+  if (command == "user-dialog") {
+    HWND main = Main();
+    if (main == nullptr) return 1;
+    PostMessageA(FindControl(main, IDC_BTNADD), BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    if (!WaitFor([&] { return (dialog = FindTop("#32770", "User Information")) != nullptr; },
+                 10000))
+      return 1;
+    SetText(GetDlgItem(dialog, IDC_TXTUSER), "backup-operator");
+    SetText(GetDlgItem(dialog, IDC_TXTPASS), "correct horse");
+    SetText(GetDlgItem(dialog, IDC_TXTCONFIRM), "correct horse");
+    return PrintGeometry(dialog);
+  }
+  if (command == "cancel-dialog") {
+    HWND dialog = FindTop("#32770", "User Information");
+    if (dialog == nullptr) return 1;
+    PostMessageA(GetDlgItem(dialog, IDC_CANCELBTN), BM_CLICK, 0, 0);
+    return 0;
   }
   if (command == "close") {
     if (HWND main = Main()) PostMessageA(main, WM_CLOSE, 0, 0);
