@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "halv_error.h"
+#include "interpreter.h"
 #include "registry.h"
+#include "service_manager_win.h"
 #include "str_to_int.h"
 
 namespace halv {
@@ -91,9 +93,53 @@ class ClientReceipt final : public ReceiptEvents {
   const std::function<void(const std::string&)>& log_;
 };
 
+// A file opened for VIEW, closed with the object.
+class SharedFile final : public ByteSource {
+ public:
+  explicit SharedFile(HANDLE file) : file_(file) {}
+  ~SharedFile() override { CloseHandle(file_); }
+  SharedFile(const SharedFile&) = delete;
+  SharedFile& operator=(const SharedFile&) = delete;
+  long Read(void* buffer, std::size_t size) override {
+    DWORD got = 0;
+    if (!ReadFile(file_, buffer, static_cast<DWORD>(size), &got, nullptr)) return -1;
+    return static_cast<long>(got);
+  }
+
+ private:
+  HANDLE file_;
+};
+
 }  // namespace
 
-THalvexa351::THalvexa351() : months_(LocaleMonthNames()) {}
+THalvexa351::THalvexa351() : months_(LocaleMonthNames()) {
+  command_handler = [this](Connection& client, const CommandLine& line) {
+    ProcessCommand(*this, client, line);
+  };
+}
+
+std::vector<Connection*> THalvexa351::Clients() {
+  return ServerSocket1 ? ServerSocket1->Clients() : std::vector<Connection*>{};
+}
+
+bool THalvexa351::Reinitialize() {
+  try {
+    LoadConfiguration();
+    return true;
+  } catch (const std::exception& e) {
+    LogEventError(e.what());
+    return false;
+  }
+}
+
+std::unique_ptr<ByteSource> THalvexa351::OpenShared(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<SharedFile>(file);
+}
+
+ServiceManager& THalvexa351::Manager() { return SystemServiceManager(); }
 
 THalvexa351::~THalvexa351() {
   ServerSocket1.reset();

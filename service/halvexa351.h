@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "date_format.h"
 #include "server_context.h"
@@ -28,7 +29,7 @@ inline constexpr char kServiceName[] = "Halvexa351";
 inline constexpr char kServiceDisplayName[] = "Tenmark Halvexa Service 3.5.1";
 inline constexpr char kSystemKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System";
 
-class THalvexa351 final : public ServerSocketEvents {
+class THalvexa351 final : public ServerContext, public ServerSocketEvents {
  public:
   THalvexa351();
   ~THalvexa351() override;
@@ -57,12 +58,17 @@ class THalvexa351 final : public ServerSocketEvents {
   void DisarmTimer1();
   bool Timer1Enabled() const { return timer_enabled_; }
 
-  const ServiceFields& Fields() const { return fields_; }
-  LocalTime Now() const;
-  const MonthNames& Months() const { return months_; }
-  ServerSocket& Listener() { return *ServerSocket1; }
+  // ServerContext
+  const ServiceFields& Fields() const override { return fields_; }
+  std::vector<Connection*> Clients() override;
+  void ArmRestart(std::int32_t interval_ms) override { ArmTimer1(interval_ms); }
+  bool Reinitialize() override;
+  LocalTime Now() const override;
+  const MonthNames& Months() const override { return months_; }
+  std::unique_ptr<ByteSource> OpenShared(const std::string& path) override;
+  ServiceManager& Manager() override;
 
-  // Runs one command line; set by the program to the command interpreter.
+  // Runs one command line; the command interpreter unless a test sets another.
   std::function<void(Connection&, const CommandLine&)> command_handler;
 
   // ServerSocketEvents

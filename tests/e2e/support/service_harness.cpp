@@ -140,6 +140,25 @@ DWORD StopAndWait(const char* name) {
   return status.dwCurrentState;
 }
 
+bool InstallTestService(const char* name, const char* display_name) {
+  RemoveTestService(name);
+  ScPtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+  if (!manager) return false;
+  const std::string path = "\"" + BinDir() + "\\halv_test_service.exe\"";
+  ScPtr service(CreateServiceA(manager.get(), name, display_name, SERVICE_ALL_ACCESS,
+                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                               SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+                               nullptr, nullptr));
+  return service != nullptr;
+}
+
+void RemoveTestService(const char* name) {
+  if (ServiceState(name) == 0) return;
+  StopAndWait(name);
+  ScPtr service = OpenNamed(name, DELETE);
+  if (service) DeleteService(service.get());
+}
+
 std::string WineLogText() {
   const char* unix_path = std::getenv("WINE_LOG");
   if (unix_path == nullptr || *unix_path == '\0') return {};

@@ -38,6 +38,12 @@ DWORD StartAndWait(const char* name = "Halvexa351");
 DWORD StopAndWait(const char* name = "Halvexa351");
 DWORD ServiceState(const char* name = "Halvexa351");
 
+// Registers halv_test_service.exe (next to the test program) as a demand-start
+// service named `name`, after removing any old one; RemoveTestService stops
+// and deletes it.
+bool InstallTestService(const char* name, const char* display_name);
+void RemoveTestService(const char* name);
+
 // The Wine log that services.exe and its services write to (event-log
 // reports among them); empty when unknown.
 std::string WineLogText();

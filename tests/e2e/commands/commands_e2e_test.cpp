@@ -1,0 +1,220 @@
+// The command language over TCP against the real service under Wine, with
+// several clients at once and a test service in Wine's manager.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "registry.h"
+#include "service_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using halv::e2e::Client;
+
+constexpr int kPort = 19117;
+constexpr char kTestService[] = "HalvCmdTestSvc";
+constexpr char kPrompt[] = "\n\r:: ";
+const std::string kWarning = "\n\rPLEASE DISCONNECT NOW, THE SERVER IS GOING DOWN IN 30 SECONDS!\n\r";
+
+std::string Format(const char* pattern, const char* a, const char* b = "", const char* c = "",
+                   const char* d = "") {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, a, b, c, d);
+  return buffer;
+}
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    halv::e2e::ClearConfig();
+    log_dir_ = halv::e2e::MakeTempDir("cmd");
+    halv::e2e::WriteDefaultConfig(kPort, log_dir_);
+    ASSERT_TRUE(halv::e2e::InstallTestService(kTestService, "Halvexa command test service"));
+    halv::e2e::InstallService();
+  }
+  void TearDown() override {
+    halv::e2e::UninstallService();
+    halv::e2e::RemoveTestService(kTestService);
+    halv::e2e::ClearConfig();
+  }
+  void StartRunning() { ASSERT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_RUNNING)); }
+  // Connects and reads the greeting.
+  void Connect(Client& client) {
+    ASSERT_TRUE(client.Connect(kPort));
+    ASSERT_NE(client.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+  }
+  std::string Ask(Client& client, const std::string& line, const std::string& until = ":: ") {
+    client.Send(line + "\r\n");
+    return client.ReadUntil(until, 30s);
+  }
+
+  std::string log_dir_;
+};
+
+TEST_F(CommandsTest, HelpUnknownAndStime) {
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string help = Ask(c, "HeLp", "311-End of HELP info\n\r:: ");
+  EXPECT_EQ(help.rfind("311-This is Halvexa Version 3.5.1.1\n\r311-Topics:", 0), 0u) << help;
+  EXPECT_EQ(Ask(c, "help stop", "311-End of HELP info\n\r:: "),
+            "311-STOP\n\r311-Use the STOP command to stop a service by name\n\r311- usage:  STOP "
+            "<service_name>\n\r311-End of HELP info\n\r:: ");
+  EXPECT_EQ(Ask(c, "help init", kPrompt), "504-Unknown help topic for 'init'\n\r\n\r:: ");
+  EXPECT_EQ(Ask(c, "FOO bar"), "\n\r500-Unknown command 'FOO'\n\r:: ");
+  const std::string stime = Ask(c, "stime");
+  EXPECT_TRUE(std::regex_match(
+      stime, std::regex("[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] "
+                        "(am|pm)\n\r:: ")))
+      << stime;
+  EXPECT_EQ(Ask(c, "update svc prop value", "Updating Service\n\r"), "Updating Service\n\r");
+  EXPECT_EQ(c.ReadFor(300ms), "");  // no prompt after UPDATE
+}
+
+TEST_F(CommandsTest, WhoListsEveryClient) {
+  StartRunning();
+  Client a, b;
+  Connect(a);
+  Connect(b);
+  const std::string who = Ask(a, "who");
+  const std::string row_start = " anonymous       Anonymous User  127.0.0.1     ";
+  std::size_t rows = 0;
+  for (std::size_t at = who.find(row_start); at != std::string::npos;
+       at = who.find(row_start, at + 1))
+    ++rows;
+  EXPECT_EQ(rows, 2u) << who;
+  EXPECT_NE(who.find(" Login Name      Name            Remote Host   Date              What\n\r" +
+                     std::string(80, '-') + "\n\r"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(
+      who, std::regex(" anonymous       Anonymous User  127\\.0\\.0\\.1     [1-9][0-9]? [A-Z][a-z]+ "
+                      "20[0-9][0-9] [0-2][0-9]:[0-5][0-9] +exec\\(\\)       \n\r")))
+      << who;
+  EXPECT_EQ(who.substr(who.size() - 3), ":: ");
+}
+
+TEST_F(CommandsTest, StartStopStatusAndRestartAService) {
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string name = kTestService;
+  EXPECT_EQ(Ask(c, "status " + name), "Retrieving Status\n\rThe service is stopped.\n\r:: ");
+  EXPECT_EQ(Ask(c, "START " + name), "Starting Service..." + name + "\n\rService started\n\r:: ");
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Ask(c, "status " + name), "Retrieving Status\n\rThe service is running.\n\r:: ");
+  EXPECT_EQ(Ask(c, "rstrt " + name),
+            "Restarting Service..." + name + "\n\rService Stopped...\n\rService Started\n\r:: ");
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Ask(c, "stop " + name), "Stopping Service..." + name + "\n\rService Stopped\n\r:: ");
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(Ask(c, "status NoSuchServiceHere"),
+            "Retrieving Status\n\rUnable to determine status.\n\r:: ");
+  EXPECT_EQ(Ask(c, "start NoSuchServiceHere"),
+            "Starting Service...NoSuchServiceHere\n\rService does not exist.\n\r:: ");
+}
+
+TEST_F(CommandsTest, ListShowsTheTestServiceAndDisplayTheValues) {
+  halv::WriteRegString(halv::e2e::kSystemKey, "ServiceStopTimeOut", "12345", true);
+  halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "0", true);
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string list = Ask(c, "list anything");
+  EXPECT_NE(list.find(" Service Name                       Status      Startup Type  Log On As\n\r"),
+            std::string::npos);
+  EXPECT_NE(list.find(Format(" %-34s %-11s %-13s %-16s\n\r", kTestService, "Stopped", "Demand",
+                             "LocalSystem")),
+            std::string::npos)
+      << list;
+  EXPECT_NE(list.find(Format(" %-34s %-11s %-13s %-16s\n\r", "Halvexa351", "Running", "Automatic",
+                             "LocalSystem")),
+            std::string::npos)
+      << list;
+
+  const std::string display = Ask(c, "display");
+  const std::string bin = halv::e2e::BinDir();
+  for (const std::string& row :
+       {Format(" %-18s %-60s\n\r", "version", "3.5.1.1"),
+        Format(" %-18s %-60s\n\r", "app_path", bin.c_str()),
+        Format(" %-18s %-60s\n\r", "log_pathfile", (log_dir_ + "\\serverlog.txt").c_str()),
+        Format(" %-18s %-60s\n\r", "exec_name", "halvexa351.exe"),
+        Format(" %-18s %-60s\n\r", "bin_pathname", (bin + "\\halvexa351.exe").c_str()),
+        Format(" %-18s %-60s\n\r", "stop_timeout", "12345"),
+        Format(" %-18s %-60s\n\r", "verbose", "0"),
+        Format(" %-18s %-60s\n\r", "stop_dependencies", "0"),
+        Format(" %-18s %-60s\n\r", "grace_period", "30000"),
+        Format(" %-18s %-60s\n\r", "port", std::to_string(kPort).c_str())})
+    EXPECT_NE(display.find(row), std::string::npos) << row << display;
+}
+
+TEST_F(CommandsTest, ViewSendsTheLogFileBytes) {
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes.push_back(static_cast<char>(i % 256));
+  {
+    HANDLE h = CreateFileA((log_dir_ + "\\serverlog.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+  }
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string view = Ask(c, "view", kPrompt);
+  ASSERT_GE(view.size(), bytes.size() + 5);
+  EXPECT_EQ(view.substr(0, bytes.size()), bytes);
+  EXPECT_EQ(view.substr(view.size() - 5), kPrompt);
+}
+
+TEST_F(CommandsTest, InitReloadsAndReportsAChangedPort) {
+  StartRunning();
+  Client c;
+  Connect(c);
+  EXPECT_EQ(Ask(c, "init"), "Reinitializing server.\n\r:: ");
+  halv::WriteRegString(halv::e2e::kSystemKey, "Port", std::to_string(kPort + 1), true);
+  EXPECT_EQ(Ask(c, "init"),
+            "Reinitializing server.\n\rError reinitializing server, please check logfile and "
+            "system logs.\n\r:: ");
+  EXPECT_TRUE(halv::e2e::WaitForEventLog("Can't change value while socket is active", 5s));
+  // The listener stays where it was.
+  Client d;
+  Connect(d);
+}
+
+TEST_F(CommandsTest, QuitClosesOnlyThatConnection) {
+  StartRunning();
+  Client a, b;
+  Connect(a);
+  Connect(b);
+  a.Send("quit\r\nwho\r\n");
+  EXPECT_TRUE(a.WaitClosed(5s));
+  EXPECT_EQ(Ask(b, "\r\n", kPrompt), kPrompt);
+}
+
+TEST_F(CommandsTest, CycleWarnsEveryClientThenRestartsTheListener) {
+  StartRunning();
+  Client a, b, c;
+  Connect(a);
+  Connect(b);
+  Connect(c);
+  a.Send("cycle\r\n");
+  EXPECT_EQ(a.ReadUntil(kPrompt), "Restarting the Halvexa Service" + kWarning + kPrompt);
+  EXPECT_EQ(b.ReadUntil(kWarning), kWarning);
+  EXPECT_EQ(c.ReadUntil(kWarning), kWarning);
+  // The clients are still served during the grace period.
+  EXPECT_EQ(Ask(b, "", kPrompt), kPrompt);
+  // After the 30-second grace period the listener is closed and reopened.
+  EXPECT_TRUE(a.WaitClosed(45s));
+  EXPECT_TRUE(b.WaitClosed(5s));
+  EXPECT_TRUE(c.WaitClosed(5s));
+  Client fresh;
+  Connect(fresh);
+  EXPECT_EQ(halv::e2e::ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+}  // namespace
