@@ -184,6 +184,19 @@ TEST_F(LibraryTest, NullHandleReturnsMinusOneAndTouchesNothing) {
   EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"kept.txt"});
 }
 
+// A null text is refused without a line and without harm to the stream.
+TEST_F(LibraryTest, NullTextReturnsMinusOneAndWritesNothing) {
+  const std::string path = dir_.File("null.txt");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  for (char level : {'S', 'W', 'E'}) {
+    EXPECT_EQ(Writer(level, by_name_)(log, nullptr), -1) << level;
+  }
+  EXPECT_EQ(by_name_.write_normal(log, "after"), 19);
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), "date Status: after\r\n");
+}
+
 TEST_F(LibraryTest, OpenFailsWithoutCreatingAnything) {
   const std::string cases[] = {"", dir_.File("missing\\serverlog.txt"),
                                dir_.File("missing\\deeper\\serverlog.txt"), dir_.path()};
@@ -284,6 +297,27 @@ TEST_F(LibraryTest, OthersMayOpenTheFileForWritingMeanwhile) {
   CloseHandle(other);
   EXPECT_EQ(by_name_.close(log), 0);
   EXPECT_EQ(ReadShared(path), "other\r\ndate Status: from the log\r\n");
+}
+
+// A log opened on a pipe: the pipe takes no appended data, so the first
+// write-out fails. The stream then stays failed: even a short line, which
+// would only be buffered, is refused, and so is the close.
+TEST_F(LibraryTest, AFailedWriteKeepsTheStreamFailedUntilClosed) {
+  const std::string name = "\\\\.\\pipe\\halv_syslog_" + std::to_string(GetCurrentProcessId());
+  HANDLE reader = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096,
+                                   0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  void* log = by_name_.open(name.c_str());
+  ASSERT_NE(log, nullptr);
+
+  EXPECT_EQ(by_name_.write_normal(log, "buffered"), 22);
+  const std::string text(600, 'p');
+  EXPECT_LT(by_name_.write_normal(log, text.c_str()), 0);
+  EXPECT_LT(by_name_.write_warning(log, "short"), 0);
+  EXPECT_LT(by_name_.write_error(log, "short"), 0);
+  EXPECT_EQ(by_name_.close(log), -1);
+
+  CloseHandle(reader);
 }
 
 TEST_F(LibraryTest, ManyLogsMayBeOpenAtOnce) {
