@@ -24,8 +24,11 @@ std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& n
                                        bool stop_dependencies, std::uint32_t timeout_ms);
 
 // Starts `name` without arguments and waits while it reports start-pending
-// and keeps advancing its check point. 0 when it ends up running; never 0
-// when it does not.
+// and keeps advancing its check point, polling every tenth of its wait hint
+// (1 to 10 s). 0 when it ends up running; never 0 when it does not: the code
+// of a failed open, start or query; 1053 when it stayed start-pending without
+// progress for longer than its wait hint; its Win32 exit code when it stopped
+// with one; otherwise (stopped without an error, or any other state) 1062.
 std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name);
 
 // The current state (1..7) of `name`, or 0 when it cannot be read.
@@ -35,14 +38,16 @@ std::uint32_t QueryServiceState(ServiceManager& scm, const std::string& name);
 // in `*bytes` and returns 0 whatever the manager answered (non-zero only when
 // the manager cannot be opened). With `entries`: fills it with the Win32
 // services in every state, in the manager's order, in one call limited to
-// `*bytes` bytes; returns 0 or the failing call's code (234 when the list grew).
+// `*bytes` bytes; returns 0 or the failing call's code (234 when the list grew,
+// and then `*bytes` holds the size now needed).
 std::uint32_t EnumerateServices(ServiceManager& scm, std::vector<ServiceEntry>* entries,
                                 std::uint32_t* bytes);
 
 // Two steps in the same way. With `config` null: stores the needed size in
 // `*bytes` (left unchanged when the service cannot be opened) and returns 0,
 // or the code of a failed open. With `config`: fills it within `*bytes` bytes
-// and returns 0 or the failing call's code.
+// and returns 0 or the failing call's code (122 when `*bytes` is too small,
+// and then `*bytes` holds the size needed).
 std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& name,
                                         ServiceConfigInfo* config, std::uint32_t* bytes);
 

@@ -1,0 +1,31 @@
+// The command interpreter: runs one complete command line of one client.
+#ifndef HALV_SERVICE_CORE_INTERPRETER_H_
+#define HALV_SERVICE_CORE_INTERPRETER_H_
+
+#include <string_view>
+
+#include "connection.h"
+#include "server_context.h"
+#include "words.h"
+
+namespace halv {
+
+// The feedback address named in the general help.
+inline constexpr std::string_view kFeedbackAddress = "http://www.tenmark.example/halvexa/feedback";
+
+// Chooses the command by word 0 (case-insensitive over the whole word),
+// carries it out and sends its reply pieces to `client`, one send each, then
+// its prompt (none after UPDATE and QUIT). Unknown commands get the 500
+// reply. Needs WordCount >= 1. Keeps no state. Runs on the service thread;
+// START, STOP and RSTRT block it while they wait. A failed send raises
+// halv::Error as the connection does; CYCLE finishes its work first (see
+// interpreter.cpp).
+void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line);
+
+// Whether `word` equals `keyword` when both are mapped to upper case
+// character by character (ASCII mapping).
+bool SameWordIgnoringCase(std::string_view word, std::string_view keyword);
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_CORE_INTERPRETER_H_

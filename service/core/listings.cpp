@@ -1,0 +1,159 @@
+// LIST, STATUS, DISPLAY and UPDATE: the commands that report rather than act.
+#include "listings.h"
+
+#include <string>
+#include <vector>
+
+#include "date_format.h"
+#include "reply_text.h"
+#include "report_scm_error.h"
+#include "service_control.h"
+
+namespace halv {
+
+namespace {
+
+// The start type and logon account of one service, or "Unknown" and empty
+// text when its configuration cannot be read (it vanished after the
+// enumeration, or the query was refused).
+struct ConfigColumns {
+  std::string start_type{"Unknown"};
+  std::string start_name;
+};
+
+ConfigColumns ReadConfigColumns(ServiceManager& scm, const std::string& name) {
+  ConfigColumns columns;
+  std::uint32_t bytes = 0;
+  if (QueryServiceConfiguration(scm, name, nullptr, &bytes) != 0 || bytes == 0) return columns;
+  ServiceConfigInfo config;
+  if (QueryServiceConfiguration(scm, name, &config, &bytes) != 0) return columns;
+  columns.start_type = std::string(StartTypeWord(config.start_type));
+  columns.start_name = config.service_start_name;
+  return columns;
+}
+
+}  // namespace
+
+std::string_view StateWord(std::uint32_t state) {
+  switch (state) {
+    case kStateStopped:
+      return "Stopped";
+    case kStateStartPending:
+      return "Starting";
+    case kStateStopPending:
+      return "Stopping";
+    case kStateRunning:
+      return "Running";
+    case kStateContinuePending:
+      return "Continuing";
+    case kStatePausePending:
+      return "Pausing";
+    case kStatePaused:
+      return "Paused";
+    default:
+      return "Unknown";
+  }
+}
+
+std::string_view StartTypeWord(std::uint32_t start_type) {
+  switch (start_type) {
+    case 0:
+      return "Boot";
+    case 1:
+      return "System";
+    case 2:
+      return "Automatic";
+    case 3:
+      return "Demand";
+    case 4:
+      return "Disabled";
+    default:
+      return "Unknown";
+  }
+}
+
+std::string_view StatusText(std::uint32_t state) {
+  switch (state) {
+    case kStateStopped:
+      return "The service is stopped.\n\r";
+    case kStateStartPending:
+      return "The service is starting.\n\r";
+    case kStateStopPending:
+      return "The service is stopping.\n\r";
+    case kStateRunning:
+      return "The service is running.\n\r";
+    case kStateContinuePending:
+      return "The service continue is pending.\n\r";
+    case kStatePausePending:
+      return "The service pause is pending.\n\r";
+    case kStatePaused:
+      return "The service is paused.\n\r";
+    default:
+      return "Unable to determine status.\n\r";
+  }
+}
+
+void ListServices(ServerContext& server, Connection& client, const CommandLine& /*line*/) {
+  const ServiceFields& fields = server.Fields();
+  client.SendText("\n\rHalvexa Version " + fields.version +
+                  "\n\r\n\rServer: " + fields.server_name +
+                  "\n\rService running as: " + fields.log_on_as + "\n\rLocal Server Date: " +
+                  FormatDateTime(kReplyDateForm, server.Now(), server.Months()) + "\n\r\n\r");
+  client.SendText(" Service Name                       Status      Startup Type  Log On As\n\r");
+  client.SendText(kRule);
+
+  ServiceManager& scm = server.Manager();
+  std::uint32_t bytes = 0;
+  if (const std::uint32_t code = EnumerateServices(scm, nullptr, &bytes); code != 0) {
+    ReportScmError(client, code);
+    client.SendText(kPrompt);
+    return;
+  }
+  // The second step's result is not checked: whatever it delivered is listed.
+  std::vector<ServiceEntry> entries;
+  EnumerateServices(scm, &entries, &bytes);
+  for (const ServiceEntry& entry : entries) {
+    const ConfigColumns columns = ReadConfigColumns(scm, entry.service_name);
+    client.SendText(StringPrintf(" %-34s %-11s %-13s %-16s\n\r", entry.service_name.c_str(),
+                                 std::string(StateWord(entry.status.current_state)).c_str(),
+                                 columns.start_type.c_str(), columns.start_name.c_str()));
+  }
+  client.SendText(kPrompt);
+}
+
+void ShowServiceStatus(ServerContext& server, Connection& client, const CommandLine& line) {
+  client.SendText("Retrieving Status\n\r");
+  client.SendText(StatusText(QueryServiceState(server.Manager(), std::string(line.Word(1)))));
+  client.SendText(kPrompt);
+}
+
+void DisplayParameters(ServerContext& server, Connection& client, const CommandLine& /*line*/) {
+  const ServiceFields& f = server.Fields();
+  client.SendText(" Parameter          Value\n\r");
+  client.SendText(kRule);
+  const auto text_row = [&client](const char* name, const std::string& value) {
+    client.SendText(StringPrintf(" %-18s %-60s\n\r", name, value.c_str()));
+  };
+  const auto number_row = [&client](const char* name, int value) {
+    client.SendText(StringPrintf(" %-18s %-60i\n\r", name, value));
+  };
+  text_row("version", f.version);
+  text_row("server_name", f.server_name);
+  text_row("app_path", f.app_path);
+  text_row("log_pathfile", f.log_pathfile);
+  text_row("exec_name", f.exec_name);
+  text_row("log_on_as", f.log_on_as);
+  text_row("bin_pathname", f.bin_pathname);
+  number_row("stop_timeout", f.stop_timeout);
+  number_row("verbose", f.verbose ? 1 : 0);
+  number_row("stop_dependencies", f.stop_dependencies ? 1 : 0);
+  number_row("grace_period", f.grace_period);
+  number_row("port", f.port);
+  client.SendText(kPrompt);
+}
+
+void UpdateService(ServerContext& /*server*/, Connection& client, const CommandLine& /*line*/) {
+  client.SendText("Updating Service\n\r");
+}
+
+}  // namespace halv

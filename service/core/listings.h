@@ -1,0 +1,46 @@
+// The reporting commands of the command language: LIST (every Windows
+// service with its state, start type and logon account), STATUS (the state of
+// one service), DISPLAY (the service's own parameters) and UPDATE (accepted,
+// changes nothing).
+//
+// Each sends its reply pieces on `client` one send per piece, and all but
+// UPDATE end with the prompt ":: ". Called on the service thread by the
+// interpreter; send failures propagate as the connection raises them.
+#ifndef HALV_SERVICE_CORE_LISTINGS_H_
+#define HALV_SERVICE_CORE_LISTINGS_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "connection.h"
+#include "server_context.h"
+#include "words.h"
+
+namespace halv {
+
+// Lists every service the manager enumerates, in its order; the words of the
+// line are ignored. A manager that cannot be opened is reported through
+// ReportScmError after the header. A service whose configuration cannot be
+// read shows "Unknown" as its start type and an empty logon account.
+void ListServices(ServerContext& server, Connection& client, const CommandLine& line);
+
+// Sends the state of the service named by word 1; any failure to read it
+// shows as "Unable to determine status.\n\r".
+void ShowServiceStatus(ServerContext& server, Connection& client, const CommandLine& line);
+
+// Sends the twelve parameters of the service object.
+void DisplayParameters(ServerContext& server, Connection& client, const CommandLine& line);
+
+// Sends "Updating Service\n\r" and nothing else (no prompt).
+void UpdateService(ServerContext& server, Connection& client, const CommandLine& line);
+
+// The words of the tables: LIST's state and start-type words, STATUS's texts.
+// Numbers outside the known ranges give "Unknown" / "Unable to determine
+// status.\n\r".
+std::string_view StateWord(std::uint32_t state);
+std::string_view StartTypeWord(std::uint32_t start_type);
+std::string_view StatusText(std::uint32_t state);
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_CORE_LISTINGS_H_

@@ -1,0 +1,112 @@
+// Program entry of halvexa351: installation switches, or the service itself.
+//
+// "/INSTALL" (or "-install", any case) registers the service, "/UNINSTALL"
+// removes it, and "/SILENT" with either suppresses the success message.
+// Without them the program runs as the process of service Halvexa351 under
+// the Service Control Manager until the service has stopped.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "halvexa351.h"
+
+namespace {
+
+constexpr char kTitle[] = "Halvexa Service";
+
+halv::THalvexa351* g_service = nullptr;
+
+std::string SystemErrorText(DWORD code) {
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
+  if (text != nullptr) LocalFree(text);
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
+    out.pop_back();
+  return out.empty() ? "Error " + std::to_string(code) : out;
+}
+
+void Show(const std::string& text, UINT icon) {
+  MessageBoxA(nullptr, text.c_str(), kTitle, MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// A switch is "/" or "-" followed by the name, letter case ignored.
+bool HasSwitch(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if ((arg[0] == '/' || arg[0] == '-') && _stricmp(arg + 1, name) == 0) return true;
+  }
+  return false;
+}
+
+struct ScHandleCloser {
+  void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }
+};
+using ScHandlePtr = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
+
+// Registers (install) or removes the service; 0 or the system error code.
+DWORD Register(bool install) {
+  ScHandlePtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT |
+                                                           SC_MANAGER_CREATE_SERVICE));
+  if (!manager) return GetLastError();
+  if (install) {
+    char path[MAX_PATH * 2] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+    const std::string command = std::string("\"") + path + "\"";
+    ScHandlePtr service(CreateServiceA(
+        manager.get(), halv::kServiceName, halv::kServiceDisplayName, SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+        nullptr, nullptr, nullptr, nullptr, nullptr));
+    return service ? 0 : GetLastError();
+  }
+  ScHandlePtr service(OpenServiceA(manager.get(), halv::kServiceName, DELETE));
+  if (!service) return GetLastError();
+  return DeleteService(service.get()) ? 0 : GetLastError();
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR*) { g_service->Run(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    halv::THalvexa351 service;
+    g_service = &service;
+
+    const bool install = HasSwitch(argc, argv, "INSTALL");
+    const bool uninstall = HasSwitch(argc, argv, "UNINSTALL");
+    const bool silent = HasSwitch(argc, argv, "SILENT");
+    if (install || uninstall) {
+      const DWORD error = Register(install);
+      if (error != 0) {
+        Show(std::string(halv::kServiceDisplayName) + ": " + SystemErrorText(error),
+             MB_ICONERROR);
+        return static_cast<int>(error);
+      }
+      if (!silent)
+        Show(install ? "Service installed successfully" : "Service uninstalled successfully",
+             MB_ICONINFORMATION);
+      return 0;
+    }
+
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(halv::kServiceName), ServiceMain},
+                                    {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherA(table)) {
+      const DWORD error = GetLastError();
+      Show(SystemErrorText(error), MB_ICONERROR);
+      return static_cast<int>(error);
+    }
+    WSACleanup();
+    return 0;
+  } catch (const std::exception& e) {
+    Show(e.what(), MB_ICONERROR);
+    return 1;
+  }
+}

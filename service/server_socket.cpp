@@ -1,0 +1,226 @@
+// Winsock listener and connections with window-message notification.
+#include "server_socket.h"
+
+#include <utility>
+
+#include "halv_error.h"
+
+namespace halv {
+namespace {
+
+// Bound on what one read event takes in; the rest arrives as the next event.
+constexpr std::size_t kMaxReceipt = 64 * 1024;
+
+std::string SystemText(int code) {
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
+  if (text != nullptr) LocalFree(text);
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
+    out.pop_back();
+  if (!out.empty()) return out;
+  // Some systems (Wine among them) carry no texts for the Winsock codes.
+  switch (code) {
+    case WSAEACCES:
+      return "An attempt was made to access a socket in a way forbidden by its access "
+             "permissions.";
+    case WSAEADDRINUSE:
+      return "Only one usage of each socket address (protocol/network address/port) is normally "
+             "permitted.";
+    case WSAEADDRNOTAVAIL:
+      return "The requested address is not valid in its context.";
+    case WSAECONNABORTED:
+      return "An established connection was aborted by the software in your host machine.";
+    case WSAECONNRESET:
+      return "An existing connection was forcibly closed by the remote host.";
+    case WSAENOBUFS:
+      return "An operation on a socket could not be performed because the system lacked "
+             "sufficient buffer space or because a queue was full.";
+    default:
+      return "Unknown error";
+  }
+}
+
+}  // namespace
+
+std::string SocketErrorText(int code, const char* call) {
+  return "Windows socket error: " + SystemText(code) + " (" + std::to_string(code) +
+         "), on API '" + call + "'";
+}
+
+ClientConnection::ClientConnection(SOCKET socket, std::string peer)
+    : socket_(socket), peer_(std::move(peer)) {}
+
+ClientConnection::~ClientConnection() { Destroy(); }
+
+void ClientConnection::SendText(std::string_view text) { SendBytes(text.data(), text.size()); }
+
+void ClientConnection::SendBytes(const void* data, std::size_t size) {
+  if (closed_ || size == 0) return;
+  const int rc = send(socket_, static_cast<const char*>(data), static_cast<int>(size), 0);
+  if (rc != SOCKET_ERROR) return;
+  const int error = WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return;  // nothing is queued: the text is dropped
+  Close();
+  throw Error(SocketErrorText(error, "send"));
+}
+
+void ClientConnection::Close() { closed_ = true; }
+
+bool ClientConnection::ReadAvailable(std::string& out) {
+  char buffer[4096];
+  while (out.size() < kMaxReceipt) {
+    const int n = recv(socket_, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      out.append(buffer, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n == 0) return false;  // the peer has closed
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+  }
+  return true;
+}
+
+void ClientConnection::Destroy() {
+  if (socket_ == INVALID_SOCKET) return;
+  closesocket(socket_);
+  socket_ = INVALID_SOCKET;
+  closed_ = true;
+}
+
+ServerSocket::ServerSocket(HWND window, ServerSocketEvents& events)
+    : window_(window), events_(events) {}
+
+ServerSocket::~ServerSocket() { Close(); }
+
+void ServerSocket::SetPort(int port) {
+  if (port == port_) return;
+  if (Active()) throw Error("Can't change value while socket is active");
+  port_ = port;
+}
+
+void ServerSocket::Open() {
+  if (Active()) return;
+  if (port_ < 1 || port_ > 65535) throw Error(SocketErrorText(WSAEADDRNOTAVAIL, "bind"));
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) throw Error(SocketErrorText(WSAGetLastError(), "socket"));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<u_short>(port_));
+  const char* call = nullptr;
+  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR)
+    call = "bind";
+  else if (listen(s, kBacklog) == SOCKET_ERROR)
+    call = "listen";
+  else if (WSAAsyncSelect(s, window_, kListenMessage, FD_ACCEPT) == SOCKET_ERROR)
+    call = "WSAAsyncSelect";
+  if (call != nullptr) {
+    const int error = WSAGetLastError();
+    closesocket(s);
+    throw Error(SocketErrorText(error, call));
+  }
+  listener_ = s;
+}
+
+void ServerSocket::Close() {
+  if (listener_ != INVALID_SOCKET) {
+    closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+  }
+  clients_.clear();  // closes each socket; no disconnection handler runs
+}
+
+std::vector<Connection*> ServerSocket::Clients() {
+  std::vector<Connection*> out;
+  for (auto& c : clients_)
+    if (!c->IsClosed()) out.push_back(c.get());
+  return out;
+}
+
+ClientConnection* ServerSocket::Find(SOCKET socket) {
+  for (auto& c : clients_)
+    if (c->Socket() == socket) return c.get();
+  return nullptr;
+}
+
+void ServerSocket::Reap() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (!(*it)->IsClosed()) {
+      ++it;
+      continue;
+    }
+    std::unique_ptr<ClientConnection> gone = std::move(*it);
+    it = clients_.erase(it);
+    try {
+      events_.ServerSocket1ClientDisconnect(*gone);
+    } catch (const std::exception& e) {
+      events_.ServerSocket1Error(e.what());
+    }
+  }
+}
+
+void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
+  if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
+  if (WSAGETSELECTERROR(lparam) != 0) {
+    events_.ServerSocket1Error("Asynchronous socket error " +
+                               std::to_string(WSAGETSELECTERROR(lparam)));
+    return;
+  }
+  for (;;) {
+    sockaddr_in peer = {};
+    int length = sizeof peer;
+    SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
+    if (s == INVALID_SOCKET) break;
+    std::string address = peer.sin_family == AF_INET ? inet_ntoa(peer.sin_addr) : "";
+    // Every reply piece is its own send: without this each small send after
+    // the first would wait for the client's delayed acknowledgement.
+    BOOL no_delay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
+    if (WSAAsyncSelect(s, window_, kClientMessage, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+      closesocket(s);
+      continue;
+    }
+    clients_.push_back(std::make_unique<ClientConnection>(s, std::move(address)));
+    try {
+      events_.ServerSocket1ClientConnect(*clients_.back());
+    } catch (const std::exception& e) {
+      events_.ServerSocket1Error(e.what());
+    }
+    Reap();
+    if (listener_ == INVALID_SOCKET) break;
+  }
+}
+
+void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
+  ClientConnection* client = Find(static_cast<SOCKET>(wparam));
+  if (client == nullptr) return;  // a message for a connection already dropped
+  const int event = WSAGETSELECTEVENT(lparam);
+  const int error = WSAGETSELECTERROR(lparam);
+  try {
+    if (error != 0) {
+      client->Close();
+      throw Error("Asynchronous socket error " + std::to_string(error));
+    }
+    if (event == FD_READ && !client->IsClosed()) {
+      std::string text;
+      const bool alive = client->ReadAvailable(text);
+      if (!text.empty()) events_.ServerSocket1ClientRead(*client, text);
+      if (!alive) client->Close();
+    } else if (event == FD_CLOSE) {
+      // A socket value can be reused: a stale close is recognised by a socket
+      // that still has nothing to say.
+      char probe;
+      const int n = recv(client->Socket(), &probe, 1, MSG_PEEK);
+      if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) client->Close();
+    }
+  } catch (const std::exception& e) {
+    events_.ServerSocket1Error(e.what());
+  }
+  Reap();
+}
+
+}  // namespace halv

@@ -1,0 +1,79 @@
+// The service object as tests present it to the interpreter: settable
+// fields, a list of client connections, a fixed clock with English month
+// names, in-memory files for VIEW, a re-initialisation that can be told to
+// fail, a record of restart requests, and a service manager supplied by the
+// test (normally the simulated one).
+#ifndef HALV_TESTS_FAKES_SERVER_FAKE_SERVER_CONTEXT_H_
+#define HALV_TESTS_FAKES_SERVER_FAKE_SERVER_CONTEXT_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "server_context.h"
+
+namespace halv::testing {
+
+class FakeServerContext : public ServerContext {
+ public:
+  // `manager` must outlive this object.
+  explicit FakeServerContext(ServiceManager& manager);
+
+  // The fields start with the service's defaults and these texts:
+  // version "3.5.1.0", server_name "TESTHOST", app_path "C:\Halvexa",
+  // log_pathfile "C:\Halvexa\log\serverlog.txt", exec_name "halvexa351.exe",
+  // log_on_as "SYSTEM", bin_pathname "C:\Halvexa\halvexa351.exe".
+  ServiceFields& fields() { return fields_; }
+  const ServiceFields& Fields() const override { return fields_; }
+
+  // Clients in the order added; the pointers must stay valid while used.
+  void AddClient(Connection* client) { clients_.push_back(client); }
+  std::vector<Connection*> Clients() override { return clients_; }
+
+  void ArmRestart(std::int32_t interval_ms) override { arm_calls_.push_back(interval_ms); }
+  const std::vector<std::int32_t>& arm_calls() const { return arm_calls_; }
+
+  bool Reinitialize() override;
+  void set_reinitialize_succeeds(bool succeeds) { reinitialize_succeeds_ = succeeds; }
+  int reinitialize_calls() const { return reinitialize_calls_; }
+
+  // The clock stands at 7 December 2026 23:05:09 until set.
+  LocalTime Now() const override { return now_; }
+  void set_now(const LocalTime& now) { now_ = now; }
+  const MonthNames& Months() const override { return EnglishMonthNames(); }
+
+  // Files: a missing path is created empty on open; a path marked
+  // unopenable gives null; a read error can be set to follow the first
+  // `good_bytes` bytes of a file.
+  std::unique_ptr<ByteSource> OpenShared(const std::string& path) override;
+  void SetFile(const std::string& path, std::string content) { files_[path] = std::move(content); }
+  bool HasFile(const std::string& path) const { return files_.count(path) != 0; }
+  void SetUnopenable(const std::string& path) { unopenable_.insert(path); }
+  void SetReadErrorAfter(const std::string& path, std::size_t good_bytes) {
+    read_error_after_[path] = good_bytes;
+  }
+  // How many sources OpenShared has handed out and not yet destroyed.
+  int open_sources() const { return *open_sources_; }
+
+  ServiceManager& Manager() override { return manager_; }
+
+ private:
+  ServiceManager& manager_;
+  ServiceFields fields_;
+  std::vector<Connection*> clients_;
+  std::vector<std::int32_t> arm_calls_;
+  bool reinitialize_succeeds_ = true;
+  int reinitialize_calls_ = 0;
+  LocalTime now_{2026, 12, 7, 23, 5, 9};
+  std::map<std::string, std::string> files_;
+  std::set<std::string> unopenable_;
+  std::map<std::string, std::size_t> read_error_after_;
+  std::shared_ptr<int> open_sources_ = std::make_shared<int>(0);
+};
+
+}  // namespace halv::testing
+
+#endif  // HALV_TESTS_FAKES_SERVER_FAKE_SERVER_CONTEXT_H_

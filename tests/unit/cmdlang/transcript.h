@@ -1,0 +1,39 @@
+// Helpers for the interpreter's transcript tests: building a command line
+// from words, and the padded fields of the tabular replies.
+#ifndef HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
+#define HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "words.h"
+
+namespace halv::testing {
+
+// A command line holding `words` (each cut to the 255 characters a slot holds).
+inline std::unique_ptr<CommandLine> MakeLine(const std::vector<std::string>& words) {
+  auto line = std::make_unique<CommandLine>();
+  for (const std::string& word : words) {
+    const std::size_t size =
+        std::min(word.size(), static_cast<std::size_t>(CommandLine::kWordSize - 1));
+    std::memcpy(line->CommandWords[line->WordCount], word.data(), size);
+    ++line->WordCount;
+  }
+  return line;
+}
+
+// One blank, then `value` padded with blanks to `width` (never cut).
+inline std::string Field(const std::string& value, std::size_t width) {
+  std::string out = " " + value;
+  if (value.size() < width) out.append(width - value.size(), ' ');
+  return out;
+}
+
+inline const std::string kRuleText = std::string(80, '-') + "\n\r";
+
+}  // namespace halv::testing
+
+#endif  // HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
