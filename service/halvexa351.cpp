@@ -168,10 +168,10 @@ void THalvexa351::LogEventError(const std::string& text) {
 }
 
 void THalvexa351::WriteLog(const std::string& text) {
-  (void)text;  // the server log binding comes with the log library
+  if (log_) log_->Write(text);
 }
 
-bool THalvexa351::LogIsOpen() const { return false; }
+bool THalvexa351::LogIsOpen() const { return log_ && log_->IsOpen(); }
 
 void THalvexa351::LoadConfiguration() {
   // 1. Base directory and program name.
@@ -190,7 +190,10 @@ void THalvexa351::LoadConfiguration() {
   // 2. Log directory and the server log.
   const std::string log_dir = ReadSystemValue("LogDir");
   if (!log_dir.empty()) {
+    log_.reset();  // closes the old log and unloads its library
     AssignCapped(fields_.log_pathfile, log_dir + "\\serverlog.txt", kLogPathfileCapacity);
+    log_ = std::make_unique<SystemLog>(fields_.app_path + "\\halvsyslog.dll",
+                                       fields_.log_pathfile);
     WriteLog("Server logging started.");
     WriteLog("Service started on " + FormatDateTime(kLogDateForm, Now(), months_));
   } else {
@@ -259,12 +262,14 @@ void THalvexa351::ServiceStop() {
   // The last line is written and the log closed before the stop is reported,
   // so the process cannot end with the line still unwritten.
   WriteLog("Service is stopped.");
+  log_.reset();
 }
 
 void THalvexa351::ServiceShutdown() {
   ServerSocket1->Close();
   DisarmTimer1();
   WriteLog("Service is down.");
+  log_.reset();
 }
 
 void THalvexa351::Timer1Timer() {
@@ -414,6 +419,7 @@ void THalvexa351::Run() {
     LogEventError(std::string("Service failed on start: ") + e.what());
     DisarmTimer1();
     ServerSocket1->Close();
+    log_.reset();
     ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
     return;
   }
