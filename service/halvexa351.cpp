@@ -10,6 +10,7 @@
 #include "registry.h"
 #include "service_manager_win.h"
 #include "str_to_int.h"
+#include "system_error_text.h"
 
 namespace halv {
 namespace {
@@ -60,18 +61,6 @@ MonthNames LocaleMonthNames() {
       names.abbreviated[i] = buffer;
   }
   return names;
-}
-
-std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
-    out.pop_back();
-  return out;
 }
 
 // Receipt handling for one connection.

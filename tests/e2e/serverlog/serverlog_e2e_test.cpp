@@ -28,19 +28,9 @@ std::string Literal(const std::string& text) {
 
 std::string Line(const std::string& pattern) { return "date Status: " + pattern + "\r\n"; }
 
-class ServerLogTest : public ::testing::Test {
+class ServerLogTest : public halv::e2e::InstalledServiceTest {
  protected:
-  void SetUp() override {
-    halv::e2e::ClearConfig();
-    log_dir_ = halv::e2e::MakeTempDir("log");
-    halv::e2e::WriteDefaultConfig(kPort, log_dir_);
-    halv::e2e::InstallService();
-  }
-  void TearDown() override {
-    halv::e2e::UninstallService();
-    halv::e2e::ClearConfig();
-  }
-  void StartRunning() { ASSERT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_RUNNING)); }
+  int Port() const override { return kPort; }
   void Stop() { ASSERT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED)); }
   std::string LogPath() const { return log_dir_ + "\\serverlog.txt"; }
   std::string LogText() const { return halv::e2e::ReadFileBytes(LogPath()); }
@@ -63,8 +53,6 @@ class ServerLogTest : public ::testing::Test {
                                 : "Service will not stop dependent services");
     return p;
   }
-
-  std::string log_dir_;
 };
 
 TEST_F(ServerLogTest, StartAndStopWriteTheirLinesInOrder) {
