@@ -10,6 +10,7 @@
 #include "registry.h"
 #include "service_manager_win.h"
 #include "str_to_int.h"
+#include "system_error_text.h"
 
 namespace halv {
 namespace {
@@ -60,18 +61,6 @@ MonthNames LocaleMonthNames() {
       names.abbreviated[i] = buffer;
   }
   return names;
-}
-
-std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
-    out.pop_back();
-  return out;
 }
 
 // Receipt handling for one connection.
@@ -168,10 +157,10 @@ void THalvexa351::LogEventError(const std::string& text) {
 }
 
 void THalvexa351::WriteLog(const std::string& text) {
-  (void)text;  // the server log binding comes with the log library
+  if (log_) log_->Write(text);
 }
 
-bool THalvexa351::LogIsOpen() const { return false; }
+bool THalvexa351::LogIsOpen() const { return log_ && log_->IsOpen(); }
 
 void THalvexa351::LoadConfiguration() {
   // 1. Base directory and program name.
@@ -190,7 +179,10 @@ void THalvexa351::LoadConfiguration() {
   // 2. Log directory and the server log.
   const std::string log_dir = ReadSystemValue("LogDir");
   if (!log_dir.empty()) {
+    log_.reset();  // closes the old log and unloads its library
     AssignCapped(fields_.log_pathfile, log_dir + "\\serverlog.txt", kLogPathfileCapacity);
+    log_ = std::make_unique<SystemLog>(fields_.app_path + "\\halvsyslog.dll",
+                                       fields_.log_pathfile);
     WriteLog("Server logging started.");
     WriteLog("Service started on " + FormatDateTime(kLogDateForm, Now(), months_));
   } else {
@@ -259,12 +251,14 @@ void THalvexa351::ServiceStop() {
   // The last line is written and the log closed before the stop is reported,
   // so the process cannot end with the line still unwritten.
   WriteLog("Service is stopped.");
+  log_.reset();
 }
 
 void THalvexa351::ServiceShutdown() {
   ServerSocket1->Close();
   DisarmTimer1();
   WriteLog("Service is down.");
+  log_.reset();
 }
 
 void THalvexa351::Timer1Timer() {
@@ -414,6 +408,7 @@ void THalvexa351::Run() {
     LogEventError(std::string("Service failed on start: ") + e.what());
     DisarmTimer1();
     ServerSocket1->Close();
+    log_.reset();
     ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
     return;
   }

@@ -21,6 +21,7 @@
 #include "date_format.h"
 #include "server_context.h"
 #include "server_socket.h"
+#include "system_log.h"
 #include "words.h"
 
 namespace halv {
@@ -96,6 +97,8 @@ class THalvexa351 final : public ServerContext, public ServerSocketEvents {
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   DWORD check_point_ = 0;
   HANDLE event_source_ = nullptr;
+  // The server log; replaced by each configuration read that finds LogDir.
+  std::unique_ptr<SystemLog> log_;
 };
 
 }  // namespace halv

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "halvexa351.h"
+#include "system_error_text.h"
 
 namespace {
 
@@ -19,16 +20,9 @@ constexpr char kTitle[] = "Halvexa Service";
 
 halv::THalvexa351* g_service = nullptr;
 
-std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
-    out.pop_back();
-  return out.empty() ? "Error " + std::to_string(code) : out;
+std::string ErrorText(DWORD code) {
+  const std::string text = halv::SystemErrorText(code);
+  return text.empty() ? "Error " + std::to_string(code) : text;
 }
 
 void Show(const std::string& text, UINT icon) {
@@ -86,7 +80,7 @@ int main(int argc, char** argv) {
     if (install || uninstall) {
       const DWORD error = Register(install);
       if (error != 0) {
-        Show(std::string(halv::kServiceDisplayName) + ": " + SystemErrorText(error),
+        Show(std::string(halv::kServiceDisplayName) + ": " + ErrorText(error),
              MB_ICONERROR);
         return static_cast<int>(error);
       }
@@ -100,7 +94,7 @@ int main(int argc, char** argv) {
                                     {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) {
       const DWORD error = GetLastError();
-      Show(SystemErrorText(error), MB_ICONERROR);
+      Show(ErrorText(error), MB_ICONERROR);
       return static_cast<int>(error);
     }
     WSACleanup();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "halv_error.h"
+#include "system_error_text.h"
 
 namespace halv {
 namespace {
@@ -12,14 +13,7 @@ namespace {
 constexpr std::size_t kMaxReceipt = 64 * 1024;
 
 std::string SystemText(int code) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = (n != 0 && text != nullptr) ? std::string(text, n) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' '))
-    out.pop_back();
+  const std::string out = SystemErrorText(static_cast<unsigned long>(code));
   if (!out.empty()) return out;
   // Some systems (Wine among them) carry no texts for the Winsock codes.
   switch (code) {

@@ -117,11 +117,22 @@ void Who(ServerContext& server, Connection& client, const CommandLine&) {
   client.SendText(kPrompt);
 }
 
+// Re-reads the configuration. Should the re-read raise instead of reporting
+// failure, the client still gets the error line and the prompt before the
+// error goes on to the caller, which records it.
 void Init(ServerContext& server, Connection& client, const CommandLine&) {
+  constexpr std::string_view kFailed =
+      "Error reinitializing server, please check logfile and system logs.\n\r";
   client.SendText("Reinitializing server.\n\r");
-  if (!server.Reinitialize()) {
-    client.SendText("Error reinitializing server, please check logfile and system logs.\n\r");
+  bool reloaded = false;
+  try {
+    reloaded = server.Reinitialize();
+  } catch (...) {
+    client.SendText(kFailed);
+    client.SendText(kPrompt);
+    throw;
   }
+  if (!reloaded) client.SendText(kFailed);
   client.SendText(kPrompt);
 }
 

@@ -17,21 +17,9 @@ using halv::e2e::Client;
 
 constexpr int kPort = 19107;
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public halv::e2e::InstalledServiceTest {
  protected:
-  void SetUp() override {
-    halv::e2e::ClearConfig();
-    log_dir_ = halv::e2e::MakeTempDir("svc");
-    halv::e2e::WriteDefaultConfig(kPort, log_dir_);
-    halv::e2e::InstallService();
-  }
-  void TearDown() override {
-    halv::e2e::UninstallService();
-    halv::e2e::ClearConfig();
-  }
-
-  // Starts the service and expects it running.
-  void StartRunning() { ASSERT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_RUNNING)); }
+  int Port() const override { return kPort; }
 
   static std::string ComputerName() {
     char name[64] = {};
@@ -39,8 +27,6 @@ class ServiceTest : public ::testing::Test {
     GetComputerNameA(name, &size);
     return name;
   }
-
-  std::string log_dir_;
 };
 
 TEST_F(ServiceTest, GreetsWithBannerAndPrompt) {

@@ -248,4 +248,20 @@ std::string Client::LocalAddress() const {
   return inet_ntoa(address.sin_addr);
 }
 
+void InstalledServiceTest::SetUp() {
+  ClearConfig();
+  log_dir_ = MakeTempDir("e2e");
+  WriteDefaultConfig(Port(), log_dir_);
+  InstallService();
+}
+
+void InstalledServiceTest::TearDown() {
+  UninstallService();
+  ClearConfig();
+}
+
+void InstalledServiceTest::StartRunning() {
+  ASSERT_EQ(StartAndWait(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
 }  // namespace halv::e2e

@@ -7,6 +7,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 
@@ -73,6 +75,19 @@ class Client {
  private:
   SOCKET socket_ = INVALID_SOCKET;
   bool peer_closed_ = false;
+};
+
+// A fixture with the service installed and a fresh default configuration on
+// Port(), its log folder in log_dir_; everything is removed afterwards.
+class InstalledServiceTest : public ::testing::Test {
+ protected:
+  virtual int Port() const = 0;
+  void SetUp() override;
+  void TearDown() override;
+  // Starts the service and expects it running.
+  void StartRunning();
+
+  std::string log_dir_;
 };
 
 }  // namespace halv::e2e

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "halv_error.h"
+
 namespace halv::testing {
 
 namespace {
@@ -51,6 +53,7 @@ FakeServerContext::FakeServerContext(ServiceManager& manager) : manager_(manager
 
 bool FakeServerContext::Reinitialize() {
   ++reinitialize_calls_;
+  if (reinitialize_raises_) throw Error("Configuration could not be read");
   return reinitialize_succeeds_;
 }
 

@@ -38,6 +38,8 @@ class FakeServerContext : public ServerContext {
 
   bool Reinitialize() override;
   void set_reinitialize_succeeds(bool succeeds) { reinitialize_succeeds_ = succeeds; }
+  // Makes Reinitialize raise halv::Error instead of returning.
+  void set_reinitialize_raises(bool raises) { reinitialize_raises_ = raises; }
   int reinitialize_calls() const { return reinitialize_calls_; }
 
   // The clock stands at 7 December 2026 23:05:09 until set.
@@ -66,6 +68,7 @@ class FakeServerContext : public ServerContext {
   std::vector<Connection*> clients_;
   std::vector<std::int32_t> arm_calls_;
   bool reinitialize_succeeds_ = true;
+  bool reinitialize_raises_ = false;
   int reinitialize_calls_ = 0;
   LocalTime now_{2026, 12, 7, 23, 5, 9};
   std::map<std::string, std::string> files_;

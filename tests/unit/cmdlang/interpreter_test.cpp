@@ -178,6 +178,17 @@ TEST_F(InterpreterTest, InitReportsFailureOnlyWhenTheReloadFails) {
   EXPECT_EQ(server_.reinitialize_calls(), 2);
 }
 
+// A re-read that raises still leaves the client with a reply; the error goes
+// on to the caller, which records it.
+TEST_F(InterpreterTest, InitAnswersEvenWhenTheReloadRaises) {
+  server_.set_reinitialize_raises(true);
+  EXPECT_THROW(Run({"init"}), Error);
+  EXPECT_EQ(
+      client_.sends(),
+      (Sends{"Reinitializing server.\n\r",
+             "Error reinitializing server, please check logfile and system logs.\n\r", ":: "}));
+}
+
 struct TimeCase {
   LocalTime time;
   std::string stime;     // STIME's first send

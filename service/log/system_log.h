@@ -1,0 +1,57 @@
+// The service's server log, written through the halvsyslog library.
+//
+// A SystemLog loads the library by full path, opens one log file through its
+// "_open" export and writes every line through "_write_normal", so each line
+// lands in the file as "date Status: " + text + CR LF once the library's
+// buffer is written out. A missing library, a missing export or a file that
+// cannot be opened leaves the log closed, and writes to a closed log do
+// nothing: logging never fails its caller. Exports sit in the slots numbered
+// by their ordinal minus one. Not thread-safe: the service makes every call,
+// and replaces the object, on one thread.
+#ifndef HALV_SERVICE_LOG_SYSTEM_LOG_H_
+#define HALV_SERVICE_LOG_SYSTEM_LOG_H_
+
+#include <string>
+
+#include "dynamic_library.h"
+
+namespace halv {
+
+class SystemLog : public DynamicLibrary {
+ public:
+  static constexpr std::size_t kOpenSlot = 2;
+  static constexpr std::size_t kCloseSlot = 3;
+  static constexpr std::size_t kWriteNormalSlot = 6;
+
+  // Loads the library at `library_path`, then opens the log at `log_path`.
+  SystemLog(const std::string& library_path, const std::string& log_path);
+  // Closes the log, then unloads the library.
+  ~SystemLog() override;
+
+  // Opens the log at `log_path` through "_open" when the path is non-empty
+  // and no log is open; keeps the handle and a copy of the path when the
+  // library returns one. An empty path or an open log changes nothing.
+  // Returns whether the log is open.
+  bool Open(const std::string& log_path);
+
+  // When open: hands the handle to "_close" (if found), which writes out the
+  // buffered lines; then forgets the path and marks the log closed.
+  void Close();
+
+  // When open: writes `text` as one normal line through "_write_normal" (if
+  // found). The library's result is ignored; a closed log does nothing.
+  void Write(const std::string& text);
+
+  bool IsOpen() const { return open_; }
+  // The path of the open log; empty when closed.
+  const std::string& path() const { return path_; }
+
+ private:
+  void* handle_ = nullptr;
+  bool open_ = false;
+  std::string path_;
+};
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_LOG_SYSTEM_LOG_H_

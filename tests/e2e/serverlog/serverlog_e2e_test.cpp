@@ -1,0 +1,148 @@
+// The service's server log under Wine: the start lines and their order, the
+// verbose connection lines, re-binding by INIT, the stop line, VIEW, and a
+// service without the log library.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "registry.h"
+#include "service_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using halv::e2e::Client;
+
+constexpr int kPort = 19137;
+constexpr char kPrompt[] = "\n\r:: ";
+const char kLongDate[] = "[0-3][0-9] [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
+const char kShortDate[] = "[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
+
+// Escapes a literal for use inside a regular expression.
+std::string Literal(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+std::string Line(const std::string& pattern) { return "date Status: " + pattern + "\r\n"; }
+
+class ServerLogTest : public halv::e2e::InstalledServiceTest {
+ protected:
+  int Port() const override { return kPort; }
+  void Stop() { ASSERT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED)); }
+  std::string LogPath() const { return log_dir_ + "\\serverlog.txt"; }
+  std::string LogText() const { return halv::e2e::ReadFileBytes(LogPath()); }
+
+  // The lines one configuration read writes, as a pattern.
+  std::string StartLines(bool verbose, bool stop_dependencies) const {
+    char computer[64] = {};
+    DWORD size = sizeof computer;
+    GetComputerNameA(computer, &size);
+    std::string p = Line(Literal("Server logging started.")) +
+                    Line("Service started on " + std::string(kLongDate));
+    if (verbose) p += Line(Literal("Service is in verbose logging mode."));
+    p += Line(Literal("Service is using " + halv::e2e::BinDir() + "\\halvexa351.exe")) +
+         Line(Literal("Service version 3.5.1.1")) +
+         Line(Literal("Service running on server " + std::string(computer))) +
+         Line("Service running as [^\r\n]+") +
+         Line(Literal("Service is listening on port " + std::to_string(kPort))) +
+         Line(Literal("Service timeout for stopping dependencies is 30000")) +
+         Line(stop_dependencies ? "Service will stop dependent services"
+                                : "Service will not stop dependent services");
+    return p;
+  }
+};
+
+TEST_F(ServerLogTest, StartAndStopWriteTheirLinesInOrder) {
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(c.Connect(kPort));
+  c.ReadUntil(kPrompt);
+  c.Send("help\r\n");
+  c.ReadUntil("End of HELP info\n\r:: ");
+  c.Close();
+  Sleep(300);
+  Stop();
+  const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
+                               Line(Literal("Service is stopped."));
+  const std::string text = LogText();
+  // Normal mode logs nothing about clients.
+  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
+  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
+  halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "0", true);
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(c.Connect(kPort));
+  c.ReadUntil(kPrompt);
+  c.Send("help\r\n");
+  c.ReadUntil("End of HELP info\n\r:: ");
+  c.Close();
+  Sleep(500);
+  Stop();
+  const std::string expected =
+      StartLines(true, false) + Line(Literal("Service is running.")) +
+      Line("Client \\(127\\.0\\.0\\.1\\) connected at " + std::string(kShortDate)) +
+      Line(Literal("Received buffer size is 4")) +
+      // The received text keeps its line feed, which the log writes as CR LF.
+      Line(Literal("Receive buffer is >>help\r\n<<")) +
+      Line("Client \\(127\\.0\\.0\\.1\\) disconnected at " + std::string(kShortDate)) +
+      Line(Literal("Service is stopped."));
+  const std::string text = LogText();
+  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST_F(ServerLogTest, InitWritesTheStartLinesAgainToTheSameFile) {
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(c.Connect(kPort));
+  c.ReadUntil(kPrompt);
+  c.Send("init\r\n");
+  EXPECT_EQ(c.ReadUntil(":: "), "Reinitializing server.\n\r:: ");
+  Stop();
+  const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
+                               StartLines(false, true) + Line(Literal("Service is stopped."));
+  const std::string text = LogText();
+  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST_F(ServerLogTest, ViewShowsWhatHasBeenWrittenOut) {
+  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(c.Connect(kPort));
+  c.ReadUntil(kPrompt);
+  // Enough verbose lines to fill the library's buffer more than once.
+  for (int i = 0; i < 8; ++i) {
+    c.Send("status nothing" + std::to_string(i) + "\r\n");
+    c.ReadUntil("status.\n\r:: ");
+  }
+  c.Send("view\r\n");
+  const std::string view = c.ReadUntil(kPrompt);
+  Stop();
+  ASSERT_GE(view.size(), 5u);
+  const std::string shown = view.substr(0, view.size() - 5);
+  const std::string file = LogText();
+  EXPECT_GE(shown.size(), 512u);
+  EXPECT_LT(shown.size(), file.size());
+  EXPECT_EQ(file.compare(0, shown.size(), shown), 0) << "VIEW is not a prefix of the file";
+}
+
+TEST_F(ServerLogTest, WithoutTheLibraryTheServiceRunsWithoutALog) {
+  const std::string base = halv::e2e::MakeTempDir("nolib");
+  halv::WriteRegString(halv::e2e::kSystemKey, "BaseDir", base, true);
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(c.Connect(kPort));
+  c.ReadUntil(kPrompt);
+  c.Send("who\r\n");
+  EXPECT_NE(c.ReadUntil(":: ").find("anonymous"), std::string::npos);
+  Stop();
+  EXPECT_EQ(GetFileAttributesA(LogPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace

@@ -1,0 +1,352 @@
+// halvsyslog.dll loaded by full path, its exports resolved by name and by
+// ordinal, with the log files' bytes compared exactly.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scratch_files.h"
+
+namespace {
+
+using halv::test::Exists;
+using halv::test::LibraryPath;
+using halv::test::ReadShared;
+using halv::test::ScratchDir;
+
+using TextFn = char* (*)(char*, int);
+using OpenFn = void* (*)(const char*);
+using CloseFn = int (*)(void*);
+using WriteFn = int (*)(void*, const char*);
+
+// The seven exports, looked up either by name or by ordinal.
+struct Exports {
+  TextFn class_name;
+  TextFn version;
+  OpenFn open;
+  CloseFn close;
+  WriteFn write_error;
+  WriteFn write_warning;
+  WriteFn write_normal;
+};
+
+template <typename Fn>
+Fn As(FARPROC proc) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    module_ = LoadLibraryA(LibraryPath().c_str());
+    ASSERT_NE(module_, nullptr) << LibraryPath();
+    by_name_ = Bind([](const char* name, int) { return GetProcAddress(module_, name); });
+    by_ordinal_ = Bind([](const char*, int ordinal) {
+      return GetProcAddress(module_, MAKEINTRESOURCEA(ordinal));
+    });
+  }
+  static void TearDownTestSuite() {
+    if (module_ != nullptr) FreeLibrary(module_);
+    module_ = nullptr;
+  }
+
+  template <typename Lookup>
+  static Exports Bind(Lookup lookup) {
+    return {As<TextFn>(lookup("_class_name", 1)),   As<TextFn>(lookup("_version", 2)),
+            As<OpenFn>(lookup("_open", 3)),         As<CloseFn>(lookup("_close", 4)),
+            As<WriteFn>(lookup("_write_error", 5)), As<WriteFn>(lookup("_write_warning", 6)),
+            As<WriteFn>(lookup("_write_normal", 7))};
+  }
+
+  // The writer of a level: 'E' error, 'W' warning, 'S' status.
+  static WriteFn Writer(char level, const Exports& e) {
+    return level == 'E' ? e.write_error : level == 'W' ? e.write_warning : e.write_normal;
+  }
+
+  static HMODULE module_;
+  static Exports by_name_;
+  static Exports by_ordinal_;
+  ScratchDir dir_;
+};
+
+HMODULE LibraryTest::module_ = nullptr;
+Exports LibraryTest::by_name_;
+Exports LibraryTest::by_ordinal_;
+
+TEST_F(LibraryTest, EachExportByNameIsTheOneOfItsOrdinal) {
+  const struct {
+    const char* name;
+    int ordinal;
+  } kExports[] = {{"_class_name", 1},  {"_version", 2},       {"_open", 3},        {"_close", 4},
+                  {"_write_error", 5}, {"_write_warning", 6}, {"_write_normal", 7}};
+  for (const auto& e : kExports) {
+    FARPROC by_name = GetProcAddress(module_, e.name);
+    EXPECT_NE(by_name, nullptr) << e.name;
+    EXPECT_EQ(by_name, GetProcAddress(module_, MAKEINTRESOURCEA(e.ordinal))) << e.name;
+  }
+  // Nothing else is exported: no internal names, no eighth ordinal.
+  EXPECT_EQ(GetProcAddress(module_, "halvsyslog_open"), nullptr);
+  EXPECT_EQ(GetProcAddress(module_, "open"), nullptr);
+  EXPECT_EQ(GetProcAddress(module_, MAKEINTRESOURCEA(8)), nullptr);
+}
+
+TEST_F(LibraryTest, IdentificationTextsAreTruncatedToTheBuffer) {
+  const struct {
+    bool version;
+    int size;
+    const char* expected;
+  } kCases[] = {
+      {false, 1, ""},          {false, 2, "S"},          {false, 5, "Syst"},
+      {false, 9, "SystemLo"},  {false, 10, "SystemLog"}, {false, 64, "SystemLog"},
+      {true, 1, ""},           {true, 4, "1.0"},         {true, 9, "1.0.1.12"},
+      {true, 10, "1.0.1.123"}, {true, 64, "1.0.1.123"},
+  };
+  for (const Exports* e : {&by_name_, &by_ordinal_}) {
+    for (const auto& c : kCases) {
+      SCOPED_TRACE(std::string(c.version ? "_version" : "_class_name") + " size " +
+                   std::to_string(c.size) + (e == &by_name_ ? " by name" : " by ordinal"));
+      char buffer[80];
+      std::memset(buffer, 'x', sizeof buffer);
+      TextFn fn = c.version ? e->version : e->class_name;
+      EXPECT_EQ(fn(buffer, c.size), buffer);
+      EXPECT_STREQ(buffer, c.expected);
+      // Nothing is stored beyond the terminating zero.
+      const std::size_t n = std::strlen(c.expected);
+      EXPECT_EQ(buffer[n + 1], 'x');
+    }
+  }
+}
+
+TEST_F(LibraryTest, EachWriteAppendsOneFormattedLine) {
+  const struct {
+    char level;
+    const char* text;
+    const char* bytes;
+    int count;
+  } kCases[] = {
+      {'S', "hello", "date Status: hello\r\n", 19},
+      {'W', "disk almost full", "date Warning: disk almost full\r\n", 31},
+      {'E', "disk full", "date Error: disk full\r\n", 22},
+      {'S', "", "date Status: \r\n", 14},
+      // The text is never taken as a format.
+      {'S', "%s%d%n%%", "date Status: %s%d%n%%\r\n", 22},
+      {'E', "%s", "date Error: %s\r\n", 15},
+      // A line feed inside the text starts a second line without the prefix.
+      {'S', "first\nsecond", "date Status: first\r\nsecond\r\n", 26},
+      {'W', "\n", "date Warning: \r\n\r\n", 16},
+      // Only line feeds are translated.
+      {'S', "a\rb\tc", "date Status: a\rb\tc\r\n", 19},
+      {'S', "crlf\r\n", "date Status: crlf\r\r\n\r\n", 20},
+  };
+  for (const Exports* e : {&by_name_, &by_ordinal_}) {
+    for (const auto& c : kCases) {
+      SCOPED_TRACE(std::string(1, c.level) + " \"" + c.text + "\"" +
+                   (e == &by_name_ ? " by name" : " by ordinal"));
+      const std::string path = dir_.File("line.txt");
+      DeleteFileA(path.c_str());
+      void* log = e->open(path.c_str());
+      ASSERT_NE(log, nullptr);
+      EXPECT_EQ(Writer(c.level, *e)(log, c.text), c.count);
+      EXPECT_EQ(e->close(log), 0);
+      EXPECT_EQ(ReadShared(path), c.bytes);
+    }
+  }
+}
+
+TEST_F(LibraryTest, LinesOfMixedLevelsFollowEachOtherAndExistingContentStays) {
+  const std::string path = dir_.File("serverlog.txt");
+  halv::test::WriteWhole(path, "earlier\r\n");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  by_name_.write_normal(log, "one");
+  by_name_.write_warning(log, "two");
+  by_name_.write_error(log, "three");
+  by_name_.write_normal(log, "four");
+  ASSERT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path),
+            "earlier\r\n"
+            "date Status: one\r\n"
+            "date Warning: two\r\n"
+            "date Error: three\r\n"
+            "date Status: four\r\n");
+}
+
+TEST_F(LibraryTest, NullHandleReturnsMinusOneAndTouchesNothing) {
+  const std::string path = dir_.File("kept.txt");
+  halv::test::WriteWhole(path, "kept\r\n");
+  for (char level : {'S', 'W', 'E'}) {
+    EXPECT_EQ(Writer(level, by_name_)(nullptr, "text"), -1) << level;
+  }
+  EXPECT_EQ(by_name_.close(nullptr), -1);
+  EXPECT_EQ(ReadShared(path), "kept\r\n");
+  EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"kept.txt"});
+}
+
+// A null text is refused without a line and without harm to the stream.
+TEST_F(LibraryTest, NullTextReturnsMinusOneAndWritesNothing) {
+  const std::string path = dir_.File("null.txt");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  for (char level : {'S', 'W', 'E'}) {
+    EXPECT_EQ(Writer(level, by_name_)(log, nullptr), -1) << level;
+  }
+  EXPECT_EQ(by_name_.write_normal(log, "after"), 19);
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), "date Status: after\r\n");
+}
+
+TEST_F(LibraryTest, OpenFailsWithoutCreatingAnything) {
+  const std::string cases[] = {"", dir_.File("missing\\serverlog.txt"),
+                               dir_.File("missing\\deeper\\serverlog.txt"), dir_.path()};
+  for (const std::string& path : cases) {
+    EXPECT_EQ(by_name_.open(path.c_str()), nullptr) << "\"" << path << "\"";
+  }
+  EXPECT_EQ(by_name_.open(nullptr), nullptr);
+  EXPECT_TRUE(dir_.Entries().empty());
+}
+
+TEST_F(LibraryTest, OpenCreatesAnEmptyFileAndCloseOfNoLinesLeavesItEmpty) {
+  const std::string path = dir_.File("new.txt");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(Exists(path));
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), "");
+}
+
+// Another reader sees nothing of the lines until 512 bytes of the file have
+// accumulated, then exactly those 512 bytes, and the rest once closed.
+TEST_F(LibraryTest, AnotherReaderSeesLinesOnlyPerFullBufferOrAfterClose) {
+  const std::string path = dir_.File("serverlog.txt");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  std::string expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::string text = "line number " + std::to_string(i);
+    ASSERT_EQ(by_name_.write_normal(log, text.c_str()), static_cast<int>(13 + text.size() + 1));
+    expected += "date Status: " + text + "\r\n";
+    const std::size_t visible = expected.size() / 512 * 512;
+    ASSERT_EQ(ReadShared(path), expected.substr(0, visible)) << "after line " << i;
+  }
+  ASSERT_GT(expected.size(), 1024u);
+  ASSERT_NE(expected.size() % 512, 0u);
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), expected);
+}
+
+TEST_F(LibraryTest, TextLongerThanTheBufferIsWrittenWhole) {
+  const std::string path = dir_.File("long.txt");
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += i % 50 == 49 ? '\n' : static_cast<char>('a' + i % 26);
+  std::string expected = "date Error: ";
+  for (char c : text) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  expected += "\r\n";
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(by_name_.write_error(log, text.c_str()), static_cast<int>(12 + text.size() + 1));
+  }
+  std::string all;
+  for (int i = 0; i < 5; ++i) all += expected;
+  EXPECT_EQ(ReadShared(path), all.substr(0, all.size() / 512 * 512));
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), all);
+}
+
+// Each handle writes its buffer at the end of the file as it is at that
+// moment, so neither overwrites the other.
+TEST_F(LibraryTest, TwoHandlesOnOneFileBothAppend) {
+  const std::string path = dir_.File("shared.txt");
+  void* first = by_name_.open(path.c_str());
+  void* second = by_ordinal_.open(path.c_str());
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  ASSERT_NE(first, second);
+
+  std::string first_bytes;
+  for (int i = 0; i < 30; ++i) {
+    const std::string text = "first handle " + std::to_string(i);
+    by_name_.write_normal(first, text.c_str());
+    first_bytes += "date Status: " + text + "\r\n";
+  }
+  ASSERT_GT(first_bytes.size(), 512u);
+  ASSERT_LT(first_bytes.size(), 1024u);
+  by_name_.write_warning(second, "second handle");
+  const std::string second_bytes = "date Warning: second handle\r\n";
+
+  EXPECT_EQ(ReadShared(path), first_bytes.substr(0, 512));
+  EXPECT_EQ(by_name_.close(second), 0);
+  EXPECT_EQ(ReadShared(path), first_bytes.substr(0, 512) + second_bytes);
+  EXPECT_EQ(by_name_.close(first), 0);
+  EXPECT_EQ(ReadShared(path), first_bytes.substr(0, 512) + second_bytes + first_bytes.substr(512));
+}
+
+// The file stays open to others for reading and writing while a log holds it.
+TEST_F(LibraryTest, OthersMayOpenTheFileForWritingMeanwhile) {
+  const std::string path = dir_.File("open.txt");
+  void* log = by_name_.open(path.c_str());
+  ASSERT_NE(log, nullptr);
+  by_name_.write_normal(log, "from the log");
+  HANDLE other = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(other, "other\r\n", 7, &put, nullptr));
+  CloseHandle(other);
+  EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(path), "other\r\ndate Status: from the log\r\n");
+}
+
+// A log opened on a pipe: the pipe takes no appended data, so the first
+// write-out fails. The stream then stays failed: even a short line, which
+// would only be buffered, is refused, and so is the close.
+TEST_F(LibraryTest, AFailedWriteKeepsTheStreamFailedUntilClosed) {
+  const std::string name = "\\\\.\\pipe\\halv_syslog_" + std::to_string(GetCurrentProcessId());
+  HANDLE reader = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096,
+                                   0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  void* log = by_name_.open(name.c_str());
+  ASSERT_NE(log, nullptr);
+
+  EXPECT_EQ(by_name_.write_normal(log, "buffered"), 22);
+  const std::string text(600, 'p');
+  EXPECT_LT(by_name_.write_normal(log, text.c_str()), 0);
+  EXPECT_LT(by_name_.write_warning(log, "short"), 0);
+  EXPECT_LT(by_name_.write_error(log, "short"), 0);
+  EXPECT_EQ(by_name_.close(log), -1);
+
+  CloseHandle(reader);
+}
+
+TEST_F(LibraryTest, ManyLogsMayBeOpenAtOnce) {
+  std::vector<void*> logs;
+  for (int i = 0; i < 200; ++i) {
+    void* log = by_name_.open(dir_.File("log" + std::to_string(i) + ".txt").c_str());
+    ASSERT_NE(log, nullptr) << i;
+    by_name_.write_normal(log, std::to_string(i).c_str());
+    logs.push_back(log);
+  }
+  for (void* log : logs) EXPECT_EQ(by_name_.close(log), 0);
+  EXPECT_EQ(ReadShared(dir_.File("log137.txt")), "date Status: 137\r\n");
+}
+
+TEST_F(LibraryTest, CarriesAVersionResourceOfItsOwn) {
+  const std::string path = LibraryPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+  char* name = nullptr;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\OriginalFilename",
+                             reinterpret_cast<void**>(&name), &len));
+  EXPECT_STREQ(name, "halvsyslog.dll");
+}
+
+}  // namespace
