@@ -51,8 +51,10 @@ class MemoryStore : public SettingsStore {
 
   std::set<std::string> fail_writes;  // value names whose writes fail
   std::vector<Write> writes;          // every successful write, in order
+  std::function<void()> on_access;    // called at every operation
 
   std::string ReadRegString(const std::string& key, const std::string& name) override {
+    Touch();
     auto k = values_.find(key);
     if (k == values_.end()) return "";
     for (const auto& [n, v] : k->second) {
@@ -64,12 +66,14 @@ class MemoryStore : public SettingsStore {
   }
   void WriteRegString(const std::string& key, const std::string& name,
                       const std::string& value) override {
+    Touch();
     if (fail_writes.count(name))
       throw Error(FormatMessageText("Failed to set data for '%s'", name));
     Set(key, name, value);
     writes.push_back({key, name, value});
   }
   std::vector<std::string> ListRegSubKeys(const std::string& key) override {
+    Touch();
     std::vector<std::string> out;
     const std::string prefix = key + "\\";
     for (const auto& k : keys_) {
@@ -80,6 +84,7 @@ class MemoryStore : public SettingsStore {
     return out;
   }
   std::vector<std::string> ListRegValueNames(const std::string& key) override {
+    Touch();
     std::vector<std::string> out;
     auto k = values_.find(key);
     if (k != values_.end())
@@ -87,6 +92,7 @@ class MemoryStore : public SettingsStore {
     return out;
   }
   void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) override {
+    Touch();
     const std::string path = parent + "\\" + subkey;
     std::erase_if(keys_, [&](const std::string& k) {
       return k == path || k.compare(0, path.size() + 1, path + "\\") == 0;
@@ -97,6 +103,9 @@ class MemoryStore : public SettingsStore {
   }
 
  private:
+  void Touch() {
+    if (on_access) on_access();
+  }
   struct Value {
     bool is_string;
     std::string text;
@@ -144,6 +153,7 @@ class FakeServices : public ServiceControl {
   std::map<std::string, Service> services;  // keyed by lower-case name
   std::vector<std::string> calls;           // "start NAME", "stop NAME", "state NAME", ...
   std::vector<StopCall> stops;
+  std::function<void()> on_access;  // called at every operation
 
   Service& Add(const std::string& name, std::uint32_t state, std::uint32_t start_type,
                const std::string& display_name, const std::string& start_name) {
@@ -156,6 +166,7 @@ class FakeServices : public ServiceControl {
   }
 
   std::uint32_t StartServiceAndWait(const std::string& name) override {
+    if (on_access) on_access();
     calls.push_back("start " + name);
     Service* s = Find(name);
     if (s == nullptr) return 1060;
@@ -164,6 +175,7 @@ class FakeServices : public ServiceControl {
   }
   std::uint32_t StopServiceAndDependents(const std::string& name, bool stop_dependencies,
                                          std::uint32_t timeout_ms) override {
+    if (on_access) on_access();
     calls.push_back("stop " + name);
     stops.push_back({name, stop_dependencies, timeout_ms});
     Service* s = Find(name);
@@ -172,12 +184,14 @@ class FakeServices : public ServiceControl {
     return s->state == kStateStopped ? 0 : 1460;
   }
   std::uint32_t QueryServiceState(const std::string& name) override {
+    if (on_access) on_access();
     calls.push_back("state " + name);
     Service* s = Find(name);
     return s == nullptr ? 0 : s->state;
   }
   std::uint32_t QueryServiceConfiguration(const std::string& name, ServiceConfigInfo* config,
                                           std::uint32_t* bytes) override {
+    if (on_access) on_access();
     calls.push_back("config " + name);
     Service* s = Find(name);
     if (s == nullptr) return 1060;

@@ -378,5 +378,47 @@ TEST_F(ConsoleTest, SavingWritesTheSelectedUsersTicksOnly) {
   EXPECT_EQ(registry.Get(kUsersKey + "\\Admin", "AllowStart"), "0");
 }
 
+TEST_F(ConsoleTest, RegistryAndManagerAreOnlyReachedUnderTheHourglass) {
+  int outside = 0;
+  registry.on_access = [&] { outside += ui.cursor != FakeUi::kHourglass; };
+  services.on_access = registry.on_access;
+  ui.answers = {Answer::kYes, Answer::kYes};
+  ui.user_dialog = [](TfrmUser& d) {
+    d.txtUser = "eve";
+    d.txtUserChange();
+    return d.OKBtnClick();
+  };
+  const struct {
+    const char* name;
+    void (TForm1::*handler)();
+  } handlers[] = {
+      {"FormCreate", &TForm1::FormCreate},       {"cboVersionChange", &TForm1::cboVersionChange},
+      {"btnApplyClick", &TForm1::btnApplyClick}, {"btnStopClick", &TForm1::btnStopClick},
+      {"btnStartClick", &TForm1::btnStartClick}, {"btnRestartClick", &TForm1::btnRestartClick},
+      {"btnViewClick", &TForm1::btnViewClick},   {"btnAddClick", &TForm1::btnAddClick},
+      {"Button1Click", &TForm1::Button1Click},   {"btnCancelClick", &TForm1::btnCancelClick},
+      {"btnOKClick", &TForm1::btnOKClick},
+  };
+  for (const auto& h : handlers) {
+    SCOPED_TRACE(h.name);
+    const int shown = ui.hourglass_shown;
+    if (h.handler == &TForm1::btnCancelClick) form.txtPortChange();  // asks, answered Yes
+    (form.*h.handler)();
+    EXPECT_GT(ui.hourglass_shown, shown);
+    EXPECT_EQ(ui.cursor, FakeUi::kArrow);
+    EXPECT_EQ(outside, 0);
+  }
+  // Selecting and removing a user.
+  form.SelectUser(2);
+  form.btnRemoveClick();
+  EXPECT_EQ(outside, 0);
+  EXPECT_EQ(ui.cursor, FakeUi::kArrow);
+  // An error on the way out restores the cursor too.
+  registry.fail_writes = {"Port"};
+  form.btnApplyClick();
+  EXPECT_EQ(ui.errors, std::vector<std::string>{"Failed to set data for 'Port'"});
+  EXPECT_EQ(ui.cursor, FakeUi::kArrow);
+}
+
 }  // namespace
 }  // namespace halv::console::testing
