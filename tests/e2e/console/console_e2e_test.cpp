@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "auth/auth.h"
 #include "console_driver.h"
 #include "resource.h"
 
@@ -266,6 +267,9 @@ TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
       [&] { return (dialog = admin.FindTopWindow("#32770", "User Information")) != nullptr; },
       10000));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_OKBTN)));
+  // At most 15 characters can be typed into a password field.
+  for (int i = 0; i < 20; ++i) SendMessageA(GetDlgItem(dialog, IDC_TXTPASS), WM_CHAR, 'x', 0);
+  EXPECT_EQ(Text(GetDlgItem(dialog, IDC_TXTPASS)), std::string(15, 'x'));
   SetText(GetDlgItem(dialog, IDC_TXTUSER), "alice");
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_OKBTN)));
   SetText(GetDlgItem(dialog, IDC_TXTPASS), "abc");
@@ -310,6 +314,55 @@ TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
   SetListItemState(list, FindListItem(list, "Admin"), LVIS_SELECTED | LVIS_FOCUSED,
                    LVIS_SELECTED | LVIS_FOCUSED);
   EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNREMOVE)));
+}
+
+// The bytes the console hashes for a typed password: the system code page
+// when it holds every character, else UTF-8.
+std::string PasswordBytes(const std::wstring& password) {
+  BOOL lossy = FALSE;
+  char acp[64] = {};
+  const int n =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, password.c_str(),
+                          static_cast<int>(password.size()), acp, sizeof acp, nullptr, &lossy);
+  if (n > 0 && !lossy) return std::string(acp, n);
+  char utf8[64] = {};
+  const int m = WideCharToMultiByte(CP_UTF8, 0, password.c_str(), static_cast<int>(password.size()),
+                                    utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, m);
+}
+
+TEST_F(ConsoleE2eTest, PasswordsOutsideTheCodePageAreHashedWithoutLoss) {
+  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users\\";
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  const struct {
+    const char* user;
+    std::wstring password;
+  } cases[] = {{"ascii", L"abc"},
+               {"latin", L"caf\u00e9"},
+               {"cyrillic", L"\u043f\u0430\u0440\u043e\u043b\u044c"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user);
+    PostMessageA(admin.Control(IDC_BTNADD), BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] { return (dialog = admin.FindTopWindow("#32770", "User Information")) != nullptr; },
+        10000));
+    SetText(GetDlgItem(dialog, IDC_TXTUSER), c.user);
+    for (int id : {IDC_TXTPASS, IDC_TXTCONFIRM}) {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0,
+                          reinterpret_cast<LPARAM>(c.password.c_str()), 0, 10000, &result);
+    }
+    Click(GetDlgItem(dialog, IDC_OKBTN));
+    const std::string expected = auth::AuthFromPassword(PasswordBytes(c.password));
+    EXPECT_TRUE(WaitFor([&] { return GetRegString(users + c.user, "Auth") == expected; }, 10000))
+        << GetRegString(users + c.user, "Auth");
+  }
+  // Two different passwords outside the code page never share a stored form.
+  EXPECT_NE(auth::AuthFromPassword(PasswordBytes(L"\u043f\u0430\u0440\u043e\u043b\u044c")),
+            auth::AuthFromPassword(PasswordBytes(L"\u0436\u0436\u0436\u0436\u0436\u0436")));
 }
 
 }  // namespace
