@@ -54,9 +54,9 @@ MonthNames LocaleMonthNames() {
   MonthNames names = EnglishMonthNames();
   for (int i = 0; i < 12; ++i) {
     char buffer[80];
-    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SMONTHNAME1 + i, buffer, sizeof buffer) > 1)
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SMONTHNAME1 + i, buffer, sizeof buffer) > 1)
       names.full[i] = buffer;
-    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVMONTHNAME1 + i, buffer,
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVMONTHNAME1 + i, buffer,
                        sizeof buffer) > 1)
       names.abbreviated[i] = buffer;
   }
@@ -131,9 +131,15 @@ std::unique_ptr<ByteSource> THalvexa351::OpenShared(const std::string& path) {
 ServiceManager& THalvexa351::Manager() { return SystemServiceManager(); }
 
 THalvexa351::~THalvexa351() {
-  ServerSocket1.reset();
-  if (window_ != nullptr) DestroyWindow(window_);
   if (event_source_ != nullptr) DeregisterEventSource(event_source_);
+}
+
+void THalvexa351::ReleaseThreadResources() {
+  // The listener and the window belong to the service thread: released there.
+  ServerSocket1.reset();
+  log_.reset();
+  if (window_ != nullptr) DestroyWindow(window_);
+  window_ = nullptr;
 }
 
 LocalTime THalvexa351::Now() const {
@@ -271,8 +277,12 @@ void THalvexa351::Timer1Timer() {
 void THalvexa351::ArmTimer1(std::int32_t interval_ms) {
   if (timer_enabled_ && interval_ms == timer_interval_) return;
   timer_interval_ = interval_ms;
+  if (SetTimer(window_, kTimer1Id, static_cast<UINT>(interval_ms), nullptr) == 0) {
+    // Left disarmed, so a later CYCLE tries again.
+    LogEventError(SystemErrorText(GetLastError()));
+    return;
+  }
   timer_enabled_ = true;
-  SetTimer(window_, kTimer1Id, static_cast<UINT>(interval_ms), nullptr);
 }
 
 void THalvexa351::DisarmTimer1() {
@@ -359,13 +369,13 @@ LRESULT THalvexa351::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         if (wparam == kTimer1Id && timer_enabled_) Timer1Timer();
         return 0;
       case kStopMessage:
+        PostQuitMessage(0);  // first, so the loop ends even if the stop raises
         ReportStatus(SERVICE_STOP_PENDING);
         ServiceStop();
-        PostQuitMessage(0);
         return 0;
       case kShutdownMessage:
-        ServiceShutdown();
         PostQuitMessage(0);
+        ServiceShutdown();
         return 0;
       default:
         break;
@@ -395,8 +405,9 @@ void THalvexa351::Run() {
   window_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             GetModuleHandleA(nullptr), nullptr);
   if (window_ == nullptr) {
-    LogEventError("Service failed on start: " + SystemErrorText(GetLastError()));
-    ReportStatus(SERVICE_STOPPED, GetLastError());
+    const DWORD error = GetLastError();
+    LogEventError("Service failed on start: " + SystemErrorText(error));
+    ReportStatus(SERVICE_STOPPED, error);
     return;
   }
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -407,8 +418,7 @@ void THalvexa351::Run() {
   } catch (const std::exception& e) {
     LogEventError(std::string("Service failed on start: ") + e.what());
     DisarmTimer1();
-    ServerSocket1->Close();
-    log_.reset();
+    ReleaseThreadResources();
     ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
     return;
   }
@@ -418,6 +428,8 @@ void THalvexa351::Run() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
+  DisarmTimer1();
+  ReleaseThreadResources();
   ReportStatus(SERVICE_STOPPED);
 }
 

@@ -83,6 +83,7 @@ class THalvexa351 final : public ServerContext, public ServerSocketEvents {
   static DWORD WINAPI ControlHandler(DWORD control, DWORD type, void* data, void* context);
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void ReportStatus(DWORD state, DWORD exit_code = NO_ERROR);
+  void ReleaseThreadResources();
   // One normal line to the server log; nothing while no log is open.
   void WriteLog(const std::string& text);
   bool LogIsOpen() const;

@@ -69,8 +69,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) { g_service->Run(); }
 
 int main(int argc, char** argv) {
   try {
+    // No system dialog may wait for a user who is not there (a library that
+    // cannot be loaded, a drive that is not ready).
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    if (const int error = WSAStartup(MAKEWORD(2, 2), &wsa); error != 0) {
+      Show(ErrorText(static_cast<DWORD>(error)), MB_ICONERROR);
+      return error;
+    }
     halv::THalvexa351 service;
     g_service = &service;
 

@@ -63,7 +63,7 @@ void ClientConnection::SendBytes(const void* data, std::size_t size) {
 
 void ClientConnection::Close() { closed_ = true; }
 
-bool ClientConnection::ReadAvailable(std::string& out) {
+int ClientConnection::ReadAvailable(std::string& out) {
   char buffer[4096];
   while (out.size() < kMaxReceipt) {
     const int n = recv(socket_, buffer, sizeof buffer, 0);
@@ -71,10 +71,11 @@ bool ClientConnection::ReadAvailable(std::string& out) {
       out.append(buffer, static_cast<std::size_t>(n));
       continue;
     }
-    if (n == 0) return false;  // the peer has closed
-    return WSAGetLastError() == WSAEWOULDBLOCK;
+    if (n == 0) return -1;  // the peer has closed
+    const int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? 0 : error;
   }
-  return true;
+  return 0;
 }
 
 void ClientConnection::Destroy() {
@@ -201,9 +202,10 @@ void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
     }
     if (event == FD_READ && !client->IsClosed()) {
       std::string text;
-      const bool alive = client->ReadAvailable(text);
+      const int state = client->ReadAvailable(text);
       if (!text.empty()) events_.ServerSocket1ClientRead(*client, text);
-      if (!alive) client->Close();
+      if (state != 0) client->Close();
+      if (state > 0) throw Error("Asynchronous socket error " + std::to_string(state));
     } else if (event == FD_CLOSE) {
       // A socket value can be reused: a stale close is recognised by a socket
       // that still has nothing to say.

@@ -38,8 +38,9 @@ class ClientConnection final : public Connection {
   // The peer address as it was when connected (for the disconnection line).
   const std::string& Peer() const { return peer_; }
   // Reads everything that has arrived so far (up to a bound per event).
-  // Returns false when the peer has closed or the read failed.
-  bool ReadAvailable(std::string& out);
+  // Returns 0 while the connection is open, -1 when the peer has closed, or
+  // the socket error code of a failed read.
+  int ReadAvailable(std::string& out);
   // Closes the socket without running any handler.
   void Destroy();
 

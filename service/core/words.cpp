@@ -75,7 +75,13 @@ void HandleReceipt(std::string_view received, bool verbose, CommandLine& line,
       if (separator) continue;
       separator = true;
       end_word();
-      const bool go_on = events.RunCommand(line);
+      bool go_on = false;
+      try {
+        go_on = events.RunCommand(line);
+      } catch (...) {
+        ClearLine(line, touched);  // the shared buffer is empty again for the next receipt
+        throw;
+      }
       ClearLine(line, touched);
       touched = 0;
       if (!go_on) return;

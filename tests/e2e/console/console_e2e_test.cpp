@@ -11,6 +11,7 @@
 #include "auth/auth.h"
 #include "console_driver.h"
 #include "resource.h"
+#include "service_harness.h"
 
 namespace halv::console::e2e {
 namespace {
@@ -24,38 +25,7 @@ constexpr char kNotFound[] =
     "Unable to find service.  This tool must be used\non the server that is running the Halvexa "
     "Service.";
 
-// An SC_HANDLE closed when it goes out of scope.
-class Sc {
- public:
-  explicit Sc(SC_HANDLE h) : h_(h) {}
-  Sc(const Sc&) = delete;
-  Sc& operator=(const Sc&) = delete;
-  ~Sc() {
-    if (h_ != nullptr) CloseServiceHandle(h_);
-  }
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
-
-DWORD ServiceState() {
-  Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
-  SERVICE_STATUS status = {};
-  if (service.get() == nullptr || !QueryServiceStatus(service.get(), &status)) return 0;
-  return status.dwCurrentState;
-}
-
-void RemoveService() {
-  Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
-  if (service.get() == nullptr) return;
-  SERVICE_STATUS status = {};
-  ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-  WaitFor([] { return ServiceState() == SERVICE_STOPPED; }, 5000);
-  DeleteService(service.get());
-}
+DWORD ServiceState() { return halv::e2e::ServiceState(kServiceName); }
 
 // The configuration an installation writes, naming the test service.
 void WriteConfiguration(const std::string& exec_name) {
@@ -76,28 +46,18 @@ void WriteConfiguration(const std::string& exec_name) {
 class ConsoleE2eTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    RemoveService();
-    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_NE(manager.get(), nullptr);
-    const std::string path = "\"" + ProgramFolder() + "halv_test_service.exe\"";
-    Sc service(CreateServiceA(manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
-                              SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                              path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_NE(service.get(), nullptr) << GetLastError();
+    ASSERT_TRUE(halv::e2e::InstallTestService(kServiceName, kDisplayName, SERVICE_AUTO_START));
   }
   static void TearDownTestSuite() {
-    RemoveService();
+    halv::e2e::RemoveTestService(kServiceName);
     DeleteTree(kProductKey);
   }
 
   void SetUp() override { WriteConfiguration(std::string(kServiceName) + ".exe"); }
 
   static void StartTestService() {
-    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    Sc service(OpenServiceA(manager.get(), kServiceName, SERVICE_START | SERVICE_QUERY_STATUS));
-    ASSERT_NE(service.get(), nullptr);
-    if (ServiceState() != SERVICE_RUNNING) StartServiceA(service.get(), 0, nullptr);
-    ASSERT_TRUE(WaitFor([] { return ServiceState() == SERVICE_RUNNING; }, 15000));
+    if (ServiceState() != SERVICE_RUNNING) halv::e2e::StartAndWait(kServiceName);
+    ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
   }
 
   // Waits for the main window and follows the splash over it until the

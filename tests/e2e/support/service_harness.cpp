@@ -140,14 +140,13 @@ DWORD StopAndWait(const char* name) {
   return status.dwCurrentState;
 }
 
-bool InstallTestService(const char* name, const char* display_name) {
+bool InstallTestService(const char* name, const char* display_name, DWORD start_type) {
   RemoveTestService(name);
   ScPtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!manager) return false;
   const std::string path = "\"" + BinDir() + "\\halv_test_service.exe\"";
   ScPtr service(CreateServiceA(manager.get(), name, display_name, SERVICE_ALL_ACCESS,
-                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                               SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+                               SERVICE_WIN32_OWN_PROCESS, start_type, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
                                nullptr, nullptr));
   return service != nullptr;
 }

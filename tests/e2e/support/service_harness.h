@@ -40,10 +40,11 @@ DWORD StartAndWait(const char* name = "Halvexa351");
 DWORD StopAndWait(const char* name = "Halvexa351");
 DWORD ServiceState(const char* name = "Halvexa351");
 
-// Registers halv_test_service.exe (next to the test program) as a demand-start
-// service named `name`, after removing any old one; RemoveTestService stops
-// and deletes it.
-bool InstallTestService(const char* name, const char* display_name);
+// Registers halv_test_service.exe (next to the test program) as a service
+// named `name` with the start type given, after removing any old one;
+// RemoveTestService stops and deletes it.
+bool InstallTestService(const char* name, const char* display_name,
+                        DWORD start_type = SERVICE_DEMAND_START);
 void RemoveTestService(const char* name);
 
 // The Wine log that services.exe and its services write to (event-log

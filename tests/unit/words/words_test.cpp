@@ -1,6 +1,7 @@
 // Receipt handling: trimming, prompts, line ends, word splitting, the window.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,23 @@ TEST(Receipt, StopsWhenTheConnectionCloses) {
   halv::HandleReceipt("quit\r\nwho\r\n", false, line, rec);
   EXPECT_EQ(rec.lines, (Lines{{"quit"}}));
   EXPECT_EQ(line.WordCount, 0);
+}
+
+TEST(Receipt, BufferIsEmptyAfterACommandRaises) {
+  class Raising : public Recorder {
+   public:
+    bool RunCommand(const halv::CommandLine& line) override {
+      Recorder::RunCommand(line);
+      throw std::runtime_error("send failed");
+    }
+  };
+  halv::CommandLine line;
+  Raising rec;
+  EXPECT_THROW(halv::HandleReceipt("stop spooler now\r\nwho\r\n", false, line, rec),
+               std::runtime_error);
+  EXPECT_EQ(rec.lines, (Lines{{"stop", "spooler", "now"}}));
+  EXPECT_EQ(line.WordCount, 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(line.CommandWords[i][0], '\0');
 }
 
 TEST(Receipt, VerboseLogsSizeAndBuffer) {
