@@ -69,6 +69,9 @@ int ClientConnection::ReadAvailable(std::string& out) {
     const int n = recv(socket_, buffer, sizeof buffer, 0);
     if (n > 0) {
       out.append(buffer, static_cast<std::size_t>(n));
+      // A short read took everything there was; should more arrive, the
+      // socket layer posts another read event.
+      if (static_cast<std::size_t>(n) < sizeof buffer) return 0;
       continue;
     }
     if (n == 0) return -1;  // the peer has closed

@@ -76,7 +76,7 @@ class TForm1 {
   EditControl txtName;
   ComboControl cboStartupType{{"Automatic", "Disabled", "Manual"}, -1, false};
   EditControl txtRunAs{"LocalSystem", false};
-  std::string txtServiceStatus = "Unknown";
+  std::string txtServiceStatus;  // empty until a state has been read
   ButtonControl btnView;
   ButtonControl btnStart{false};
   ButtonControl btnStop{false};

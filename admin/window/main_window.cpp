@@ -143,6 +143,20 @@ std::string PasswordBytes(HWND edit) {
   return bytes;
 }
 
+// Whether the control's text can be written in the system code page without
+// a replacement character: user names become registry key names, and two
+// names turned into the same "???" would share one key.
+bool FitsCodePage(HWND edit) {
+  const int length = GetWindowTextLengthW(edit);
+  std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+  wide.resize(static_cast<std::size_t>(GetWindowTextW(edit, wide.data(), length + 1)));
+  if (wide.empty()) return true;
+  BOOL lossy = FALSE;
+  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                       static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
+  return size > 0 && !lossy;
+}
+
 void AddColumn(HWND list, int index, const char* title, int width) {
   LVCOLUMNA column = {};
   column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -287,6 +301,12 @@ INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
     case IDOK:
     case IDC_OKBTN: {
       if (code != BN_CLICKED || !d.okEnabled) return TRUE;
+      if (!FitsCodePage(GetDlgItem(hwnd, IDC_TXTUSER))) {
+        context->window->ShowNotice(
+            "The user name can hold only characters of the system code page.");
+        SetFocus(GetDlgItem(hwnd, IDC_TXTUSER));
+        return TRUE;
+      }
       d.cbxDisable = IsDlgButtonChecked(hwnd, IDC_CBXDISABLE) == BST_CHECKED;
       d.cbxForcePasswd = IsDlgButtonChecked(hwnd, IDC_CBXFORCEPASSWD) == BST_CHECKED;
       d.cbxNoReset = IsDlgButtonChecked(hwnd, IDC_CBXNORESET) == BST_CHECKED;

@@ -4,8 +4,23 @@
 //
 // tcp_load PORT CLIENTS SECONDS [COMMAND] [TERMINATOR]
 //   defaults: COMMAND "help", TERMINATOR "\n\r:: "
+//
+// Builds for Windows and natively (POSIX sockets), so the load can come from
+// outside Wine and measure the server alone.
+#ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+using SOCKET = int;
+inline int closesocket(SOCKET s) { return close(s); }
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -43,13 +58,17 @@ int main(int argc, char** argv) {
   const std::string command = std::string(argc > 4 ? argv[4] : "help") + "\r\n";
   const std::string terminator = argc > 5 ? argv[5] : "\n\r:: ";
 
+#ifdef _WIN32
   WSADATA wsa;
   WSAStartup(MAKEWORD(2, 2), &wsa);
+#else
+  std::signal(SIGPIPE, SIG_IGN);  // a lost connection is reported, not fatal
+#endif
   std::vector<SOCKET> sockets;
   // One after another: the server's listen backlog is small.
   for (int i = 0; i < clients; ++i) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    BOOL on = TRUE;
+    int on = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -93,6 +112,8 @@ int main(int argc, char** argv) {
               clients, round_trips.size(), elapsed, round_trips.size() / elapsed, at(0.5),
               at(0.99), least);
   for (SOCKET s : sockets) closesocket(s);
+#ifdef _WIN32
   WSACleanup();
+#endif
   return least > 0 ? 0 : 1;
 }

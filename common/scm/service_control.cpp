@@ -39,18 +39,28 @@ class StopClock {
  public:
   StopClock(ServiceManager& scm, std::uint32_t timeout_ms)
       : scm_(scm), start_(scm.TickCount()), timeout_(timeout_ms) {}
-  bool TimeIsUp() const { return static_cast<std::uint32_t>(scm_.TickCount() - start_) > timeout_; }
+  bool TimeIsUp() const { return Elapsed() > timeout_; }
+  // Milliseconds until the time is up (the first tick past the time-out).
+  std::uint64_t UntilUp() const {
+    const std::uint32_t elapsed = Elapsed();
+    return elapsed > timeout_ ? 0 : std::uint64_t{timeout_} - elapsed + 1;
+  }
 
  private:
   ServiceManager& scm_;
+  std::uint32_t Elapsed() const { return static_cast<std::uint32_t>(scm_.TickCount() - start_); }
+
   const std::uint32_t start_;
   const std::uint32_t timeout_;
 };
 
 // The pause before the next status poll: the last status's wait hint; 0
-// means poll again at once.
-void PauseForWaitHint(ServiceManager& scm, const ServiceStatusInfo& status) {
-  if (status.wait_hint != 0) scm.Pause(status.wait_hint);
+// means poll again at once. The pause never runs past the time-out, so a
+// service that reports a huge wait hint cannot hold the caller beyond it.
+void PauseForWaitHint(ServiceManager& scm, const ServiceStatusInfo& status,
+                      const StopClock& clock) {
+  const std::uint64_t pause = std::min<std::uint64_t>(status.wait_hint, clock.UntilUp());
+  if (pause != 0) scm.Pause(static_cast<std::uint32_t>(pause));
 }
 
 // Polls `service` until it reports stopped. 0 once stopped, 1460 when the time
@@ -59,7 +69,7 @@ void PauseForWaitHint(ServiceManager& scm, const ServiceStatusInfo& status) {
 std::uint32_t WaitUntilStopped(ServiceManager& scm, ScHandle service, const StopClock& clock,
                                ServiceStatusInfo& status) {
   while (status.current_state != kStateStopped) {
-    PauseForWaitHint(scm, status);
+    PauseForWaitHint(scm, status, clock);
     if (std::uint32_t code = scm.QueryStatus(service, &status)) return code;
     if (status.current_state == kStateStopped) break;
     if (clock.TimeIsUp()) return kErrorTimeout;
@@ -119,7 +129,7 @@ std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& n
 
   // A stop already under way is only waited for.
   while (status.current_state == kStateStopPending) {
-    PauseForWaitHint(scm, status);
+    PauseForWaitHint(scm, status, clock);
     if (std::uint32_t code = scm.QueryStatus(service.Get(), &status)) return code;
     if (status.current_state == kStateStopped) return 0;
     if (clock.TimeIsUp()) return kErrorTimeout;

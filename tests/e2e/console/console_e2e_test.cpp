@@ -7,9 +7,11 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "auth/auth.h"
 #include "console_driver.h"
+#include "registry.h"
 #include "resource.h"
 #include "service_harness.h"
 
@@ -323,6 +325,36 @@ TEST_F(ConsoleE2eTest, PasswordsOutsideTheCodePageAreHashedWithoutLoss) {
   // Two different passwords outside the code page never share a stored form.
   EXPECT_NE(auth::AuthFromPassword(PasswordBytes(L"\u043f\u0430\u0440\u043e\u043b\u044c")),
             auth::AuthFromPassword(PasswordBytes(L"\u0436\u0436\u0436\u0436\u0436\u0436")));
+}
+
+TEST_F(ConsoleE2eTest, AUserNameOutsideTheCodePageIsRefused) {
+  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users";
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  PostMessageA(admin.Control(IDC_BTNADD), BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (dialog = admin.FindTopWindow("#32770", "User Information")) != nullptr; },
+      10000));
+  const std::wstring name = L"\u0438\u0432\u0430\u043d";  // would become "????"
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(GetDlgItem(dialog, IDC_TXTUSER), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(name.c_str()), 0, 10000, &result);
+  PostMessageA(GetDlgItem(dialog, IDC_OKBTN), BM_CLICK, 0, 0);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (box = admin.FindTopWindow("#32770", "Halvexa Administrator")) != nullptr; },
+      10000));
+  EXPECT_EQ(MessageBoxText(box), "The user name can hold only characters of the system code page.");
+  Click(GetDlgItem(box, IDOK));
+  // The dialog stays open and nothing is written.
+  EXPECT_TRUE(IsWindow(dialog));
+  PostMessageA(GetDlgItem(dialog, IDC_CANCELBTN), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));
+  std::vector<std::string> names;
+  halv::ListRegSubKeys(users, names);
+  for (const auto& n : names) EXPECT_EQ(n.find('?'), std::string::npos) << n;
 }
 
 }  // namespace

@@ -15,6 +15,13 @@ std::vector<std::uint32_t> Repeat(std::size_t n, std::uint32_t ms) {
   return std::vector<std::uint32_t>(n, ms);
 }
 
+// `n` pauses of `ms`, then the last one, cut short at the time-out.
+std::vector<std::uint32_t> RepeatThen(std::size_t n, std::uint32_t ms, std::uint32_t last) {
+  std::vector<std::uint32_t> pauses(n, ms);
+  pauses.push_back(last);
+  return pauses;
+}
+
 struct StopCase {
   const char* label;
   std::uint32_t state;  // state before the call
@@ -33,8 +40,10 @@ const StopCase kStopCases[] = {
     {"StopsAtOnce", kStateRunning, 0, 0, true, 30000, 0, 1, {}, kStateStopped},
     {"PausesByWaitHint", kStateRunning, 7000, 3000, true, 30000, 0, 1, Repeat(3, 3000),
      kStateStopped},
+    // The last pause ends just past the time-out (each manager call costs
+    // 1 virtual ms), not a whole wait hint later.
     {"NeverStopsTimesOut", kStateRunning, kForever, 1000, true, 10000, kErrorTimeout, 1,
-     Repeat(10, 1000), kStateStopPending},
+     RepeatThen(9, 1000, 987), kStateStopPending},
     {"WaitHintZeroPollsWithoutPause", kStateRunning, 500, 0, true, 30000, 0, 1, {}, kStateStopped},
     {"WaitHintZeroTimesOut",
      kStateRunning,
@@ -49,7 +58,7 @@ const StopCase kStopCases[] = {
     {"PendingStopIsWaitedFor", kStateStopPending, 5000, 2000, true, 30000, 0, 0, Repeat(3, 2000),
      kStateStopped},
     {"PendingStopTimesOut", kStateStopPending, kForever, 2000, true, 9000, kErrorTimeout, 0,
-     Repeat(5, 2000), kStateStopPending},
+     RepeatThen(4, 2000, 994), kStateStopPending},
     {"RefusesStopControl",
      kStateRunning,
      0,
@@ -100,6 +109,17 @@ TEST_F(ScmTest, WaitHintZeroPollsBackToBackUntilStopped) {
   EXPECT_EQ(StopServiceAndDependents(scm, "Svc", false, 30000), 0u);
   EXPECT_TRUE(scm.Pauses().empty());
   EXPECT_GE(scm.CountCalls("QueryStatus", "Svc"), 400u);
+}
+
+// A service that reports an enormous wait hint cannot hold the caller past
+// the time-out: the pause is cut at the time-out.
+TEST_F(ScmTest, HugeWaitHintCannotOutlastTheTimeOut) {
+  SimulatedService& svc = scm.AddService("Svc", "Some Service", kStateRunning);
+  svc.stop_delay_ms = kForever;
+  svc.stop_wait_hint = 0xFFFFFFFFu;
+  EXPECT_EQ(StopServiceAndDependents(scm, "Svc", false, 5000), kErrorTimeout);
+  ASSERT_EQ(scm.Pauses().size(), 1u);
+  EXPECT_LE(scm.Pauses()[0], 5001u);
 }
 
 // The time is up at the first poll that finds more than the time-out passed
