@@ -229,6 +229,7 @@ void TForm1::RefreshUser() {
   const std::vector<std::string> names = registry_.ListRegSubKeys(users);
   lvUsers.clear();
   selectedUser = -1;
+  btnRemove.enabled = false;  // nothing is selected after a refill
   for (const auto& name : names)
     lvUsers.push_back({name, registry_.ReadRegString(users + "\\" + name, "Auth")});
   if (names.empty()) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <exception>
 
@@ -16,6 +17,8 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace halv::console;
+  // The shell's "open" verb may hand the log file to COM-based handlers.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   try {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
@@ -37,5 +40,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   } catch (const std::exception& e) {
     MessageBoxA(nullptr, e.what(), kAppTitle, MB_OK | MB_ICONSTOP);
   }
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }

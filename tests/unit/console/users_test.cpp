@@ -250,6 +250,24 @@ TEST_F(UsersTest, RemovingAUserDeletesItsWholeKeyAfterYes) {
   EXPECT_FALSE(form.btnRemove.enabled);
 }
 
+// The refill after Add or Edit leaves no user selected, so Remove is disabled
+// as it is for any selection of nobody.
+TEST_F(UsersTest, AddAndEditLeaveNothingSelectedAndRemoveDisabled) {
+  for (const bool edit : {false, true}) {
+    SCOPED_TRACE(edit ? "edit" : "add");
+    Start();
+    form.SelectUser(2);
+    ASSERT_TRUE(form.btnRemove.enabled);
+    ui.user_dialog = Type("carol", "pw", "pw");
+    if (edit)
+      form.Button1Click();
+    else
+      form.btnAddClick();
+    EXPECT_EQ(form.selectedUser, -1);
+    EXPECT_FALSE(form.btnRemove.enabled);
+  }
+}
+
 TEST_F(UsersTest, WithNoUserLeftThePermissionListIsEmpty) {
   Start();
   for (const char* name : {"Admin", "Anonymous", "operator"}) form.RemoveUser(name);
