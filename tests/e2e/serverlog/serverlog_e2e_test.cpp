@@ -72,6 +72,18 @@ TEST_F(ServerLogTest, StartAndStopWriteTheirLinesInOrder) {
   EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
 }
 
+// Only 1 is verbose; any whole number but 0 stops dependants.
+TEST_F(ServerLogTest, OtherNumbersForTheFlags) {
+  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "2", true);
+  halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "5", true);
+  StartRunning();
+  Stop();
+  const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
+                               Line(Literal("Service is stopped."));
+  const std::string text = LogText();
+  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
 TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
   halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
   halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "0", true);
