@@ -33,6 +33,22 @@ class ServerLogTest : public halv::e2e::InstalledServiceTest {
   int Port() const override { return kPort; }
   void Stop() { ASSERT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED)); }
   std::string LogPath() const { return log_dir_ + "\\serverlog.txt"; }
+  // A client connects, asks for HELP and leaves; then the service stops.
+  void HelpSessionThenStop() {
+    Client c;
+    ASSERT_TRUE(c.Connect(kPort));
+    c.ReadUntil(kPrompt);
+    c.Send("help\r\n");
+    c.ReadUntil("End of HELP info\n\r:: ");
+    c.Close();
+    Sleep(500);  // the service handles the disconnection
+    Stop();
+  }
+  // The whole log file matches `pattern`.
+  void ExpectLog(const std::string& pattern) const {
+    const std::string text = LogText();
+    EXPECT_TRUE(std::regex_match(text, std::regex(pattern))) << text;
+  }
   std::string LogText() const { return halv::e2e::ReadFileBytes(LogPath()); }
 
   // The lines one configuration read writes, as a pattern.
@@ -57,19 +73,11 @@ class ServerLogTest : public halv::e2e::InstalledServiceTest {
 
 TEST_F(ServerLogTest, StartAndStopWriteTheirLinesInOrder) {
   StartRunning();
-  Client c;
-  ASSERT_TRUE(c.Connect(kPort));
-  c.ReadUntil(kPrompt);
-  c.Send("help\r\n");
-  c.ReadUntil("End of HELP info\n\r:: ");
-  c.Close();
-  Sleep(300);
-  Stop();
+  HelpSessionThenStop();
   const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
                                Line(Literal("Service is stopped."));
-  const std::string text = LogText();
   // Normal mode logs nothing about clients.
-  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+  ExpectLog(expected);
 }
 
 // Only 1 is verbose; any whole number but 0 stops dependants.
@@ -80,22 +88,14 @@ TEST_F(ServerLogTest, OtherNumbersForTheFlags) {
   Stop();
   const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
                                Line(Literal("Service is stopped."));
-  const std::string text = LogText();
-  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+  ExpectLog(expected);
 }
 
 TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
   halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
   halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "0", true);
   StartRunning();
-  Client c;
-  ASSERT_TRUE(c.Connect(kPort));
-  c.ReadUntil(kPrompt);
-  c.Send("help\r\n");
-  c.ReadUntil("End of HELP info\n\r:: ");
-  c.Close();
-  Sleep(500);
-  Stop();
+  HelpSessionThenStop();
   const std::string expected =
       StartLines(true, false) + Line(Literal("Service is running.")) +
       Line("Client \\(127\\.0\\.0\\.1\\) connected at " + std::string(kShortDate)) +
@@ -104,8 +104,7 @@ TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
       Line(Literal("Receive buffer is >>help\r\n<<")) +
       Line("Client \\(127\\.0\\.0\\.1\\) disconnected at " + std::string(kShortDate)) +
       Line(Literal("Service is stopped."));
-  const std::string text = LogText();
-  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+  ExpectLog(expected);
 }
 
 TEST_F(ServerLogTest, InitWritesTheStartLinesAgainToTheSameFile) {
@@ -118,8 +117,7 @@ TEST_F(ServerLogTest, InitWritesTheStartLinesAgainToTheSameFile) {
   Stop();
   const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
                                StartLines(false, true) + Line(Literal("Service is stopped."));
-  const std::string text = LogText();
-  EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+  ExpectLog(expected);
 }
 
 TEST_F(ServerLogTest, ViewShowsWhatHasBeenWrittenOut) {
