@@ -43,10 +43,9 @@ void ListNames(const std::string& path, bool values, std::vector<std::string>& o
   std::string name(max_len + 1, '\0');
   for (DWORD i = 0;; ++i) {
     DWORD len = static_cast<DWORD>(name.size());
-    rc = values ? RegEnumValueA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr,
-                                nullptr)
-                : RegEnumKeyExA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr,
-                                nullptr);
+    rc = values
+             ? RegEnumValueA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr)
+             : RegEnumKeyExA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_MORE_DATA) {
       // The key changed since it was measured: measure again with room to spare.
       name.assign(name.size() * 2 + 256, '\0');
@@ -88,13 +87,13 @@ std::string ReadRegString(const std::string& key_path, const std::string& name) 
   return data;
 }
 
-void WriteRegString(const std::string& key_path, const std::string& name,
-                    const std::string& value, bool create) {
+void WriteRegString(const std::string& key_path, const std::string& name, const std::string& value,
+                    bool create) {
   RegKey key;
-  LONG rc = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, nullptr, 0,
-                                     KEY_ALL_ACCESS, nullptr, key.Out(), nullptr)
-                   : RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_ALL_ACCESS,
-                                   key.Out());
+  LONG rc = create
+                ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.Out(), nullptr)
+                : RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_ALL_ACCESS, key.Out());
   if (rc == ERROR_SUCCESS) {
     rc = RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(value.c_str()),

@@ -56,8 +56,8 @@ MonthNames LocaleMonthNames() {
     char buffer[80];
     if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SMONTHNAME1 + i, buffer, sizeof buffer) > 1)
       names.full[i] = buffer;
-    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVMONTHNAME1 + i, buffer,
-                       sizeof buffer) > 1)
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVMONTHNAME1 + i, buffer, sizeof buffer) >
+        1)
       names.abbreviated[i] = buffer;
   }
   return names;
@@ -122,8 +122,8 @@ bool THalvexa351::Reinitialize() {
 }
 
 std::unique_ptr<ByteSource> THalvexa351::OpenShared(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<SharedFile>(file);
 }
@@ -187,8 +187,7 @@ void THalvexa351::LoadConfiguration() {
   if (!log_dir.empty()) {
     log_.reset();  // closes the old log and unloads its library
     AssignCapped(fields_.log_pathfile, log_dir + "\\serverlog.txt", kLogPathfileCapacity);
-    log_ = std::make_unique<SystemLog>(fields_.app_path + "\\halvsyslog.dll",
-                                       fields_.log_pathfile);
+    log_ = std::make_unique<SystemLog>(fields_.app_path + "\\halvsyslog.dll", fields_.log_pathfile);
     WriteLog("Server logging started.");
     WriteLog("Service started on " + FormatDateTime(kLogDateForm, Now(), months_));
   } else {
@@ -230,8 +229,7 @@ void THalvexa351::LoadConfiguration() {
   // 9-10. Stopping services.
   const std::string timeout = ReadSystemValue("ServiceStopTimeOut");
   fields_.stop_timeout = timeout.empty() ? 30000 : StrToInt(timeout);
-  WriteLog("Service timeout for stopping dependencies is " +
-           std::to_string(fields_.stop_timeout));
+  WriteLog("Service timeout for stopping dependencies is " + std::to_string(fields_.stop_timeout));
   const std::string stop_dependencies = ReadSystemValue("StopDependencies");
   fields_.stop_dependencies = stop_dependencies.empty() ? true : StrToInt(stop_dependencies) != 0;
   WriteLog(fields_.stop_dependencies ? "Service will stop dependent services"
@@ -297,8 +295,7 @@ void THalvexa351::ServerSocket1ClientConnect(ClientConnection& client) {
   client.SendText("\n\rHalvexa: Version " + fields_.version);
   client.SendText("\n\rTenmark Halvexa remote service control, (c) Tenmark Software.");
   client.SendText("\n\r\n\rConnected to: " + fields_.server_name +
-                  "\n\rService running as: " + fields_.log_on_as +
-                  "\n\rLocal Server Date: " + now);
+                  "\n\rService running as: " + fields_.log_on_as + "\n\rLocal Server Date: " + now);
   client.SendText("\n\r:: ");
 }
 
@@ -349,8 +346,7 @@ DWORD WINAPI THalvexa351::ControlHandler(DWORD control, DWORD, void*, void* cont
   }
 }
 
-LRESULT CALLBACK THalvexa351::WindowProc(HWND window, UINT message, WPARAM wparam,
-                                         LPARAM lparam) {
+LRESULT CALLBACK THalvexa351::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = reinterpret_cast<THalvexa351*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (self == nullptr) return DefWindowProcA(window, message, wparam, lparam);
   return self->OnMessage(message, wparam, lparam);

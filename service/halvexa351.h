@@ -9,7 +9,9 @@
 #ifndef HALV_SERVICE_HALVEXA351_H_
 #define HALV_SERVICE_HALVEXA351_H_
 
+// Winsock's header must come before windows.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdint>

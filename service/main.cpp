@@ -4,7 +4,9 @@
 // removes it, and "/SILENT" with either suppresses the success message.
 // Without them the program runs as the process of service Halvexa351 under
 // the Service Control Manager until the service has stopped.
+// Winsock's header must come before windows.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstring>
@@ -45,17 +47,17 @@ using ScHandlePtr = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCl
 
 // Registers (install) or removes the service; 0 or the system error code.
 DWORD Register(bool install) {
-  ScHandlePtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT |
-                                                           SC_MANAGER_CREATE_SERVICE));
+  ScHandlePtr manager(
+      OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!manager) return GetLastError();
   if (install) {
     char path[MAX_PATH * 2] = {};
     GetModuleFileNameA(nullptr, path, sizeof path - 1);
     const std::string command = std::string("\"") + path + "\"";
-    ScHandlePtr service(CreateServiceA(
-        manager.get(), halv::kServiceName, halv::kServiceDisplayName, SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
-        nullptr, nullptr, nullptr, nullptr, nullptr));
+    ScHandlePtr service(CreateServiceA(manager.get(), halv::kServiceName, halv::kServiceDisplayName,
+                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                       nullptr, nullptr, nullptr, nullptr, nullptr));
     return service ? 0 : GetLastError();
   }
   ScHandlePtr service(OpenServiceA(manager.get(), halv::kServiceName, DELETE));
@@ -86,8 +88,7 @@ int main(int argc, char** argv) {
     if (install || uninstall) {
       const DWORD error = Register(install);
       if (error != 0) {
-        Show(std::string(halv::kServiceDisplayName) + ": " + ErrorText(error),
-             MB_ICONERROR);
+        Show(std::string(halv::kServiceDisplayName) + ": " + ErrorText(error), MB_ICONERROR);
         return static_cast<int>(error);
       }
       if (!silent)

@@ -40,8 +40,8 @@ std::string SystemText(int code) {
 }  // namespace
 
 std::string SocketErrorText(int code, const char* call) {
-  return "Windows socket error: " + SystemText(code) + " (" + std::to_string(code) +
-         "), on API '" + call + "'";
+  return "Windows socket error: " + SystemText(code) + " (" + std::to_string(code) + "), on API '" +
+         call + "'";
 }
 
 ClientConnection::ClientConnection(SOCKET socket, std::string peer)

@@ -34,9 +34,13 @@ int main(int argc, char** argv) {
       "\n\rHalvexa: Version 3.5.1.1", "\n\rA notice line of about the same length.",
       "\n\r\n\rConnected to: SERVER\n\rService running as: SYSTEM\n\rLocal Server Date: x",
       "\n\r:: "};
-  const std::vector<std::string> reply = {
-      std::string(36, 'a'), std::string(55, 'b'), std::string(45, 'c'), std::string(45, 'd'),
-      std::string(130, 'e'), std::string(100, 'f'), "\n\r:: "};
+  const std::vector<std::string> reply = {std::string(36, 'a'),
+                                          std::string(55, 'b'),
+                                          std::string(45, 'c'),
+                                          std::string(45, 'd'),
+                                          std::string(130, 'e'),
+                                          std::string(100, 'f'),
+                                          "\n\r:: "};
   std::vector<SOCKET> clients;
   for (;;) {
     fd_set read_set;

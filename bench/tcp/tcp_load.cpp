@@ -107,10 +107,10 @@ int main(int argc, char** argv) {
                                 static_cast<std::size_t>(q * round_trips.size()))];
   };
   const long least = *std::min_element(served.begin(), served.end());
-  std::printf("clients=%d commands=%zu seconds=%.1f per_second=%.0f median_ms=%.3f p99_ms=%.3f "
-              "least_served=%ld\n",
-              clients, round_trips.size(), elapsed, round_trips.size() / elapsed, at(0.5),
-              at(0.99), least);
+  std::printf(
+      "clients=%d commands=%zu seconds=%.1f per_second=%.0f median_ms=%.3f p99_ms=%.3f "
+      "least_served=%ld\n",
+      clients, round_trips.size(), elapsed, round_trips.size() / elapsed, at(0.5), at(0.99), least);
   for (SOCKET s : sockets) closesocket(s);
 #ifdef _WIN32
   WSACleanup();

@@ -18,7 +18,8 @@ using halv::e2e::Client;
 constexpr int kPort = 19117;
 constexpr char kTestService[] = "HalvCmdTestSvc";
 constexpr char kPrompt[] = "\n\r:: ";
-const std::string kWarning = "\n\rPLEASE DISCONNECT NOW, THE SERVER IS GOING DOWN IN 30 SECONDS!\n\r";
+const std::string kWarning =
+    "\n\rPLEASE DISCONNECT NOW, THE SERVER IS GOING DOWN IN 30 SECONDS!\n\r";
 
 std::string Format(const char* pattern, const char* a, const char* b = "", const char* c = "",
                    const char* d = "") {
@@ -62,8 +63,9 @@ TEST_F(CommandsTest, HelpUnknownAndStime) {
   EXPECT_EQ(Ask(c, "FOO bar"), "\n\r500-Unknown command 'FOO'\n\r:: ");
   const std::string stime = Ask(c, "stime");
   EXPECT_TRUE(std::regex_match(
-      stime, std::regex("[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] "
-                        "(am|pm)\n\r:: ")))
+      stime,
+      std::regex("[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] "
+                 "(am|pm)\n\r:: ")))
       << stime;
   EXPECT_EQ(Ask(c, "update svc prop value", "Updating Service\n\r"), "Updating Service\n\r");
   EXPECT_EQ(c.ReadFor(300ms), "");  // no prompt after UPDATE
@@ -85,8 +87,9 @@ TEST_F(CommandsTest, WhoListsEveryClient) {
                      std::string(80, '-') + "\n\r"),
             std::string::npos);
   EXPECT_TRUE(std::regex_search(
-      who, std::regex(" anonymous       Anonymous User  127\\.0\\.0\\.1     [1-9][0-9]? [A-Z][a-z]+ "
-                      "20[0-9][0-9] [0-2][0-9]:[0-5][0-9] +exec\\(\\)       \n\r")))
+      who,
+      std::regex(" anonymous       Anonymous User  127\\.0\\.0\\.1     [1-9][0-9]? [A-Z][a-z]+ "
+                 "20[0-9][0-9] [0-2][0-9]:[0-5][0-9] +exec\\(\\)       \n\r")))
       << who;
   EXPECT_EQ(who.substr(who.size() - 3), ":: ");
 }
@@ -118,8 +121,9 @@ TEST_F(CommandsTest, ListShowsTheTestServiceAndDisplayTheValues) {
   Client c;
   Connect(c);
   const std::string list = Ask(c, "list anything");
-  EXPECT_NE(list.find(" Service Name                       Status      Startup Type  Log On As\n\r"),
-            std::string::npos);
+  EXPECT_NE(
+      list.find(" Service Name                       Status      Startup Type  Log On As\n\r"),
+      std::string::npos);
   EXPECT_NE(list.find(Format(" %-34s %-11s %-13s %-16s\n\r", kTestService, "Stopped", "Demand",
                              "LocalSystem")),
             std::string::npos)

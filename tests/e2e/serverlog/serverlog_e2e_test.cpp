@@ -17,8 +17,10 @@ using halv::e2e::Client;
 
 constexpr int kPort = 19137;
 constexpr char kPrompt[] = "\n\r:: ";
-const char kLongDate[] = "[0-3][0-9] [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
-const char kShortDate[] = "[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
+const char kLongDate[] =
+    "[0-3][0-9] [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
+const char kShortDate[] =
+    "[1-9][0-9]? [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
 
 // Escapes a literal for use inside a regular expression.
 std::string Literal(const std::string& text) {

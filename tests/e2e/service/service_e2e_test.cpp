@@ -76,8 +76,8 @@ TEST_F(ServiceTest, MissingVerboseLoggingFailsTheStart) {
   halv::WriteRegString(halv::e2e::kSystemKey, "LogDir", log_dir_, true);
   halv::WriteRegString(halv::e2e::kSystemKey, "Port", std::to_string(kPort), true);
   EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
-      "Service failed on start: '' is not a valid integer value", 10s));
+  EXPECT_TRUE(
+      halv::e2e::WaitForEventLog("Service failed on start: '' is not a valid integer value", 10s));
   Client client;
   EXPECT_FALSE(client.Connect(kPort));
 }
@@ -90,15 +90,15 @@ TEST_F(ServiceTest, PortOfWrongTypeFailsTheStart) {
   RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port), sizeof port);
   RegCloseKey(key);
   EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_TRUE(halv::e2e::WaitForEventLog("Service failed on start: Invalid data type for 'Port'",
-                                         10s));
+  EXPECT_TRUE(
+      halv::e2e::WaitForEventLog("Service failed on start: Invalid data type for 'Port'", 10s));
 }
 
 TEST_F(ServiceTest, MissingBaseDirIsRecordedAndTheServiceStarts) {
   halv::WriteRegString(halv::e2e::kSystemKey, "BaseDir", "", true);
   StartRunning();
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
-      "Unable to find base directory.  Check path and filename.", 10s));
+  EXPECT_TRUE(
+      halv::e2e::WaitForEventLog("Unable to find base directory.  Check path and filename.", 10s));
   Client client;
   ASSERT_TRUE(client.Connect(kPort));
   // Without a program path there is no version resource to read.

@@ -146,8 +146,8 @@ bool InstallTestService(const char* name, const char* display_name, DWORD start_
   if (!manager) return false;
   const std::string path = "\"" + BinDir() + "\\halv_test_service.exe\"";
   ScPtr service(CreateServiceA(manager.get(), name, display_name, SERVICE_ALL_ACCESS,
-                               SERVICE_WIN32_OWN_PROCESS, start_type, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
-                               nullptr, nullptr));
+                               SERVICE_WIN32_OWN_PROCESS, start_type, SERVICE_ERROR_NORMAL,
+                               path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   return service != nullptr;
 }
 
@@ -202,8 +202,8 @@ std::string Client::ReadUntil(const std::string& suffix, std::chrono::millisecon
   std::string out;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (socket_ != INVALID_SOCKET && !peer_closed_) {
-    if (out.size() >= suffix.size() && out.compare(out.size() - suffix.size(), suffix.size(),
-                                                   suffix) == 0)
+    if (out.size() >= suffix.size() &&
+        out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
       break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

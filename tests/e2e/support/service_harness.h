@@ -4,7 +4,9 @@
 #ifndef HALV_TESTS_E2E_SERVICE_HARNESS_H_
 #define HALV_TESTS_E2E_SERVICE_HARNESS_H_
 
+// Winsock's header must come before windows.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The date forms and the 12-hour rules.
-#include <gtest/gtest.h>
-
 #include "date_format.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,7 +22,8 @@ TEST(DateFormat, Forms) {
       {halv::kGreetingDateForm, {2027, 1, 31, 12, 30, 1}, "31 January 2027 12:30:01 PM"},
       {halv::kGreetingDateForm, {2027, 5, 1, 11, 59, 59}, "1 May 2027 11:59:59 AM"},
       {halv::kWhoRowDateForm, {2027, 5, 1, 0, 7, 0}, "1 May 2027 00:07"},
-      {"d mmmm yyyy hh:mm:ss am/pm\n\r\n\r", {2026, 2, 3, 13, 4, 5},
+      {"d mmmm yyyy hh:mm:ss am/pm\n\r\n\r",
+       {2026, 2, 3, 13, 4, 5},
        "3 February 2026 01:04:05 pm\n\r\n\r"},
   };
   for (const auto& c : cases)

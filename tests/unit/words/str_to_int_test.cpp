@@ -1,15 +1,20 @@
 // Whole-number conversion of registry texts.
+#include "str_to_int.h"
+
 #include <gtest/gtest.h>
 
 #include "halv_error.h"
-#include "str_to_int.h"
 
 namespace {
 
 TEST(StrToInt, Accepts) {
-  const std::pair<const char*, int> cases[] = {
-      {"0", 0},         {"9007", 9007},   {"+5", 5},        {"-1", -1},
-      {"007", 7},       {"2147483647", 2147483647},          {"-2147483648", INT32_MIN}};
+  const std::pair<const char*, int> cases[] = {{"0", 0},
+                                               {"9007", 9007},
+                                               {"+5", 5},
+                                               {"-1", -1},
+                                               {"007", 7},
+                                               {"2147483647", 2147483647},
+                                               {"-2147483648", INT32_MIN}};
   for (const auto& [text, value] : cases) EXPECT_EQ(halv::TryStrToInt(text), value) << text;
 }
 

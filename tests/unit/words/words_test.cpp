@@ -1,11 +1,11 @@
 // Receipt handling: trimming, prompts, line ends, word splitting, the window.
+#include "words.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "words.h"
 
 namespace {
 
@@ -61,19 +61,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"one_word", "status\r\n", {{"status"}}, 0},
         Case{"two_spaces", "start  Spooler \r\n", {{"start", "Spooler"}}, 0},
-        Case{"only_crlf", "\r\n", {}, 1},
-        Case{"only_spaces", "     ", {}, 1},
-        Case{"empty", "", {}, 1},
-        Case{"controls_only", std::string("\t\0\x01 \r", 5), {}, 1},
+        Case{"only_crlf", "\r\n", {}, 1}, Case{"only_spaces", "     ", {}, 1},
+        Case{"empty", "", {}, 1}, Case{"controls_only", std::string("\t\0\x01 \r", 5), {}, 1},
         Case{"two_lines", "who\r\nhelp\r\n", {{"who"}, {"help"}}, 0},
-        Case{"line_end_after_space_joins", "stop a \r\nstart b\r\n", {{"stop", "a", "start", "b"}},
+        Case{"line_end_after_space_joins",
+             "stop a \r\nstart b\r\n",
+             {{"stop", "a", "start", "b"}},
              0},
         Case{"lone_cr_and_lf", "a\rb\nc", {{"a"}, {"b"}, {"c"}}, 0},
         Case{"no_line_end_gets_one", "help", {{"help"}}, 0},
         Case{"empty_lines_skipped", "a\r\n\r\n\r\n   b\r\n", {{"a"}, {"b"}}, 0},
         Case{"tab_is_a_word_character", "a\tb\r\n", {{"a\tb"}}, 0},
         Case{"leading_controls_trimmed", "\x01\x02 help\r\n", {{"help"}}, 0},
-        Case{"inner_controls_kept", "a\x08" "b\r\n", {{"a\x08" "b"}}, 0},
+        Case{"inner_controls_kept",
+             "a\x08"
+             "b\r\n",
+             {{"a\x08"
+               "b"}},
+             0},
         Case{"600_chars_dropped", k600, {}, 0},
         Case{"line_then_cut_line", "who\r\n" + k600, {{"who"}}, 0},
         // After the first zero byte everything counts as zero: no line end.

@@ -1,12 +1,11 @@
 // The registry operations against Wine's registry, in a scratch key of their own.
-#include <windows.h>
+#include "registry.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
-
-#include "registry.h"
 
 namespace {
 
@@ -19,8 +18,8 @@ class RegistryTest : public ::testing::Test {
   static void Clean() { halv::DeleteRegKeyTree("SOFTWARE\\HalvexaTests", "Registry"); }
 
   // Stores a value of any type, for the cases the operations themselves never write.
-  static void RawSet(const std::string& key, const std::string& name, DWORD type,
-                     const void* data, DWORD size) {
+  static void RawSet(const std::string& key, const std::string& name, DWORD type, const void* data,
+                     DWORD size) {
     HKEY h = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &h, nullptr),
