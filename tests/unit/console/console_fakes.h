@@ -51,10 +51,12 @@ class MemoryStore : public SettingsStore {
 
   std::set<std::string> fail_writes;  // value names whose writes fail
   std::vector<Write> writes;          // every successful write, in order
+  std::vector<Write> reads;           // every read (value empty), in order
   std::function<void()> on_access;    // called at every operation
 
   std::string ReadRegString(const std::string& key, const std::string& name) override {
     Touch();
+    reads.push_back({key, name, ""});
     auto k = values_.find(key);
     if (k == values_.end()) return "";
     for (const auto& [n, v] : k->second) {

@@ -42,6 +42,26 @@ TEST_F(ConsoleTest, StartLoadsEveryControlOfTheInstalledVersion) {
   EXPECT_GT(ui.hourglass_shown, 0);
 }
 
+// The values are read in a fixed order: a failure stops the load at its value
+// and leaves the later controls as they were.
+TEST_F(ConsoleTest, LoadReadsTheSystemAndDefaultValuesInOrder) {
+  Start();
+  auto names_read = [&](const std::string& suffix) {
+    std::vector<std::string> names;
+    for (const auto& r : registry.reads)
+      if (r.key.size() >= suffix.size() &&
+          r.key.compare(r.key.size() - suffix.size(), suffix.size(), suffix) == 0)
+        names.push_back(r.name);
+    return names;
+  };
+  EXPECT_EQ(names_read("\\System"),
+            (std::vector<std::string>{"StopDependencies", "VerboseLogging", "ServiceStopTimeOut",
+                                      "BaseDir", "LogDir", "DumpDir", "ExecName", "Port"}));
+  EXPECT_EQ(names_read("\\Security\\Default"),
+            (std::vector<std::string>{"AllowList", "AllowStatus", "AllowStart", "AllowStop",
+                                      "AllowRestart", "AllowUpdate"}));
+}
+
 TEST(RemoveSlashTest, RunsOfBackslashesBecomeOne) {
   const struct {
     std::string in, out;
