@@ -30,21 +30,7 @@ Sends WithHeader(const Sends& rest) {
   return all;
 }
 
-class ListTest : public ::testing::Test {
- protected:
-  ListTest() { server_.AddClient(&client_); }
-
-  Sends Run(const std::vector<std::string>& words) {
-    client_.ClearSends();
-    ProcessCommand(server_, client_, *MakeLine(words));
-    EXPECT_EQ(scm_.OpenHandleCount(), 0u);
-    return client_.sends();
-  }
-
-  SimulatedManager scm_;
-  FakeServerContext server_{scm_};
-  RecordingConnection client_;
-};
+class ListTest : public ManagerCommandTest {};
 
 TEST_F(ListTest, RowsInTheManagersOrderWithWideningColumns) {
   SimulatedService& spooler = scm_.AddService("Spooler", "Print Spooler", kStateRunning);

@@ -19,21 +19,7 @@ using Sends = std::vector<std::string>;
 const std::string kAlreadyRunning = "An instance of the service is already running.\n\r";
 const std::string kDoesNotExist = "Service does not exist.\n\r";
 
-class ServiceCommandsTest : public ::testing::Test {
- protected:
-  ServiceCommandsTest() { server_.AddClient(&client_); }
-
-  Sends Run(const std::vector<std::string>& words) {
-    client_.ClearSends();
-    ProcessCommand(server_, client_, *MakeLine(words));
-    EXPECT_EQ(scm_.OpenHandleCount(), 0u);
-    return client_.sends();
-  }
-
-  SimulatedManager scm_;
-  FakeServerContext server_{scm_};
-  RecordingConnection client_;
-};
+class ServiceCommandsTest : public ManagerCommandTest {};
 
 TEST_F(ServiceCommandsTest, StartOutcomes) {
   scm_.AddService("Spooler", "Print Spooler", kStateStopped);

@@ -1,5 +1,6 @@
 // Helpers for the interpreter's transcript tests: building a command line
-// from words, and the padded fields of the tabular replies.
+// from words, the padded fields of the tabular replies, and a fixture with a
+// recording client and the simulated manager.
 #ifndef HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
 #define HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
 
@@ -9,6 +10,12 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "fake_server_context.h"
+#include "interpreter.h"
+#include "recording_connection.h"
+#include "simulated_manager.h"
 #include "words.h"
 
 namespace halv::testing {
@@ -33,6 +40,25 @@ inline std::string Field(const std::string& value, std::size_t width) {
 }
 
 inline const std::string kRuleText = std::string(80, '-') + "\n\r";
+
+// One connected client and a server object over the simulated manager. Run
+// sends one command line from the client and returns what it was sent,
+// checking that the manager has no handle left open.
+class ManagerCommandTest : public ::testing::Test {
+ protected:
+  ManagerCommandTest() { server_.AddClient(&client_); }
+
+  std::vector<std::string> Run(const std::vector<std::string>& words) {
+    client_.ClearSends();
+    ProcessCommand(server_, client_, *MakeLine(words));
+    EXPECT_EQ(scm_.OpenHandleCount(), 0u);
+    return client_.sends();
+  }
+
+  SimulatedManager scm_;
+  FakeServerContext server_{scm_};
+  RecordingConnection client_;
+};
 
 }  // namespace halv::testing
 
