@@ -1,11 +1,15 @@
-// THalvexa351: the service object of halvexa351.
+// THalvexa351: the service object of halvexa351, the Win32 shell over the
+// portable ServiceCore.
 //
-// It owns the listener ServerSocket1, the restart timer Timer1, the
-// configuration fields, the shared command-word buffer and the server log.
-// Everything it does runs on the service thread: the start, stop and
-// shutdown requests (posted there by the control handler), every socket
-// event and Timer1Timer, which is a window timer of the same thread. So the
-// delayed restart can never overlap a socket event, and no lock is needed.
+// It keeps what only Windows has: the status reports to the Service Control
+// Manager, the message-only window, the listener ServerSocket1, the window
+// timer behind Timer1, the event log, VIEW's files and the real manager. The
+// rules (configuration, greeting, logging, restarts) are the core's; the
+// methods below hand over to it. Everything runs on the service thread: the
+// start, stop and shutdown requests (posted there by the control handler),
+// every socket event and Timer1Timer, which is a window timer of the same
+// thread. So the delayed restart can never overlap a socket event, and no
+// lock is needed.
 #ifndef HALV_SERVICE_HALVEXA351_H_
 #define HALV_SERVICE_HALVEXA351_H_
 
@@ -15,24 +19,20 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "date_format.h"
-#include "server_context.h"
+#include "host_ports.h"
 #include "server_socket.h"
-#include "system_log.h"
-#include "words.h"
+#include "service_core.h"
+#include "service_ports.h"
 
 namespace halv {
 
 inline constexpr char kServiceName[] = "Halvexa351";
 inline constexpr char kServiceDisplayName[] = "Tenmark Halvexa Service 3.5.1";
-inline constexpr char kSystemKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System";
 
-class THalvexa351 final : public ServerContext, public ServerSocketEvents {
+class THalvexa351 final : public EventLog, public RestartTimer, public CommandHost {
  public:
   THalvexa351();
   ~THalvexa351() override;
@@ -43,42 +43,24 @@ class THalvexa351 final : public ServerContext, public ServerSocketEvents {
   // handler, starts, runs the message loop until stopped, reports stopped.
   void Run();
 
+  // Stops Timer1, starts the server and reports the service running.
   void ServiceStart();
-  void ServiceStop();
-  void ServiceShutdown();
-  void StartServer();
-  // Reads the configuration into the fields. Missing BaseDir, ExecName and
-  // LogDir are recorded in the event log and passed over; a conversion or
-  // type error, a changed port while listening, or an unreadable version
-  // resource ends the read by raising halv::Error.
-  void LoadConfiguration();
-  void Timer1Timer();
-  void LogEventError(const std::string& text);
+  void ServiceStop() { core_.ServiceStop(); }
+  void ServiceShutdown() { core_.ServiceShutdown(); }
+  void StartServer() { core_.StartServer(); }
+  // See ServiceCore::LoadConfiguration.
+  void LoadConfiguration() { core_.LoadConfiguration(); }
+  void Timer1Timer() { core_.Timer1Timer(); }
+  void LogEventError(const std::string& text) { core_.LogEventError(text); }
 
-  // Timer1: sets the interval and arms it; an equal interval on an armed
-  // timer changes nothing.
-  void ArmTimer1(std::int32_t interval_ms);
-  void DisarmTimer1();
-  bool Timer1Enabled() const { return timer_enabled_; }
-
-  // ServerContext
-  const ServiceFields& Fields() const override { return fields_; }
-  std::vector<Connection*> Clients() override;
-  void ArmRestart(std::int32_t interval_ms) override { ArmTimer1(interval_ms); }
-  bool Reinitialize() override;
-  LocalTime Now() const override;
-  const MonthNames& Months() const override { return months_; }
+  // EventLog: the Application event log, source Halvexa351.
+  void ReportError(const std::string& text) override;
+  // RestartTimer: the window timer behind Timer1.
+  std::string Start(std::int32_t interval_ms) override;
+  void Stop() override;
+  // CommandHost: VIEW's files and the system's Service Control Manager.
   std::unique_ptr<ByteSource> OpenShared(const std::string& path) override;
   ServiceManager& Manager() override;
-
-  // Runs one command line; the command interpreter unless a test sets another.
-  std::function<void(Connection&, const CommandLine&)> command_handler;
-
-  // ServerSocketEvents
-  void ServerSocket1ClientConnect(ClientConnection& client) override;
-  void ServerSocket1ClientRead(ClientConnection& client, const std::string& text) override;
-  void ServerSocket1ClientDisconnect(ClientConnection& client) override;
-  void ServerSocket1Error(const std::string& text) override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -86,22 +68,18 @@ class THalvexa351 final : public ServerContext, public ServerSocketEvents {
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void ReportStatus(DWORD state, DWORD exit_code = NO_ERROR);
   void ReleaseThreadResources();
-  // One normal line to the server log; nothing while no log is open.
-  void WriteLog(const std::string& text);
-  bool LogIsOpen() const;
 
-  ServiceFields fields_;
-  CommandLine words_;
-  MonthNames months_;
   HWND window_ = nullptr;
-  std::unique_ptr<ServerSocket> ServerSocket1;
-  std::int32_t timer_interval_ = 100;
-  bool timer_enabled_ = false;
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   DWORD check_point_ = 0;
   HANDLE event_source_ = nullptr;
-  // The server log; replaced by each configuration read that finds LogDir.
-  std::unique_ptr<SystemLog> log_;
+  RegistryConfig config_;
+  SystemLogLibrary logs_;
+  WindowsMachine machine_;
+  // The listener reports to core_, which is constructed after it and uses it
+  // only once events arrive.
+  ServerSocket ServerSocket1{core_};
+  ServiceCore core_;
 };
 
 }  // namespace halv

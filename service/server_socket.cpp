@@ -88,8 +88,7 @@ void ClientConnection::Destroy() {
   closed_ = true;
 }
 
-ServerSocket::ServerSocket(HWND window, ServerSocketEvents& events)
-    : window_(window), events_(events) {}
+ServerSocket::ServerSocket(ServiceCore& core) : core_(core) {}
 
 ServerSocket::~ServerSocket() { Close(); }
 
@@ -153,9 +152,9 @@ void ServerSocket::Reap() {
     std::unique_ptr<ClientConnection> gone = std::move(*it);
     it = clients_.erase(it);
     try {
-      events_.ServerSocket1ClientDisconnect(*gone);
+      core_.ServerSocket1ClientDisconnect(gone->Peer());
     } catch (const std::exception& e) {
-      events_.ServerSocket1Error(e.what());
+      core_.LogEventError(e.what());
     }
   }
 }
@@ -163,8 +162,7 @@ void ServerSocket::Reap() {
 void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
   if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
   if (WSAGETSELECTERROR(lparam) != 0) {
-    events_.ServerSocket1Error("Asynchronous socket error " +
-                               std::to_string(WSAGETSELECTERROR(lparam)));
+    core_.LogEventError("Asynchronous socket error " + std::to_string(WSAGETSELECTERROR(lparam)));
     return;
   }
   for (;;) {
@@ -184,9 +182,9 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     }
     clients_.push_back(std::make_unique<ClientConnection>(s, std::move(address)));
     try {
-      events_.ServerSocket1ClientConnect(*clients_.back());
+      core_.ServerSocket1ClientConnect(*clients_.back(), clients_.back()->Peer());
     } catch (const std::exception& e) {
-      events_.ServerSocket1Error(e.what());
+      core_.LogEventError(e.what());
     }
     Reap();
     if (listener_ == INVALID_SOCKET) break;
@@ -206,7 +204,7 @@ void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
     if (event == FD_READ && !client->IsClosed()) {
       std::string text;
       const int state = client->ReadAvailable(text);
-      if (!text.empty()) events_.ServerSocket1ClientRead(*client, text);
+      if (!text.empty()) core_.ServerSocket1ClientRead(*client, text);
       if (state != 0) client->Close();
       if (state > 0) throw Error("Asynchronous socket error " + std::to_string(state));
     } else if (event == FD_CLOSE) {
@@ -217,7 +215,7 @@ void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
       if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) client->Close();
     }
   } catch (const std::exception& e) {
-    events_.ServerSocket1Error(e.what());
+    core_.LogEventError(e.what());
   }
   Reap();
 }

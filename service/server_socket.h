@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "connection.h"
+#include "service_core.h"
+#include "service_ports.h"
 
 namespace halv {
 
@@ -52,41 +54,37 @@ class ClientConnection final : public Connection {
   bool closed_ = false;
 };
 
-// What the listener reports to its owner; all on the service thread.
-class ServerSocketEvents {
- public:
-  virtual ~ServerSocketEvents() = default;
-  virtual void ServerSocket1ClientConnect(ClientConnection& client) = 0;
-  virtual void ServerSocket1ClientRead(ClientConnection& client, const std::string& text) = 0;
-  virtual void ServerSocket1ClientDisconnect(ClientConnection& client) = 0;
-  // An error escaped a handler: recorded in the event log by the owner.
-  virtual void ServerSocket1Error(const std::string& text) = 0;
-};
-
-class ServerSocket {
+// The listener reports connections, receipts and disconnections straight to
+// the service core; an error escaping one of them is recorded in the event
+// log through the core.
+class ServerSocket final : public Listener {
  public:
   static constexpr UINT kListenMessage = WM_APP + 1;
   static constexpr UINT kClientMessage = WM_APP + 2;
   static constexpr int kBacklog = 5;
 
-  ServerSocket(HWND window, ServerSocketEvents& events);
-  ~ServerSocket();
+  // `core` is only used once events arrive, so it may be constructed later.
+  explicit ServerSocket(ServiceCore& core);
+  ~ServerSocket() override;
   ServerSocket(const ServerSocket&) = delete;
   ServerSocket& operator=(const ServerSocket&) = delete;
 
-  int Port() const { return port_; }
+  // The window whose messages carry the socket events; set before Open.
+  void SetWindow(HWND window) { window_ = window; }
+
+  int Port() const override { return port_; }
   // Changes the port; raises "Can't change value while socket is active"
   // when the listener is open and the port differs.
-  void SetPort(int port);
-  bool Active() const { return listener_ != INVALID_SOCKET; }
+  void SetPort(int port) override;
+  bool Active() const override { return listener_ != INVALID_SOCKET; }
   // Opens the listener on all local IPv4 addresses. Raises
   // "Windows socket error: <text> (<code>), on API '<call>'" on failure.
-  void Open();
+  void Open() override;
   // Closes the listener and every client connection, without running the
   // disconnection handler for them.
-  void Close();
+  void Close() override;
 
-  std::vector<Connection*> Clients();
+  std::vector<Connection*> Clients() override;
 
   // Window-message entry points.
   void OnListenerEvent(WPARAM wparam, LPARAM lparam);
@@ -98,8 +96,8 @@ class ServerSocket {
   // command or the peer closed.
   void Reap();
 
-  HWND window_;
-  ServerSocketEvents& events_;
+  HWND window_ = nullptr;
+  ServiceCore& core_;
   int port_ = 9007;
   SOCKET listener_ = INVALID_SOCKET;
   std::list<std::unique_ptr<ClientConnection>> clients_;

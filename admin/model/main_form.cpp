@@ -7,6 +7,7 @@
 
 #include "auth/auth.h"
 #include "halv_error.h"
+#include "service_words.h"
 #include "str_to_int.h"
 #include "user_form.h"
 
@@ -17,9 +18,7 @@ std::string ComboControl::Text() const {
 }
 
 std::string StateText(std::uint32_t state) {
-  static const char* const kTexts[] = {"Stopped",          "Starting",      "Stopping", "Running",
-                                       "Pending Continue", "Pending Pause", "Paused"};
-  return state >= 1 && state <= 7 ? kTexts[state - 1] : "Unknown";
+  return std::string(WordOf(kConsoleStateWords, state, 1));
 }
 
 ServiceButtons ButtonsAfterLoad(std::uint32_t state) {
@@ -57,17 +56,16 @@ ServiceButtons ButtonsAfterAction(std::uint32_t state) {
 }
 
 std::string StartTypeText(std::uint32_t start_type) {
-  static const char* const kTexts[] = {"Boot", "System", "Automatic", "Demand", "Disabled"};
-  return start_type <= 4 ? kTexts[start_type] : "Unknown";
+  return std::string(WordOf(kStartTypeWords, start_type, 0));
 }
 
 TForm1::TForm1(SettingsStore& registry, ServiceControl& services, ConsoleUi& ui)
     : registry_(registry), services_(services), ui_(ui) {}
 
-std::string TForm1::VersionKey() const { return std::string(kProductKey) + "\\" + editedVersion; }
-std::string TForm1::SystemKey() const { return VersionKey() + "\\System"; }
-std::string TForm1::DefaultsKey() const { return VersionKey() + "\\Security\\Default"; }
-std::string TForm1::UsersKey() const { return VersionKey() + "\\Security\\Users"; }
+std::string TForm1::VersionKey() const { return config::VersionKey(editedVersion); }
+std::string TForm1::SystemKey() const { return config::SystemKey(editedVersion); }
+std::string TForm1::DefaultsKey() const { return config::DefaultsKey(editedVersion); }
+std::string TForm1::UsersKey() const { return config::UsersKey(editedVersion); }
 
 template <typename Body>
 void TForm1::Guarded(Body&& body) {
@@ -119,37 +117,36 @@ void TForm1::cboVersionChange() {
 }
 
 void TForm1::LoadChoice(ComboControl& combo, const std::string& key, const std::string& name) {
-  const std::int32_t n = StrToInt(registry_.ReadRegString(key, name));
-  combo.Select(n == 0 || n == 1 ? n : -1);
+  combo.Select(config::NoYesIndex(registry_.ReadRegString(key, name)));
 }
 
 void TForm1::SaveChoice(const ComboControl& combo, const std::string& key,
                         const std::string& name) {
-  registry_.WriteRegString(key, name, std::to_string(combo.index));
+  registry_.WriteRegString(key, name, config::NoYesText(combo.index));
 }
 
 void TForm1::LoadSettings() {
   HourglassCursor hourglass(ui_);
   const std::string sys = SystemKey();
-  LoadChoice(cboStopDepend, sys, "StopDependencies");
-  LoadChoice(cboVerbose, sys, "VerboseLogging");
-  txtTimeOut.text = registry_.ReadRegString(sys, "ServiceStopTimeOut");
-  txtBaseDir.text = RemoveSlash(registry_.ReadRegString(sys, "BaseDir"));
-  txtLogDir.text = RemoveSlash(registry_.ReadRegString(sys, "LogDir"));
-  txtDumpDir.text = RemoveSlash(registry_.ReadRegString(sys, "DumpDir"));
-  txtProgramName.text = registry_.ReadRegString(sys, "ExecName");
+  LoadChoice(cboStopDepend, sys, config::kStopDependencies);
+  LoadChoice(cboVerbose, sys, config::kVerboseLogging);
+  txtTimeOut.text = registry_.ReadRegString(sys, config::kServiceStopTimeOut);
+  txtBaseDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kBaseDir));
+  txtLogDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kLogDir));
+  txtDumpDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kDumpDir));
+  txtProgramName.text = registry_.ReadRegString(sys, config::kExecName);
   // The service is named after the program file without its ".exe".
   if (txtProgramName.text.size() < 4) throw Error("Range check error");
   serviceName = txtProgramName.text.substr(0, txtProgramName.text.size() - 4);
-  txtPort.text = registry_.ReadRegString(sys, "Port");
+  txtPort.text = registry_.ReadRegString(sys, config::kPort);
 
   const std::string defaults = DefaultsKey();
-  LoadChoice(cboAllowList, defaults, "AllowList");
-  LoadChoice(cboAllowStatus, defaults, "AllowStatus");
-  LoadChoice(cboAllowStart, defaults, "AllowStart");
-  LoadChoice(cboAllowStop, defaults, "AllowStop");
-  LoadChoice(cboAllowRestart, defaults, "AllowRestart");
-  LoadChoice(cboAllowUpdate, defaults, "AllowUpdate");
+  LoadChoice(cboAllowList, defaults, config::kAllowList);
+  LoadChoice(cboAllowStatus, defaults, config::kAllowStatus);
+  LoadChoice(cboAllowStart, defaults, config::kAllowStart);
+  LoadChoice(cboAllowStop, defaults, config::kAllowStop);
+  LoadChoice(cboAllowRestart, defaults, config::kAllowRestart);
+  LoadChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
 
   RefreshUser();
   ShowService();
@@ -164,22 +161,22 @@ void TForm1::SaveSettings() {
     cboVersion.Select(static_cast<int>(cboVersion.items.size()) - 1);
   }
   const std::string sys = SystemKey();
-  SaveChoice(cboStopDepend, sys, "StopDependencies");
-  SaveChoice(cboVerbose, sys, "VerboseLogging");
-  registry_.WriteRegString(sys, "ServiceStopTimeOut", txtTimeOut.text);
-  registry_.WriteRegString(sys, "BaseDir", txtBaseDir.text);
-  registry_.WriteRegString(sys, "LogDir", txtLogDir.text);
-  registry_.WriteRegString(sys, "DumpDir", txtDumpDir.text);
-  registry_.WriteRegString(sys, "ExecName", txtProgramName.text);
-  registry_.WriteRegString(sys, "Port", txtPort.text);
+  SaveChoice(cboStopDepend, sys, config::kStopDependencies);
+  SaveChoice(cboVerbose, sys, config::kVerboseLogging);
+  registry_.WriteRegString(sys, config::kServiceStopTimeOut, txtTimeOut.text);
+  registry_.WriteRegString(sys, config::kBaseDir, txtBaseDir.text);
+  registry_.WriteRegString(sys, config::kLogDir, txtLogDir.text);
+  registry_.WriteRegString(sys, config::kDumpDir, txtDumpDir.text);
+  registry_.WriteRegString(sys, config::kExecName, txtProgramName.text);
+  registry_.WriteRegString(sys, config::kPort, txtPort.text);
 
   const std::string defaults = DefaultsKey();
-  SaveChoice(cboAllowList, defaults, "AllowList");
-  SaveChoice(cboAllowStatus, defaults, "AllowStatus");
-  SaveChoice(cboAllowStart, defaults, "AllowStart");
-  SaveChoice(cboAllowStop, defaults, "AllowStop");
-  SaveChoice(cboAllowRestart, defaults, "AllowRestart");
-  SaveChoice(cboAllowUpdate, defaults, "AllowUpdate");
+  SaveChoice(cboAllowList, defaults, config::kAllowList);
+  SaveChoice(cboAllowStatus, defaults, config::kAllowStatus);
+  SaveChoice(cboAllowStart, defaults, config::kAllowStart);
+  SaveChoice(cboAllowStop, defaults, config::kAllowStop);
+  SaveChoice(cboAllowRestart, defaults, config::kAllowRestart);
+  SaveChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
 
   if (selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
     const std::string user_key = UsersKey() + "\\" + lvUsers[selectedUser].name;
@@ -231,7 +228,7 @@ void TForm1::RefreshUser() {
   selectedUser = -1;
   btnRemove.enabled = false;  // nothing is selected after a refill
   for (const auto& name : names)
-    lvUsers.push_back({name, registry_.ReadRegString(users + "\\" + name, "Auth")});
+    lvUsers.push_back({name, registry_.ReadRegString(users + "\\" + name, config::kAuth)});
   if (names.empty()) {
     // No user is left: no ticks belong to anyone.
     lvPermissions.clear();
@@ -279,7 +276,7 @@ void TForm1::lvUsersChange() {
     HourglassCursor hourglass(ui_);
     dirtyBeforeRefresh = dirty;
     const std::string& name = lvUsers[selectedUser].name;
-    btnRemove.enabled = name != "Admin" && name != "Anonymous";
+    btnRemove.enabled = name != config::kAdminUser && name != config::kAnonymousUser;
     FillPermissions(name);
     // The refill is not an operator's change.
     SetDirty(dirtyBeforeRefresh);
@@ -322,7 +319,7 @@ void TForm1::AddUser() {
   const std::string user_key = UsersKey() + "\\" + pendingUserName;
   for (const auto& name : registry_.ListRegValueNames(defaults))
     registry_.WriteRegString(user_key, name, registry_.ReadRegString(defaults, name));
-  registry_.WriteRegString(user_key, "Auth", pendingAuth);
+  registry_.WriteRegString(user_key, config::kAuth, pendingAuth);
 }
 
 void TForm1::UpdateUser() { AddUser(); }
@@ -377,8 +374,9 @@ void TForm1::RefreshState() {
 void TForm1::StopWithStoredSettings() {
   // What counts is what is saved, not what is typed on the System tab.
   const std::string sys = SystemKey();
-  const bool stop_dependencies = StrToInt(registry_.ReadRegString(sys, "StopDependencies")) != 0;
-  const std::int32_t timeout = StrToInt(registry_.ReadRegString(sys, "ServiceStopTimeOut"));
+  const bool stop_dependencies =
+      StrToInt(registry_.ReadRegString(sys, config::kStopDependencies)) != 0;
+  const std::int32_t timeout = StrToInt(registry_.ReadRegString(sys, config::kServiceStopTimeOut));
   // A negative time-out would wrap to a wait of weeks: it means no waiting.
   services_.StopServiceAndDependents(serviceName, stop_dependencies,
                                      timeout < 0 ? 0u : static_cast<std::uint32_t>(timeout));
@@ -414,7 +412,8 @@ void TForm1::btnViewClick() {
     bool opened = false;
     {
       HourglassCursor hourglass(ui_);
-      const std::string path = registry_.ReadRegString(SystemKey(), "LogDir") + "\\serverlog.txt";
+      const std::string path =
+          registry_.ReadRegString(SystemKey(), config::kLogDir) + "\\" + config::kServerLogFile;
       // One retry: the shell sometimes fails the first request while it starts up.
       opened = ui_.ShellOpen(path) > 32 || ui_.ShellOpen(path) > 32;
     }

@@ -15,14 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "config_schema.h"
 #include "console_ports.h"
 
 namespace halv::console {
 
 // Registry location of the product; each version is a subkey.
-inline constexpr char kProductKey[] = "SOFTWARE\\Tenmark\\Halvexa Server";
+inline constexpr const char* kProductKey = config::kProductKey;
 // The version this program belongs to, the one the service reads.
-inline constexpr char kProductVersion[] = "3.5.1";
+inline constexpr const char* kProductVersion = config::kVersion;
 
 inline constexpr char kAppTitle[] = "Halvexa351 Administrator";
 inline constexpr char kFormCaption[] = "Halvexa Administrator";
@@ -63,8 +64,7 @@ struct PermissionEntry {
 };
 
 // The six permission value names, in list order.
-inline constexpr std::array<const char*, 6> kPermissionNames = {
-    "AllowList", "AllowStatus", "AllowStart", "AllowStop", "AllowRestart", "AllowUpdate"};
+inline constexpr const auto& kPermissionNames = config::kPermissionNames;
 
 class TForm1 {
  public:
@@ -86,8 +86,8 @@ class TForm1 {
   EditControl txtDumpDir;
   EditControl txtLogDir;
   EditControl txtProgramName;
-  EditControl txtPort{"9007"};
-  EditControl txtTimeOut{"30000"};
+  EditControl txtPort{config::FindSystemValue(config::kPort)->default_text};
+  EditControl txtTimeOut{config::FindSystemValue(config::kServiceStopTimeOut)->default_text};
   ComboControl cboStopDepend = NoYes();
   ComboControl cboVerbose = NoYes();
   // --- Security tab (default user permissions)
@@ -193,7 +193,9 @@ class TForm1 {
   std::string UsersKey() const;
 
  private:
-  static ComboControl NoYes(bool enabled = true) { return {{"No", "Yes"}, -1, enabled}; }
+  static ComboControl NoYes(bool enabled = true) {
+    return {{config::kNoYesWords.begin(), config::kNoYesWords.end()}, -1, enabled};
+  }
   void MarkChanged() { SetDirty(true); }
   void SetDirty(bool value) {
     dirty = value;

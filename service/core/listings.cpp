@@ -8,6 +8,7 @@
 #include "reply_text.h"
 #include "report_scm_error.h"
 #include "service_control.h"
+#include "service_words.h"
 
 namespace halv {
 
@@ -34,42 +35,10 @@ ConfigColumns ReadConfigColumns(ServiceManager& scm, const std::string& name) {
 
 }  // namespace
 
-std::string_view StateWord(std::uint32_t state) {
-  switch (state) {
-    case kStateStopped:
-      return "Stopped";
-    case kStateStartPending:
-      return "Starting";
-    case kStateStopPending:
-      return "Stopping";
-    case kStateRunning:
-      return "Running";
-    case kStateContinuePending:
-      return "Continuing";
-    case kStatePausePending:
-      return "Pausing";
-    case kStatePaused:
-      return "Paused";
-    default:
-      return "Unknown";
-  }
-}
+std::string_view StateWord(std::uint32_t state) { return WordOf(kListStateWords, state, 1); }
 
 std::string_view StartTypeWord(std::uint32_t start_type) {
-  switch (start_type) {
-    case 0:
-      return "Boot";
-    case 1:
-      return "System";
-    case 2:
-      return "Automatic";
-    case 3:
-      return "Demand";
-    case 4:
-      return "Disabled";
-    default:
-      return "Unknown";
-  }
+  return WordOf(kStartTypeWords, start_type, 0);
 }
 
 std::string_view StatusText(std::uint32_t state) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config_schema.h"
 #include "connection.h"
 #include "date_format.h"
 
@@ -30,11 +31,11 @@ struct ServiceFields {
   std::string exec_name;
   std::string log_on_as;
   std::string bin_pathname;
-  std::int32_t stop_timeout = 30000;
-  std::int32_t grace_period = 30000;
-  std::int32_t port = 9007;
+  std::int32_t stop_timeout = config::kDefaultStopTimeOut;
+  std::int32_t grace_period = config::kDefaultGracePeriod;
+  std::int32_t port = config::kDefaultPort;
   bool verbose = false;
-  bool stop_dependencies = true;
+  bool stop_dependencies = config::kDefaultStopDependencies;
 };
 
 inline constexpr std::size_t kVersionCapacity = 127;

@@ -1,0 +1,104 @@
+// ServiceCore: the rules of the service object, without Windows.
+//
+// It holds the configuration fields, the server log, the shared command-word
+// buffer and the state of the restart timer, and carries out what the host
+// asks: reading the configuration, starting, stopping and restarting the
+// listener, greeting and logging connections, and handing each receipt to
+// the command interpreter. It reaches the system through ServicePorts. The
+// host (THalvexa351) keeps what only Windows has: status reports to the
+// Service Control Manager, the message window, the sockets, the timer.
+// Every call happens on the service thread.
+#ifndef HALV_SERVICE_CORE_SERVICE_CORE_H_
+#define HALV_SERVICE_CORE_SERVICE_CORE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server_context.h"
+#include "service_ports.h"
+#include "words.h"
+
+namespace halv {
+
+class ServiceCore final : public ServerContext {
+ public:
+  ServiceCore(const ServicePorts& ports, MonthNames months);
+  ServiceCore(const ServiceCore&) = delete;
+  ServiceCore& operator=(const ServiceCore&) = delete;
+
+  // Reads the configuration into the fields, in this order: BaseDir and
+  // ExecName, LogDir (which opens a new server log), VerboseLogging, the
+  // program file and its version, the computer and account names, Port,
+  // ServiceStopTimeOut, StopDependencies. Missing BaseDir, ExecName and
+  // LogDir are recorded in the event log and passed over. A missing
+  // VerboseLogging, a text that is not a whole number, a value that is not a
+  // string, a changed port while listening or an unreadable version resource
+  // ends the read by raising halv::Error; what was read before stays.
+  // Texts longer than their fields are cut to the field's capacity.
+  void LoadConfiguration();
+  // Reads the configuration, then reopens the listener.
+  void StartServer();
+  // The start: stops Timer1, then StartServer. Raises as StartServer.
+  void ServiceStart();
+  // After the start has been reported: "Service is running." to an open log.
+  void ServiceRunning();
+  // Stop and shutdown: close the listener, stop Timer1, write the last line
+  // and close the log.
+  void ServiceStop();
+  void ServiceShutdown();
+  // Timer1's tick: the delayed restart of the listener. Timer1 stays armed
+  // when the restart raises, so it is tried again.
+  void Timer1Timer();
+  bool Timer1Enabled() const { return timer_enabled_; }
+  // Stops Timer1 when armed.
+  void DisarmTimer1();
+  // Closes the server log (the thread's resources are going).
+  void CloseLog() { log_.reset(); }
+
+  // Records `text` in the event log.
+  void LogEventError(const std::string& text);
+  // One normal line to the server log; nothing while no log is open.
+  void WriteLog(const std::string& text);
+
+  // A client has connected from `peer`: the verbose log line, then the
+  // greeting and the prompt.
+  void ServerSocket1ClientConnect(Connection& client, const std::string& peer);
+  // A receipt from `client`: split into command lines, each run by the
+  // command interpreter.
+  void ServerSocket1ClientRead(Connection& client, const std::string& text);
+  // The connection from `peer` has gone: the verbose log line.
+  void ServerSocket1ClientDisconnect(const std::string& peer);
+
+  // ServerContext
+  const ServiceFields& Fields() const override { return fields_; }
+  std::vector<Connection*> Clients() override { return ports_.listener.Clients(); }
+  // Arms Timer1 with `interval_ms`; an equal interval on an armed timer
+  // changes nothing, so a pending restart keeps its deadline. A timer that
+  // cannot be started is recorded in the event log and left disarmed.
+  void ArmRestart(std::int32_t interval_ms) override;
+  // LoadConfiguration; an error is recorded in the event log and gives false.
+  bool Reinitialize() override;
+  LocalTime Now() const override { return ports_.clock.Now(); }
+  const MonthNames& Months() const override { return months_; }
+  std::unique_ptr<ByteSource> OpenShared(const std::string& path) override {
+    return ports_.commands.OpenShared(path);
+  }
+  ServiceManager& Manager() override { return ports_.commands.Manager(); }
+
+ private:
+  bool LogIsOpen() const { return log_ && log_->IsOpen(); }
+
+  ServicePorts ports_;
+  MonthNames months_;
+  ServiceFields fields_;
+  CommandLine words_;
+  std::unique_ptr<ServerLog> log_;
+  std::int32_t timer_interval_ = 100;
+  bool timer_enabled_ = false;
+};
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_CORE_SERVICE_CORE_H_

@@ -1,0 +1,131 @@
+// What the service core reaches outside itself: the registry, the event log,
+// the log library, the listener, the restart timer, the clock, facts about
+// the machine and what the commands open.
+//
+// Each is a small interface. The Windows host implements them with Win32
+// calls (service/host_ports.h and the listener); tests use the fakes in
+// tests/fakes/service. Every call happens on the service thread.
+#ifndef HALV_SERVICE_CORE_SERVICE_PORTS_H_
+#define HALV_SERVICE_CORE_SERVICE_PORTS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "date_format.h"
+#include "server_context.h"
+
+namespace halv {
+
+// The configuration values of this version's System key.
+class ConfigReader {
+ public:
+  virtual ~ConfigReader() = default;
+  // The value as text; "" when the key or value is missing. Raises
+  // halv::Error "Invalid data type for '<name>'" for a value that is not a
+  // string.
+  virtual std::string ReadSystemValue(const std::string& name) = 0;
+};
+
+// The Application event log, source Halvexa351.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  // Records `text` as one error event; a log that cannot be reached is
+  // passed over.
+  virtual void ReportError(const std::string& text) = 0;
+};
+
+// One open server log.
+class ServerLog {
+ public:
+  virtual ~ServerLog() = default;  // closes the log, then unloads its library
+  virtual bool IsOpen() const = 0;
+  // Writes one normal line; nothing when closed.
+  virtual void Write(const std::string& text) = 0;
+};
+
+// The log library, loaded by full path.
+class LogLibrary {
+ public:
+  virtual ~LogLibrary() = default;
+  // Loads the library at `library_path` and opens the log at `log_path`.
+  // Never fails: a library or log that cannot be opened gives a closed log.
+  virtual std::unique_ptr<ServerLog> Open(const std::string& library_path,
+                                          const std::string& log_path) = 0;
+};
+
+// The TCP listener with its client connections.
+class Listener {
+ public:
+  virtual ~Listener() = default;
+  virtual int Port() const = 0;
+  // Whether the listener is open.
+  virtual bool Active() const = 0;
+  // Changes the port of the next Open. The core never changes it while the
+  // listener is open.
+  virtual void SetPort(int port) = 0;
+  // Opens the listener (nothing when open); raises halv::Error on failure.
+  virtual void Open() = 0;
+  // Closes the listener and every connection, without disconnection events.
+  virtual void Close() = 0;
+  // The open connections, in order of acceptance.
+  virtual std::vector<Connection*> Clients() = 0;
+};
+
+// The one-shot restart timer, Timer1. Its ticks arrive on the service
+// thread as the host calls ServiceCore::Timer1Timer.
+class RestartTimer {
+ public:
+  virtual ~RestartTimer() = default;
+  // (Re)starts the timer with `interval_ms`. Returns "" on success, or the
+  // system's text for the failure.
+  virtual std::string Start(std::int32_t interval_ms) = 0;
+  virtual void Stop() = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalTime Now() const = 0;
+};
+
+// Facts the configuration read records about the machine and the program.
+class MachineInfo {
+ public:
+  virtual ~MachineInfo() = default;
+  // The program file's version as "a.b.c.d", or "3.5.1" when the file has no
+  // version resource. Raises halv::Error when a resource cannot be read.
+  virtual std::string FileVersion(const std::string& path) = 0;
+  // The computer's NetBIOS name ("" when unknown).
+  virtual std::string ComputerName() = 0;
+  // The account the service runs as ("" when unknown).
+  virtual std::string UserName() = 0;
+};
+
+// What the commands open beyond the service object: VIEW's file and the
+// Service Control Manager (see ServerContext).
+class CommandHost {
+ public:
+  virtual ~CommandHost() = default;
+  virtual std::unique_ptr<ByteSource> OpenShared(const std::string& path) = 0;
+  virtual ServiceManager& Manager() = 0;
+};
+
+// The set the core is built over; every object must outlive the core.
+struct ServicePorts {
+  ConfigReader& config;
+  EventLog& events;
+  LogLibrary& logs;
+  Listener& listener;
+  RestartTimer& timer;
+  Clock& clock;
+  MachineInfo& machine;
+  CommandHost& commands;
+};
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_CORE_SERVICE_PORTS_H_

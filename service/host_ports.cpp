@@ -1,0 +1,105 @@
+// Registry, log library, clock and machine facts for the service core.
+#include "host_ports.h"
+
+#include <windows.h>
+
+#include <winver.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "config_schema.h"
+#include "halv_error.h"
+#include "registry.h"
+#include "system_log.h"
+
+namespace halv {
+namespace {
+
+// The server log over a loaded halvsyslog.
+class LibraryLog final : public ServerLog {
+ public:
+  LibraryLog(const std::string& library_path, const std::string& log_path)
+      : log_(library_path, log_path) {}
+  bool IsOpen() const override { return log_.IsOpen(); }
+  void Write(const std::string& text) override { log_.Write(text); }
+
+ private:
+  SystemLog log_;
+};
+
+}  // namespace
+
+std::string RegistryConfig::ReadSystemValue(const std::string& name) {
+  return ReadRegString(config::kSystemKey, name);
+}
+
+std::unique_ptr<ServerLog> SystemLogLibrary::Open(const std::string& library_path,
+                                                  const std::string& log_path) {
+  return std::make_unique<LibraryLog>(library_path, log_path);
+}
+
+LocalTime WindowsMachine::Now() const {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  LocalTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  return t;
+}
+
+std::string WindowsMachine::FileVersion(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return "3.5.1";
+  std::vector<char> data(size);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
+      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+    throw Error("Unable to read the version resource of '" + path + "'");
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(HIWORD(info->dwFileVersionMS)),
+                static_cast<int>(LOWORD(info->dwFileVersionMS)),
+                static_cast<int>(HIWORD(info->dwFileVersionLS)),
+                static_cast<int>(LOWORD(info->dwFileVersionLS)));
+  return text;
+}
+
+std::string WindowsMachine::ComputerName() {
+  char computer[16] = {};
+  DWORD computer_size = sizeof computer;
+  if (!GetComputerNameA(computer, &computer_size)) computer[0] = '\0';
+  return computer;
+}
+
+std::string WindowsMachine::UserName() {
+  DWORD user_size = 0;
+  GetUserNameA(nullptr, &user_size);
+  std::string user(user_size + 1, '\0');
+  DWORD user_length = static_cast<DWORD>(user.size());
+  if (user_size == 0 || !GetUserNameA(user.data(), &user_length)) user_length = 0;
+  user.resize(user_length > 0 ? user_length - 1 : 0);  // the count includes the zero
+  return user.c_str();
+}
+
+MonthNames LocaleMonthNames() {
+  MonthNames names = EnglishMonthNames();
+  for (int i = 0; i < 12; ++i) {
+    char buffer[80];
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SMONTHNAME1 + i, buffer, sizeof buffer) > 1)
+      names.full[i] = buffer;
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVMONTHNAME1 + i, buffer, sizeof buffer) >
+        1)
+      names.abbreviated[i] = buffer;
+  }
+  return names;
+}
+
+}  // namespace halv

@@ -1,0 +1,43 @@
+// The Win32 side of the service core's ports that the service object does
+// not keep itself: the registry reader, the log library, and the clock with
+// the machine facts.
+#ifndef HALV_SERVICE_HOST_PORTS_H_
+#define HALV_SERVICE_HOST_PORTS_H_
+
+#include <memory>
+#include <string>
+
+#include "date_format.h"
+#include "service_ports.h"
+
+namespace halv {
+
+// Reads this version's System key (see config_schema.h).
+class RegistryConfig final : public ConfigReader {
+ public:
+  std::string ReadSystemValue(const std::string& name) override;
+};
+
+// Opens server logs through halvsyslog (SystemLog).
+class SystemLogLibrary final : public LogLibrary {
+ public:
+  std::unique_ptr<ServerLog> Open(const std::string& library_path,
+                                  const std::string& log_path) override;
+};
+
+// The local clock, the program's version resource, the computer and account
+// names.
+class WindowsMachine final : public Clock, public MachineInfo {
+ public:
+  LocalTime Now() const override;
+  std::string FileVersion(const std::string& path) override;
+  std::string ComputerName() override;
+  std::string UserName() override;
+};
+
+// The system locale's month names (English where the locale has none).
+MonthNames LocaleMonthNames();
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_HOST_PORTS_H_

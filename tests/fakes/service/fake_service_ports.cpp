@@ -1,0 +1,62 @@
+// The service core's fake ports.
+#include "fake_service_ports.h"
+
+#include "halv_error.h"
+
+namespace halv::testing {
+namespace {
+
+// A server log that appends its lines to the fake's record.
+class RecordingLog final : public ServerLog {
+ public:
+  RecordingLog(bool open, std::vector<std::string>& lines, std::shared_ptr<int> live)
+      : open_(open), lines_(lines), live_(std::move(live)) {
+    ++*live_;
+  }
+  ~RecordingLog() override { --*live_; }
+  RecordingLog(const RecordingLog&) = delete;
+  RecordingLog& operator=(const RecordingLog&) = delete;
+  bool IsOpen() const override { return open_; }
+  void Write(const std::string& text) override {
+    if (open_) lines_.push_back(text);
+  }
+
+ private:
+  bool open_;
+  std::vector<std::string>& lines_;
+  std::shared_ptr<int> live_;
+};
+
+}  // namespace
+
+std::string FakeServicePorts::ReadSystemValue(const std::string& name) {
+  reads.push_back(name);
+  if (non_string_.count(name) != 0) throw Error("Invalid data type for '" + name + "'");
+  const auto it = values_.find(name);
+  return it == values_.end() ? std::string() : it->second;
+}
+
+std::unique_ptr<ServerLog> FakeServicePorts::Open(const std::string& library_path,
+                                                  const std::string& log_path) {
+  opened_logs.emplace_back(library_path, log_path);
+  return std::make_unique<RecordingLog>(log_opens, log_lines, live_logs_);
+}
+
+void FakeServicePorts::Open() {
+  ++open_calls;
+  if (!open_failure.empty()) throw Error(open_failure);
+  active = true;
+}
+
+std::string FakeServicePorts::Start(std::int32_t interval_ms) {
+  timer_starts.push_back(interval_ms);
+  return timer_failure;
+}
+
+std::string FakeServicePorts::FileVersion(const std::string& path) {
+  version_paths.push_back(path);
+  if (!version_failure.empty()) throw Error(version_failure);
+  return file_version;
+}
+
+}  // namespace halv::testing

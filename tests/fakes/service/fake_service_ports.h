@@ -1,0 +1,121 @@
+// Test doubles for every port of the service core, gathered in one object:
+// a registry of System values (any of which can be given a non-string type),
+// an event log and a server log that record their lines, a listener that
+// tracks its port and whether it is open, a restart timer that records its
+// starts and stops, a fixed clock, fixed machine facts, and VIEW's files and
+// the manager supplied by the test.
+//
+//   FakeServicePorts fakes(scm);
+//   fakes.SetValue("VerboseLogging", "1");
+//   ServiceCore core(fakes.Ports(), EnglishMonthNames());
+//   core.LoadConfiguration();
+//   EXPECT_EQ(fakes.log_lines[0], "Server logging started.");
+#ifndef HALV_TESTS_FAKES_SERVICE_FAKE_SERVICE_PORTS_H_
+#define HALV_TESTS_FAKES_SERVICE_FAKE_SERVICE_PORTS_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "service_ports.h"
+
+namespace halv::testing {
+
+class FakeServicePorts final : public ConfigReader,
+                               public EventLog,
+                               public LogLibrary,
+                               public Listener,
+                               public RestartTimer,
+                               public Clock,
+                               public MachineInfo,
+                               public CommandHost {
+ public:
+  // `manager` must outlive this object.
+  explicit FakeServicePorts(ServiceManager& manager) : manager_(manager) {}
+
+  // The ports over this object; it must outlive every user of them.
+  ServicePorts Ports() {
+    return ServicePorts{*this, *this, *this, *this, *this, *this, *this, *this};
+  }
+
+  // --- Registry: values set here, "" for the rest. A value marked with
+  // SetNonString reads as the registry reads a REG_DWORD.
+  void SetValue(const std::string& name, std::string value) { values_[name] = std::move(value); }
+  void RemoveValue(const std::string& name) { values_.erase(name); }
+  void SetNonString(const std::string& name) { non_string_.insert(name); }
+  std::string ReadSystemValue(const std::string& name) override;
+  // Every name read, in order.
+  std::vector<std::string> reads;
+
+  // --- Event log.
+  void ReportError(const std::string& text) override { event_lines.push_back(text); }
+  std::vector<std::string> event_lines;
+
+  // --- Log library: every open (library path, log path) and every line
+  // written to an open log. With `log_opens` false the logs stay closed.
+  std::unique_ptr<ServerLog> Open(const std::string& library_path,
+                                  const std::string& log_path) override;
+  std::vector<std::pair<std::string, std::string>> opened_logs;
+  std::vector<std::string> log_lines;
+  bool log_opens = true;
+  // Logs handed out and not yet destroyed.
+  int live_logs() const { return *live_logs_; }
+
+  // --- Listener.
+  int Port() const override { return port; }
+  bool Active() const override { return active; }
+  void SetPort(int value) override { port = value; }
+  void Open() override;
+  void Close() override {
+    active = false;
+    ++close_calls;
+  }
+  std::vector<Connection*> Clients() override { return clients; }
+  int port = 9007;
+  bool active = false;
+  int open_calls = 0;
+  int close_calls = 0;
+  // Text of the error Open raises; "" opens.
+  std::string open_failure;
+  std::vector<Connection*> clients;
+
+  // --- Restart timer.
+  std::string Start(std::int32_t interval_ms) override;
+  void Stop() override { ++timer_stops; }
+  std::vector<std::int32_t> timer_starts;
+  int timer_stops = 0;
+  // What Start returns ("" starts).
+  std::string timer_failure;
+
+  // --- Clock: 7 December 2026 23:05:09 until set.
+  LocalTime Now() const override { return now; }
+  LocalTime now{2026, 12, 7, 23, 5, 9};
+
+  // --- Machine.
+  std::string FileVersion(const std::string& path) override;
+  std::string ComputerName() override { return computer_name; }
+  std::string UserName() override { return user_name; }
+  std::string file_version = "3.5.1.1";
+  // Text of the error FileVersion raises; "" reads.
+  std::string version_failure;
+  std::vector<std::string> version_paths;
+  std::string computer_name = "TESTHOST";
+  std::string user_name = "SYSTEM";
+
+  // --- Commands: no files; the manager given.
+  std::unique_ptr<ByteSource> OpenShared(const std::string&) override { return nullptr; }
+  ServiceManager& Manager() override { return manager_; }
+
+ private:
+  ServiceManager& manager_;
+  std::map<std::string, std::string> values_;
+  std::set<std::string> non_string_;
+  std::shared_ptr<int> live_logs_ = std::make_shared<int>(0);
+};
+
+}  // namespace halv::testing
+
+#endif  // HALV_TESTS_FAKES_SERVICE_FAKE_SERVICE_PORTS_H_

@@ -1,0 +1,44 @@
+// The configuration schema: the keys of this version and the reading rules.
+#include "config_schema.h"
+
+#include <gtest/gtest.h>
+
+#include "halv_error.h"
+
+namespace halv::config {
+namespace {
+
+TEST(ConfigSchemaTest, KeysOfTheVersion) {
+  EXPECT_EQ(kSystemKey, "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System");
+  EXPECT_EQ(kDefaultsKey, "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Default");
+  EXPECT_EQ(kUsersKey, "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users");
+  EXPECT_EQ(SystemKey("3.6.0"), "SOFTWARE\\Tenmark\\Halvexa Server\\3.6.0\\System");
+}
+
+TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
+  for (const ValueSpec& spec : kSystemValues) {
+    SCOPED_TRACE(spec.name);
+    EXPECT_EQ(FindSystemValue(spec.name), &spec);
+    if (spec.default_text != nullptr && spec.kind != ValueKind::kText) {
+      EXPECT_TRUE(ParseWholeNumber(spec.default_text).has_value());
+    }
+  }
+  EXPECT_EQ(FindSystemValue("Nothing"), nullptr);
+  EXPECT_EQ(WholeNumber(FindSystemValue(kPort)->default_text), kDefaultPort);
+  EXPECT_EQ(WholeNumber(FindSystemValue(kServiceStopTimeOut)->default_text), kDefaultStopTimeOut);
+}
+
+TEST(ConfigSchemaTest, NoYesIndex) {
+  const struct {
+    const char* text;
+    int index;
+  } cases[] = {{"0", 0}, {"1", 1}, {"+1", 1}, {"2", -1}, {"-1", -1}};
+  for (const auto& c : cases) EXPECT_EQ(NoYesIndex(c.text), c.index) << c.text;
+  EXPECT_THROW(NoYesIndex(""), Error);
+  EXPECT_THROW(NoYesIndex("Yes"), Error);
+  EXPECT_EQ(NoYesText(1), "1");
+  EXPECT_EQ(NoYesText(-1), "-1");
+}
+
+}  // namespace
+}  // namespace halv::config
