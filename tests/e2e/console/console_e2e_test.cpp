@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "auth/auth.h"
+#include "config_schema.h"
 #include "console_driver.h"
 #include "registry.h"
 #include "resource.h"
@@ -18,9 +19,9 @@
 namespace halv::console::e2e {
 namespace {
 
-constexpr char kProductKey[] = "SOFTWARE\\Tenmark\\Halvexa Server";
-constexpr char kSystemKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System";
-constexpr char kDefaultsKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Default";
+constexpr const char* kProductKey = config::kProductKey;
+const std::string& kSystemKey = config::kSystemKey;
+const std::string& kDefaultsKey = config::kDefaultsKey;
 constexpr char kServiceName[] = "HalvConsoleSvc";
 constexpr char kDisplayName[] = "Halvexa Console Test Service";
 constexpr char kNotFound[] =
@@ -209,7 +210,7 @@ TEST_F(ConsoleE2eTest, LoadErrorsShowInTheStandardErrorBox) {
 }
 
 TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
-  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users\\";
+  const std::string users = config::kUsersKey + "\\";
   SetRegString(users + "Admin", "Auth", "0");
   SetRegString(users + "Anonymous", "Auth", "0");
   SetRegString(kDefaultsKey, "AllowStop", "0");
@@ -294,7 +295,7 @@ std::string PasswordBytes(const std::wstring& password) {
 }
 
 TEST_F(ConsoleE2eTest, PasswordsOutsideTheCodePageAreHashedWithoutLoss) {
-  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users\\";
+  const std::string users = config::kUsersKey + "\\";
   AdminProcess admin;
   ASSERT_TRUE(admin.started());
   WaitThroughSplash(admin);
@@ -328,7 +329,7 @@ TEST_F(ConsoleE2eTest, PasswordsOutsideTheCodePageAreHashedWithoutLoss) {
 }
 
 TEST_F(ConsoleE2eTest, AUserNameOutsideTheCodePageIsRefused) {
-  const std::string users = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security\\Users";
+  const std::string users = config::kUsersKey;
   AdminProcess admin;
   ASSERT_TRUE(admin.started());
   WaitThroughSplash(admin);

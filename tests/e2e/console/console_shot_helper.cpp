@@ -19,14 +19,13 @@
 #include <cstring>
 #include <string>
 
+#include "config_schema.h"
 #include "console_driver.h"
 #include "resource.h"
 
 namespace {
 
 using namespace halv::console::e2e;
-
-constexpr char kVersionKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1";
 
 HWND FindTop(const char* class_name, const char* caption) {
   return FindWindowExA(nullptr, nullptr, class_name, caption);
@@ -45,7 +44,7 @@ int PrintGeometry(HWND window) {
 HWND Main() { return FindTop("TForm1", "Halvexa Administrator"); }
 
 int Setup() {
-  const std::string sys = std::string(kVersionKey) + "\\System";
+  const std::string sys = halv::config::kSystemKey;
   SetRegString(sys, "StopDependencies", "1");
   SetRegString(sys, "VerboseLogging", "0");
   SetRegString(sys, "ServiceStopTimeOut", "30000");
@@ -54,12 +53,12 @@ int Setup() {
   SetRegString(sys, "DumpDir", "C:\\Program Files\\Tenmark\\Halvexa\\dump");
   SetRegString(sys, "ExecName", "halvexa351.exe");
   SetRegString(sys, "Port", "9007");
-  const std::string defaults = std::string(kVersionKey) + "\\Security\\Default";
+  const std::string defaults = halv::config::kDefaultsKey;
   const char* const names[] = {"AllowList", "AllowStatus",  "AllowStart",
                                "AllowStop", "AllowRestart", "AllowUpdate"};
   const char* const default_values[] = {"1", "1", "0", "0", "0", "0"};
   for (int i = 0; i < 6; ++i) SetRegString(defaults, names[i], default_values[i]);
-  const std::string users = std::string(kVersionKey) + "\\Security\\Users\\";
+  const std::string users = halv::config::kUsersKey + "\\";
   const char* const user_names[] = {"Admin", "Anonymous", "operator"};
   const char* const ticks[] = {"111111", "110000", "111110"};
   for (int u = 0; u < 3; ++u) {

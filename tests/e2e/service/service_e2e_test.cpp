@@ -70,7 +70,7 @@ TEST_F(ServiceTest, StoppingTheServiceClosesConnections) {
 }
 
 TEST_F(ServiceTest, MissingVerboseLoggingFailsTheStart) {
-  halv::DeleteRegKeyTree("SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1", "System");
+  halv::DeleteRegKeyTree(halv::config::kVersionKey, halv::config::kSystemSubkey);
   halv::WriteRegString(halv::e2e::kSystemKey, "BaseDir", halv::e2e::BinDir(), true);
   halv::WriteRegString(halv::e2e::kSystemKey, "ExecName", "halvexa351.exe", true);
   halv::WriteRegString(halv::e2e::kSystemKey, "LogDir", log_dir_, true);
@@ -84,8 +84,9 @@ TEST_F(ServiceTest, MissingVerboseLoggingFailsTheStart) {
 
 TEST_F(ServiceTest, PortOfWrongTypeFailsTheStart) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, halv::e2e::kSystemKey, 0, KEY_ALL_ACCESS, &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, halv::e2e::kSystemKey.c_str(), 0, KEY_ALL_ACCESS, &key),
+      ERROR_SUCCESS);
   const DWORD port = kPort;
   RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port), sizeof port);
   RegCloseKey(key);

@@ -14,9 +14,11 @@
 #include <chrono>
 #include <string>
 
+#include "config_schema.h"
+
 namespace halv::e2e {
 
-inline constexpr char kSystemKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\System";
+inline const std::string kSystemKey = config::kSystemKey;
 
 // The folder of the running test program (where every built program lives).
 std::string BinDir();
