@@ -1,7 +1,7 @@
 // The service object as the command interpreter and the listing commands see it.
 //
-// The Windows service host implements this; tests implement it with fixed
-// fields, a fixed clock, recording connections and the simulated manager.
+// ServiceCore implements this over its ports; interpreter tests implement it
+// with fixed fields, a fixed clock, recording connections and the simulated manager.
 // Every call happens on the service thread.
 #ifndef HALV_SERVICE_CORE_SERVER_CONTEXT_H_
 #define HALV_SERVICE_CORE_SERVER_CONTEXT_H_
