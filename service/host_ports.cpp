@@ -55,7 +55,7 @@ LocalTime WindowsMachine::Now() const {
 std::string WindowsMachine::FileVersion(const std::string& path) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  if (size == 0) return "3.5.1";
+  if (size == 0) return config::kVersion;
   std::vector<char> data(size);
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
