@@ -1,18 +1,17 @@
 // The narrow interfaces through which the console's main-window model reaches
-// the registry, the service-control operations and the user interface.
+// the registry and the user interface. (Service work goes through the shared
+// ServiceManager interface and the service-control operations.)
 //
-// The real console implements them over the registry operations, the
-// Service Control Manager and Win32 message boxes and cursors; the model
-// tests implement them in memory and answer the questions themselves. All
-// calls happen on the user-interface thread.
+// The real console implements them over the registry operations and Win32
+// message boxes and cursors; the model tests implement them in memory and
+// answer the questions themselves. All calls happen on the user-interface
+// thread.
 #ifndef HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
 #define HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "scm/service_manager.h"
 
 namespace halv::console {
 
@@ -36,23 +35,6 @@ class SettingsStore {
   virtual std::vector<std::string> ListRegValueNames(const std::string& key) = 0;
   // Deletes parent\subkey with everything beneath it; silent when it cannot be opened.
   virtual void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) = 0;
-};
-
-// The shared service-control operations, bound to one manager. Results are
-// those of the operations: 0 or a Windows system error code; the state is
-// 1..7, or 0 when it cannot be read.
-class ServiceControl {
- public:
-  virtual ~ServiceControl() = default;
-  virtual std::uint32_t StartServiceAndWait(const std::string& name) = 0;
-  virtual std::uint32_t StopServiceAndDependents(const std::string& name, bool stop_dependencies,
-                                                 std::uint32_t timeout_ms) = 0;
-  virtual std::uint32_t QueryServiceState(const std::string& name) = 0;
-  // Two steps: with `config` null stores the needed size in `*bytes` (left
-  // unchanged when the service cannot be opened); with `config` fills it.
-  virtual std::uint32_t QueryServiceConfiguration(const std::string& name,
-                                                  ServiceConfigInfo* config,
-                                                  std::uint32_t* bytes) = 0;
 };
 
 // An answer to a Yes/No/Cancel or Yes/No question.

@@ -7,6 +7,7 @@
 
 #include "auth/auth.h"
 #include "halv_error.h"
+#include "scm/service_control.h"
 #include "service_words.h"
 #include "str_to_int.h"
 #include "user_form.h"
@@ -59,8 +60,8 @@ std::string StartTypeText(std::uint32_t start_type) {
   return std::string(WordOf(kStartTypeWords, start_type, 0));
 }
 
-TForm1::TForm1(SettingsStore& registry, ServiceControl& services, ConsoleUi& ui)
-    : registry_(registry), services_(services), ui_(ui) {}
+TForm1::TForm1(SettingsStore& registry, ServiceManager& scm, ConsoleUi& ui)
+    : registry_(registry), scm_(scm), ui_(ui) {}
 
 std::string TForm1::VersionKey() const { return config::VersionKey(editedVersion); }
 std::string TForm1::SystemKey() const { return config::SystemKey(editedVersion); }
@@ -339,7 +340,7 @@ void TForm1::FillPermissions(const std::string& user) {
 }
 
 void TForm1::ShowService() {
-  const std::uint32_t state = services_.QueryServiceState(serviceName);
+  const std::uint32_t state = halv::QueryServiceState(scm_, serviceName);
   txtServiceStatus = StateText(state);
   const ServiceButtons buttons = ButtonsAfterLoad(state);
   btnStart.enabled = buttons.start;
@@ -347,9 +348,9 @@ void TForm1::ShowService() {
   btnRestart.enabled = buttons.restart;
 
   std::uint32_t bytes = 0;
-  services_.QueryServiceConfiguration(serviceName, nullptr, &bytes);
+  halv::QueryServiceConfiguration(scm_, serviceName, nullptr, &bytes);
   ServiceConfigInfo config;
-  if (bytes == 0 || services_.QueryServiceConfiguration(serviceName, &config, &bytes) != 0) {
+  if (bytes == 0 || halv::QueryServiceConfiguration(scm_, serviceName, &config, &bytes) != 0) {
     ui_.ShowNotice(kServiceNotFound);
     return;
   }
@@ -363,7 +364,7 @@ void TForm1::ShowService() {
 }
 
 void TForm1::RefreshState() {
-  const std::uint32_t state = services_.QueryServiceState(serviceName);
+  const std::uint32_t state = halv::QueryServiceState(scm_, serviceName);
   const ServiceButtons buttons = ButtonsAfterAction(state);
   btnStart.enabled = buttons.start;
   btnStop.enabled = buttons.stop;
@@ -378,14 +379,14 @@ void TForm1::StopWithStoredSettings() {
       StrToInt(registry_.ReadRegString(sys, config::kStopDependencies)) != 0;
   const std::int32_t timeout = StrToInt(registry_.ReadRegString(sys, config::kServiceStopTimeOut));
   // A negative time-out would wrap to a wait of weeks: it means no waiting.
-  services_.StopServiceAndDependents(serviceName, stop_dependencies,
-                                     timeout < 0 ? 0u : static_cast<std::uint32_t>(timeout));
+  halv::StopServiceAndDependents(scm_, serviceName, stop_dependencies,
+                                 timeout < 0 ? 0u : static_cast<std::uint32_t>(timeout));
 }
 
 void TForm1::btnStartClick() {
   Guarded([this] {
     HourglassCursor hourglass(ui_);
-    services_.StartServiceAndWait(serviceName);
+    halv::StartServiceAndWait(scm_, serviceName);
     RefreshState();
   });
 }
@@ -402,7 +403,7 @@ void TForm1::btnRestartClick() {
   Guarded([this] {
     HourglassCursor hourglass(ui_);
     StopWithStoredSettings();
-    services_.StartServiceAndWait(serviceName);
+    halv::StartServiceAndWait(scm_, serviceName);
     RefreshState();
   });
 }

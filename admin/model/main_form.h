@@ -4,7 +4,9 @@
 // The Win32 window copies these values into its controls after each handler
 // and forwards the operator's edits and clicks here; tests drive the same
 // handlers and answer the questions through ConsoleUi. Registry work goes
-// through SettingsStore, service work through ServiceControl. Handlers catch
+// through SettingsStore, service work through the shared service-control
+// operations over a ServiceManager (the system's, or a simulated one in
+// tests). Handlers catch
 // every error, show it in the standard error box and leave the window open
 // with whatever was already done. Single-threaded: user-interface thread only.
 #ifndef HALV_ADMIN_MODEL_MAIN_FORM_H_
@@ -17,6 +19,7 @@
 
 #include "config_schema.h"
 #include "console_ports.h"
+#include "scm/service_manager.h"
 
 namespace halv::console {
 
@@ -68,7 +71,8 @@ inline constexpr const auto& kPermissionNames = config::kPermissionNames;
 
 class TForm1 {
  public:
-  TForm1(SettingsStore& registry, ServiceControl& services, ConsoleUi& ui);
+  // `registry`, `scm` and `ui` must outlive the form.
+  TForm1(SettingsStore& registry, ServiceManager& scm, ConsoleUi& ui);
 
   // --- General tab
   ComboControl cboVersion;
@@ -216,7 +220,7 @@ class TForm1 {
   void StopWithStoredSettings();
 
   SettingsStore& registry_;
-  ServiceControl& services_;
+  ServiceManager& scm_;
   ConsoleUi& ui_;
 };
 

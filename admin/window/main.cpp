@@ -10,7 +10,6 @@
 #include <exception>
 
 #include "main_window.h"
-#include "manager_service_control.h"
 #include "registry_store.h"
 #include "service_manager_win.h"
 #include "splash_window.h"
@@ -24,8 +23,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
 
     RegistryStore registry;
-    ManagerServiceControl services(halv::SystemServiceManager());
-    MainWindow form1(instance, registry, services);
+    MainWindow form1(instance, registry, halv::SystemServiceManager());
     if (!form1.Create()) return 0;
     TfrmSplash frm_splash;
     frm_splash.Create(instance, form1.hwnd());

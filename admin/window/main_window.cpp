@@ -168,8 +168,8 @@ void AddColumn(HWND list, int index, const char* title, int width) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, SettingsStore& registry, ServiceControl& services)
-    : instance_(instance), form_(registry, services, *this) {}
+MainWindow::MainWindow(HINSTANCE instance, SettingsStore& registry, ServiceManager& scm)
+    : instance_(instance), form_(registry, scm, *this) {}
 
 MainWindow::~MainWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);

@@ -21,7 +21,7 @@ class MainWindow final : public ConsoleUi {
   static constexpr int kClientWidth = 411;
   static constexpr int kClientHeight = 378;
 
-  MainWindow(HINSTANCE instance, SettingsStore& registry, ServiceControl& services);
+  MainWindow(HINSTANCE instance, SettingsStore& registry, ServiceManager& scm);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
   ~MainWindow() override;

@@ -5,30 +5,18 @@ set -euo pipefail
 bin=$1
 port=19127
 : "${WINEPREFIX:?the Wine prefix must be up (scripts/test does this)}"
-key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\System'
+# shellcheck source=../../../scripts/lib/service.sh
+. "$(dirname "$0")/../../../scripts/lib/service.sh"
 logdir=$(mktemp -d)
 
-state() { wine sc query Halvexa351 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 cleanup() {
-  wine sc stop Halvexa351 >/dev/null 2>&1 || true
-  for _ in $(seq 100); do [ "$(state)" != "RUNNING" ] && [ "$(state)" != "STOP_PENDING" ] && break; sleep 0.2; done
-  wine "$bin/halvexa351.exe" /UNINSTALL /SILENT >/dev/null 2>&1 || true
-  wine reg delete 'HKLM\SOFTWARE\Tenmark' /f >/dev/null 2>&1 || true
+  halv_service_down "$bin"
+  halv_unconfigure
   rm -rf "$logdir"
 }
 trap cleanup EXIT
 
-reg_set() { wine reg add "$key" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1; }
-reg_set BaseDir "$(winepath -w "$bin" 2>/dev/null)"
-reg_set ExecName halvexa351.exe
-reg_set LogDir "$(winepath -w "$logdir" 2>/dev/null)"
-reg_set VerboseLogging 0
-reg_set Port "$port"
-[ -z "$(state)" ] || wine "$bin/halvexa351.exe" /UNINSTALL /SILENT >/dev/null 2>&1 || true
-wine "$bin/halvexa351.exe" /INSTALL /SILENT >/dev/null 2>&1
-wine sc start Halvexa351 >/dev/null 2>&1 || true
-for _ in $(seq 100); do [ "$(state)" = "RUNNING" ] && break; sleep 0.2; done
-[ "$(state)" = "RUNNING" ] || { echo "service did not start"; exit 1; }
+halv_service_up "$bin" "$logdir" "$port" || { echo "service did not start"; exit 1; }
 
 expect <<EXPECT
 set timeout 20

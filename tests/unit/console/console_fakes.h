@@ -1,5 +1,6 @@
-// In-memory stand-ins for the console model's registry, service control and
-// user interface, recording what the model does and answering its questions.
+// In-memory stand-ins for the console model's registry and user interface,
+// recording what the model does and answering its questions. (Service work
+// runs against the simulated manager.)
 #ifndef HALV_TESTS_UNIT_CONSOLE_CONSOLE_FAKES_H_
 #define HALV_TESTS_UNIT_CONSOLE_CONSOLE_FAKES_H_
 
@@ -133,89 +134,6 @@ class MemoryStore : public SettingsStore {
 
   std::vector<std::string> keys_;
   std::map<std::string, std::vector<std::pair<std::string, Value>>> values_;
-};
-
-// Services by name with a state and a configuration; Start and Stop move the
-// service to the states set for them and are recorded.
-class FakeServices : public ServiceControl {
- public:
-  struct Service {
-    std::uint32_t state = kStateStopped;
-    ServiceConfigInfo config;
-    std::uint32_t state_after_start = kStateRunning;
-    std::uint32_t state_after_stop = kStateStopped;
-  };
-  struct StopCall {
-    std::string name;
-    bool stop_dependencies;
-    std::uint32_t timeout_ms;
-    bool operator==(const StopCall&) const = default;
-  };
-
-  std::map<std::string, Service> services;  // keyed by lower-case name
-  std::vector<std::string> calls;           // "start NAME", "stop NAME", "state NAME", ...
-  std::vector<StopCall> stops;
-  std::function<void()> on_access;  // called at every operation
-
-  Service& Add(const std::string& name, std::uint32_t state, std::uint32_t start_type,
-               const std::string& display_name, const std::string& start_name) {
-    Service& s = services[Lower(name)];
-    s.state = state;
-    s.config.start_type = start_type;
-    s.config.display_name = display_name;
-    s.config.service_start_name = start_name;
-    return s;
-  }
-
-  std::uint32_t StartServiceAndWait(const std::string& name) override {
-    if (on_access) on_access();
-    calls.push_back("start " + name);
-    Service* s = Find(name);
-    if (s == nullptr) return 1060;
-    s->state = s->state_after_start;
-    return s->state == kStateRunning ? 0 : 1053;
-  }
-  std::uint32_t StopServiceAndDependents(const std::string& name, bool stop_dependencies,
-                                         std::uint32_t timeout_ms) override {
-    if (on_access) on_access();
-    calls.push_back("stop " + name);
-    stops.push_back({name, stop_dependencies, timeout_ms});
-    Service* s = Find(name);
-    if (s == nullptr) return 1060;
-    s->state = s->state_after_stop;
-    return s->state == kStateStopped ? 0 : 1460;
-  }
-  std::uint32_t QueryServiceState(const std::string& name) override {
-    if (on_access) on_access();
-    calls.push_back("state " + name);
-    Service* s = Find(name);
-    return s == nullptr ? 0 : s->state;
-  }
-  std::uint32_t QueryServiceConfiguration(const std::string& name, ServiceConfigInfo* config,
-                                          std::uint32_t* bytes) override {
-    if (on_access) on_access();
-    calls.push_back("config " + name);
-    Service* s = Find(name);
-    if (s == nullptr) return 1060;
-    if (config == nullptr) {
-      *bytes = 256;
-      return 0;
-    }
-    if (*bytes < 256) return 122;
-    *config = s->config;
-    return 0;
-  }
-
- private:
-  static std::string Lower(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  }
-  Service* Find(const std::string& name) {
-    if (name.empty()) return nullptr;
-    auto it = services.find(Lower(name));
-    return it == services.end() ? nullptr : &it->second;
-  }
 };
 
 // Records every box, question, cursor change and shell request; answers

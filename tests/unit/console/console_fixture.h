@@ -1,5 +1,6 @@
 // A console model over an installed configuration in an in-memory registry
-// and a running service, for the main-window and service-panel tests.
+// and a running service in the simulated manager, for the main-window and
+// service-panel tests.
 #ifndef HALV_TESTS_UNIT_CONSOLE_CONSOLE_FIXTURE_H_
 #define HALV_TESTS_UNIT_CONSOLE_CONSOLE_FIXTURE_H_
 
@@ -9,6 +10,7 @@
 
 #include "console_fakes.h"
 #include "main_form.h"
+#include "simulated_manager.h"
 
 namespace halv::console::testing {
 
@@ -21,7 +23,9 @@ class ConsoleTest : public ::testing::Test {
  protected:
   ConsoleTest() {
     Install(registry, "3.5.1");
-    services.Add("Halvexa351", kStateRunning, 2, "Tenmark Halvexa Service 3.5.1", "LocalSystem");
+    SimulatedService& service =
+        scm.AddService("Halvexa351", "Tenmark Halvexa Service 3.5.1", kStateRunning);
+    service.start_type = 2;  // automatic; the account is LocalSystem
   }
 
   // The configuration that an installation writes for `version`.
@@ -60,9 +64,9 @@ class ConsoleTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(ui.cursor, FakeUi::kArrow); }
 
   MemoryStore registry;
-  FakeServices services;
+  SimulatedManager scm;
   FakeUi ui;
-  TForm1 form{registry, services, ui};
+  TForm1 form{registry, scm, ui};
 };
 
 }  // namespace halv::console::testing

@@ -109,7 +109,7 @@ TEST_F(ConsoleTest, ProgramNameGivesTheServiceNameOrStopsTheLoad) {
     store.Set(kSystemKey, "Port", "9010");
     store.Set(kDefaultsKey, "AllowStop", "1");
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     EXPECT_EQ(f.txtProgramName.text, c.exec_name);
     if (c.error.empty()) {
@@ -153,7 +153,7 @@ TEST_F(ConsoleTest, NoYesChoicesLoadFromWholeNumbersAndSaveTheirIndex) {
     Install(store, "3.5.1");
     store.Set(kSystemKey, "VerboseLogging", c.stored);
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     EXPECT_EQ(f.cboVerbose.index, c.index);
     if (!c.error.empty()) {
@@ -230,7 +230,7 @@ TEST_F(ConsoleTest, EditingTheDisplayNameEnablesApplyWhichWritesTheOtherValues) 
   form.btnApplyClick();
   EXPECT_EQ(registry.writes.size(), 14u);
   for (const auto& w : registry.writes) EXPECT_NE(w.value, "Another Name") << w.name;
-  EXPECT_EQ(services.services["halvexa351"].config.display_name, "Tenmark Halvexa Service 3.5.1");
+  EXPECT_EQ(scm.Find("Halvexa351")->display_name, "Tenmark Halvexa Service 3.5.1");
   EXPECT_FALSE(form.dirty);
   EXPECT_FALSE(form.btnApply.enabled);
   EXPECT_FALSE(ui.closed);
@@ -271,7 +271,7 @@ TEST_F(ConsoleTest, CancelAsksOnlyWhenChangedAndFollowsTheAnswer) {
     MemoryStore store;
     Install(store, "3.5.1");
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     f.FormShow();
     if (c.change) {
@@ -353,7 +353,7 @@ TEST_F(ConsoleTest, ChoosingAVersionLoadsItAndDiscardsEdits) {
 
 TEST_F(ConsoleTest, WithoutAVersionNothingLoadsAndSavingCreatesTheProductVersion) {
   MemoryStore empty;
-  TForm1 f(empty, services, ui);
+  TForm1 f(empty, scm, ui);
   f.FormCreate();
   f.FormShow();
   EXPECT_TRUE(f.cboVersion.items.empty());
@@ -401,7 +401,7 @@ TEST_F(ConsoleTest, SavingWritesTheSelectedUsersTicksOnly) {
 TEST_F(ConsoleTest, RegistryAndManagerAreOnlyReachedUnderTheHourglass) {
   int outside = 0;
   registry.on_access = [&] { outside += ui.cursor != FakeUi::kHourglass; };
-  services.on_access = registry.on_access;
+  scm.SetHook([&](const SimulatedCall&) { registry.on_access(); });
   ui.answers = {Answer::kYes, Answer::kYes};
   ui.user_dialog = [](TfrmUser& d) {
     d.txtUser = "eve";

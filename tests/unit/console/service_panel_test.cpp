@@ -3,6 +3,7 @@
 // the registry at the click, the log file and the missing service.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,27 @@ ServiceButtons Buttons(const TForm1& f) {
   return {f.btnStart.enabled, f.btnStop.enabled, f.btnRestart.enabled};
 }
 
+// Puts the service in `state` (any number, even one the manager never
+// reports) and keeps it there: a pending state does not end.
+void Hold(SimulatedManager& scm, std::uint32_t state) {
+  SimulatedService& service = *scm.Find("Halvexa351");
+  service.start_delay_ms = kForever;
+  service.stop_delay_ms = kForever;
+  scm.SetState("Halvexa351", state);
+}
+
+// The manager calls that change a service, in order.
+std::vector<std::string> Steps(const SimulatedManager& scm) {
+  std::vector<std::string> steps;
+  for (const SimulatedCall& call : scm.Calls())
+    if (call.op == "Control" || call.op == "Start") steps.push_back(call.op);
+  return steps;
+}
+
 TEST_F(ConsoleTest, StateAndButtonsAfterLoading) {
   for (const auto& c : kStates) {
     SCOPED_TRACE(c.state);
-    services.services["halvexa351"].state = c.state;
+    Hold(scm, c.state);
     form.FormCreate();
     EXPECT_EQ(form.txtServiceStatus, c.text);
     EXPECT_EQ(Buttons(form), c.after_load);
@@ -48,15 +66,24 @@ TEST_F(ConsoleTest, StateAndButtonsAfterLoading) {
 TEST_F(ConsoleTest, StateAndButtonsAfterEachButton) {
   void (TForm1::*const buttons[])() = {&TForm1::btnStartClick, &TForm1::btnStopClick,
                                        &TForm1::btnRestartClick};
+  // A short stop time-out: Stop waits for a state that never comes.
+  registry.Set(kSystemKey, "ServiceStopTimeOut", "100");
   for (auto button : buttons) {
     for (const auto& c : kStates) {
       SCOPED_TRACE(c.state);
-      auto& service = services.services["halvexa351"];
-      service.state = kStateRunning;
-      service.state_after_start = c.state;
-      service.state_after_stop = button == &TForm1::btnStopClick ? c.state : kStateStopped;
+      SimulatedService& service = *scm.Find("Halvexa351");
+      service.start_delay_ms = 0;
+      service.stop_delay_ms = 0;
+      scm.SetState("Halvexa351", kStateRunning);
       form.FormCreate();
+      // The button's own step (the stop for Stop, else the start, refused or
+      // not) leaves the service in the state of the case; Restart's stop works.
+      const char* const landing = button == &TForm1::btnStopClick ? "Control" : "Start";
+      scm.SetHook([&](const SimulatedCall& call) {
+        if (call.op == landing) Hold(scm, c.state);
+      });
       (form.*button)();
+      scm.SetHook(nullptr);
       EXPECT_EQ(form.txtServiceStatus, c.text);
       EXPECT_EQ(Buttons(form), c.after_button);
       EXPECT_EQ(ui.cursor, FakeUi::kArrow);
@@ -75,7 +102,7 @@ TEST_F(ConsoleTest, RunningServiceShownThenStopped) {
   form.btnStopClick();
   EXPECT_EQ(form.txtServiceStatus, "Stopped");
   EXPECT_EQ(Buttons(form), (ServiceButtons{true, false, false}));
-  EXPECT_EQ(services.services["halvexa351"].state, kStateStopped);
+  EXPECT_EQ(scm.StateOf("Halvexa351"), kStateStopped);
   form.btnStartClick();
   EXPECT_EQ(form.txtServiceStatus, "Running");
   EXPECT_EQ(Buttons(form), (ServiceButtons{false, true, true}));
@@ -90,7 +117,7 @@ TEST_F(ConsoleTest, StartTypeEntries) {
                {4, "Disabled", 4}, {5, "Unknown", 5}, {99, "Unknown", 5}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start_type);
-    services.services["halvexa351"].config.start_type = c.start_type;
+    scm.Find("Halvexa351")->start_type = c.start_type;
     form.FormCreate();
     EXPECT_EQ(
         form.cboStartupType.items,
@@ -109,7 +136,7 @@ TEST_F(ConsoleTest, MissingServiceShowsTheMessageAndDisablesTheButtons) {
     Install(store, "3.5.1");
     store.Set(kSystemKey, "ExecName", exec);
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     EXPECT_EQ(box.notices, std::vector<std::string>{
                                "Unable to find service.  This tool must be used\non the server "
@@ -135,6 +162,10 @@ TEST_F(ConsoleTest, StopUsesTheSavedSettingsNotTheTypedOnes) {
       {"0", "30000", false, 30000}, {"1", "30000", true, 30000}, {"2", "5000", true, 5000},
       {"-1", "0", true, 0},         {"0", "+10", false, 10},     {"0", "-5", false, 0},
   };
+  // The stop never ends, so it gives up at its time-out, polling each second.
+  SimulatedService& service = *scm.Find("Halvexa351");
+  service.stop_delay_ms = kForever;
+  service.stop_wait_hint = 1000;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stop_dependencies + " " + c.timeout);
     Start();
@@ -145,22 +176,59 @@ TEST_F(ConsoleTest, StopUsesTheSavedSettingsNotTheTypedOnes) {
     form.cboStopDependChange();
     registry.Set(kSystemKey, "StopDependencies", c.stop_dependencies);
     registry.Set(kSystemKey, "ServiceStopTimeOut", c.timeout);
-    services.stops.clear();
+    scm.ClearCalls();
     form.btnStopClick();
-    ASSERT_EQ(services.stops.size(), 1u);
-    EXPECT_EQ(services.stops[0], (FakeServices::StopCall{"halvexa351", c.flag, c.timeout_ms}));
-    services.services["halvexa351"].state = kStateRunning;
+    ASSERT_EQ(Steps(scm), std::vector<std::string>{"Control"});
+    EXPECT_EQ(scm.CountCalls("OpenService", "halvexa351"), 2u);  // the stop, then the state
+    // Dependants are looked for only with the flag.
+    EXPECT_EQ(scm.CountCalls("EnumDependents") != 0, c.flag);
+    // The stop's clock: its first reading starts the time-out, its last one
+    // found it past; that is a few manager calls (1 ms each) after it.
+    std::vector<std::uint32_t> ticks;
+    for (const SimulatedCall& call : scm.Calls())
+      if (call.op == "TickCount") ticks.push_back(call.result);
+    ASSERT_GE(ticks.size(), 2u);
+    const std::uint32_t waited = ticks.back() - ticks.front();
+    EXPECT_GT(waited, c.timeout_ms);
+    EXPECT_LE(waited, c.timeout_ms + 6);
+    EXPECT_EQ(form.txtServiceStatus, "Stopping");
+    scm.SetState("Halvexa351", kStateRunning);
   }
 }
 
 TEST_F(ConsoleTest, RestartStopsThenStartsWhateverTheStopAchieved) {
-  Start();
-  services.services["halvexa351"].state_after_stop = kStateStopPending;  // stop timed out
-  services.calls.clear();
-  form.btnRestartClick();
-  EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"stop halvexa351", "start halvexa351", "state halvexa351"}));
-  EXPECT_EQ(form.txtServiceStatus, "Running");
+  const struct {
+    const char* name;
+    std::uint32_t refuse_control, stop_delay_ms;
+    const char* text;
+  } cases[] = {
+      // The service refuses the stop and keeps running; the start finds it running.
+      {"refused", kErrorInvalidServiceControl, 0, "Running"},
+      // The stop times out; the start is tried on the stopping service.
+      {"timed out", 0, kForever, "Stopping"},
+  };
+  registry.Set(kSystemKey, "ServiceStopTimeOut", "2000");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedService& service = *scm.Find("Halvexa351");
+    service.refuse_control = c.refuse_control;
+    service.stop_delay_ms = c.stop_delay_ms;
+    scm.SetState("Halvexa351", kStateRunning);
+    Start();
+    scm.ClearCalls();
+    form.btnRestartClick();
+    EXPECT_EQ(Steps(scm), (std::vector<std::string>{"Control", "Start"}));
+    // The start is refused (the service is not stopped); then the state is read once.
+    const auto& calls = scm.Calls();
+    const auto start = std::find_if(calls.begin(), calls.end(),
+                                    [](const SimulatedCall& call) { return call.op == "Start"; });
+    ASSERT_NE(start, calls.end());
+    EXPECT_EQ(start->result, kErrorServiceAlreadyRunning);
+    EXPECT_EQ(std::count_if(start, calls.end(),
+                            [](const SimulatedCall& call) { return call.op == "QueryStatus"; }),
+              1);
+    EXPECT_EQ(form.txtServiceStatus, c.text);
+  }
 }
 
 TEST_F(ConsoleTest, UnreadableStopSettingsLeaveTheServiceAlone) {
@@ -180,17 +248,17 @@ TEST_F(ConsoleTest, UnreadableStopSettingsLeaveTheServiceAlone) {
       MemoryStore store;
       Install(store, "3.5.1");
       FakeUi box;
-      TForm1 f(store, services, box);
+      TForm1 f(store, scm, box);
       f.FormCreate();
       store.Set(kSystemKey, c.value, c.stored);
-      services.services["halvexa351"].state = kStateStopped;  // changed elsewhere
-      services.calls.clear();
+      scm.SetState("Halvexa351", kStateStopped);  // changed elsewhere
+      scm.ClearCalls();
       (f.*button)();
       EXPECT_EQ(box.errors, std::vector<std::string>{c.error});
       EXPECT_EQ(box.cursor_at_error, std::vector<std::uintptr_t>{FakeUi::kArrow});
-      EXPECT_TRUE(services.calls.empty());
+      EXPECT_TRUE(scm.Calls().empty());
       EXPECT_EQ(f.txtServiceStatus, "Running");  // not refreshed
-      services.services["halvexa351"].state = kStateRunning;
+      scm.SetState("Halvexa351", kStateRunning);
     }
   }
 }

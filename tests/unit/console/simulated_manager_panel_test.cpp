@@ -1,12 +1,10 @@
-// The service panel through the shared service-control operations and the
-// simulated manager: dependants, paused services and handles closed.
+// The service panel with a dependant in the simulated manager: dependants
+// stopped only with the stored flag, paused services and handles closed.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "console_fixture.h"
-#include "manager_service_control.h"
-#include "simulated_manager.h"
 
 namespace halv::console::testing {
 namespace {
@@ -14,14 +12,10 @@ namespace {
 class SimulatedPanelTest : public ConsoleTest {
  protected:
   SimulatedPanelTest() {
-    auto& service = scm.AddService("Halvexa351", "Tenmark Halvexa Service 3.5.1", kStateRunning);
-    service.start_type = 2;
     scm.AddService("HalvexaHelper", "Helper", kStateRunning);
     scm.AddDependency("Halvexa351", "HalvexaHelper");
   }
-  SimulatedManager scm;
-  ManagerServiceControl control{scm};
-  TForm1 panel{registry, control, ui};
+  TForm1& panel = form;
 };
 
 TEST_F(SimulatedPanelTest, StopTouchesDependantsOnlyWhenTheStoredFlagIsNotZero) {

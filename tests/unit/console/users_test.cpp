@@ -108,7 +108,7 @@ TEST_F(UsersTest, LeavingAUserWithUnsavedTicksFollowsTheAnswer) {
     Install(store, "3.5.1");
     store.Set(kOperatorKey, "AllowStart", "1");
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     f.FormShow();
     f.SelectUser(0);                     // Admin
@@ -141,7 +141,7 @@ TEST_F(UsersTest, AddingAUserCopiesTheSavedDefaultsAndStoresTheAuthText) {
     MemoryStore store;
     Install(store, "3.5.1");
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     f.FormShow();
     // Unsaved Security edits do not reach the new user.
