@@ -10,17 +10,19 @@
 #include <string_view>
 
 #include "fleet.h"
-#include "report.h"
 #include "reply_parser.h"
+#include "report.h"
 
 namespace {
 
 constexpr halv::client::Command kCommands[] = {
-    halv::client::Command::kList,   halv::client::Command::kStatus, halv::client::Command::kStart,
-    halv::client::Command::kStop,   halv::client::Command::kRestart,
-    halv::client::Command::kDisplay, halv::client::Command::kStime, halv::client::Command::kWho,
-    halv::client::Command::kHelp,   halv::client::Command::kView,   halv::client::Command::kCycle,
-    halv::client::Command::kInit,   halv::client::Command::kUpdate, halv::client::Command::kQuit,
+    halv::client::Command::kList,    halv::client::Command::kStatus,
+    halv::client::Command::kStart,   halv::client::Command::kStop,
+    halv::client::Command::kRestart, halv::client::Command::kDisplay,
+    halv::client::Command::kStime,   halv::client::Command::kWho,
+    halv::client::Command::kHelp,    halv::client::Command::kView,
+    halv::client::Command::kCycle,   halv::client::Command::kInit,
+    halv::client::Command::kUpdate,  halv::client::Command::kQuit,
     halv::client::Command::kOther,
 };
 

@@ -134,7 +134,9 @@ TEST(ReplyParserTest, StartStopAndRestartOutcomes) {
     EXPECT_EQ(reply.control.message, each.message);
     if (each.command == Command::kRestart) {
       EXPECT_EQ(reply.stop.done, each.stop_done);
-      if (!each.stop_done) EXPECT_EQ(reply.stop.code, 1062u);
+      if (!each.stop_done) {
+        EXPECT_EQ(reply.stop.code, 1062u);
+      }
     }
   }
 }
@@ -249,7 +251,9 @@ TEST(ReplyParserTest, CutOffRepliesAreIncompleteOrRefused) {
       const std::string prefix = bytes.substr(0, cut);
       Reply reply;
       const std::string problem = ParseReply(command, "Spooler", prefix, &reply);
-      if (!ReplyComplete(command, prefix)) EXPECT_NE(problem, "") << prefix;
+      if (!ReplyComplete(command, prefix)) {
+        EXPECT_NE(problem, "") << prefix;
+      }
     }
   }
 }
