@@ -161,6 +161,8 @@ TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
 class SilentListener {
  public:
   SilentListener(const char* address, int port) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
     socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
@@ -169,7 +171,10 @@ class SilentListener {
     EXPECT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     EXPECT_EQ(listen(socket_, 16), 0);
   }
-  ~SilentListener() { closesocket(socket_); }
+  ~SilentListener() {
+    closesocket(socket_);
+    WSACleanup();
+  }
 
  private:
   SOCKET socket_ = INVALID_SOCKET;
