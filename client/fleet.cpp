@@ -2,7 +2,8 @@
 #include "fleet.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -178,17 +179,47 @@ std::vector<HostResult> AskAll(const Options& options,
                                const std::function<void(std::size_t, std::size_t)>& on_done) {
   const std::size_t total = options.hosts.size();
   std::vector<HostResult> results(total);
-  std::atomic<std::size_t> next{0};
-  std::mutex done_lock;
+  // One server answers one command at a time and keeps a short queue of
+  // pending connections, so entries that name the same server are asked at
+  // most kConnectionsPerServer at once; workers take other servers meanwhile.
+  std::vector<std::string> servers(total);
+  for (std::size_t i = 0; i < total; ++i) {
+    std::string key = options.hosts[i].host;
+    for (char& c : key) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    servers[i] = key + "|" + std::to_string(options.hosts[i].port);
+  }
+  std::mutex lock;
+  std::condition_variable freed;
+  std::vector<bool> taken(total, false);
+  std::map<std::string, int> busy;
+  std::size_t first_open = 0;  // every entry before it is taken
   std::size_t done = 0;
   const auto work = [&] {
+    std::unique_lock<std::mutex> guard(lock);
     for (;;) {
-      const std::size_t i = next.fetch_add(1);
-      if (i >= total) return;
-      results[i] = AskHost(options.hosts[i], options);
-      const std::lock_guard<std::mutex> lock(done_lock);
+      while (first_open < total && taken[first_open]) ++first_open;
+      if (first_open >= total) return;
+      std::size_t pick = total;
+      for (std::size_t i = first_open; i < total; ++i) {
+        if (!taken[i] && busy[servers[i]] < kConnectionsPerServer) {
+          pick = i;
+          break;
+        }
+      }
+      if (pick == total) {
+        freed.wait(guard);
+        continue;
+      }
+      taken[pick] = true;
+      ++busy[servers[pick]];
+      guard.unlock();
+      HostResult result = AskHost(options.hosts[pick], options);
+      guard.lock();
+      results[pick] = std::move(result);
+      --busy[servers[pick]];
       ++done;
       if (on_done) on_done(done, total);
+      freed.notify_all();
     }
   };
   const std::size_t workers =

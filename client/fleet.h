@@ -35,7 +35,11 @@ struct HostResult {
 // Asks one host. Never throws for anything the network or the server does.
 HostResult AskHost(const HostEntry& entry, const Options& options);
 
-// Asks every host of `options`, `options.parallel` at a time, and returns the
+// Entries naming the same host and port are asked at most this many at once.
+inline constexpr int kConnectionsPerServer = 4;
+
+// Asks every host of `options`, `options.parallel` at a time (and at most
+// kConnectionsPerServer per server), and returns the
 // results in the order of the hosts. `on_done(done, total)` is called after
 // each host, from the worker threads but never two at once.
 std::vector<HostResult> AskAll(const Options& options,

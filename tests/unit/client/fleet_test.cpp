@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -243,6 +244,77 @@ TEST(FleetTest, UserSendsAuthFirstAndARefusalFailsThatHost) {
                            "for 'ops'\""),
             std::string::npos)
       << wrong.out;
+}
+
+// Accepts connections, never answers, and counts how many are open at once.
+class HoldingServer {
+ public:
+  HoldingServer() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(listener_, 64), 0);
+    socklen_t size = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HoldingServer() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  std::string Entry() const { return "127.0.0.1:" + std::to_string(port_); }
+  int most_open() const { return most_open_; }
+  int accepted() const { return accepted_; }
+
+ private:
+  void Serve() {
+    std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+    while (!stop_) {
+      if (poll(fds.data(), fds.size(), 20) <= 0) continue;
+      for (std::size_t i = fds.size(); i-- > 1;) {
+        if (fds[i].revents == 0) continue;
+        char byte;
+        if (recv(fds[i].fd, &byte, 1, 0) <= 0) {
+          close(fds[i].fd);
+          fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+      }
+      if (fds[0].revents & POLLIN) {
+        const int fd = accept(listener_, nullptr, nullptr);
+        if (fd >= 0) {
+          fds.push_back({fd, POLLIN, 0});
+          ++accepted_;
+        }
+      }
+      most_open_ = std::max<int>(most_open_, static_cast<int>(fds.size()) - 1);
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) close(fds[i].fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> most_open_{0};
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+TEST(FleetTest, EntriesOfOneServerAreAskedAFewAtATime) {
+  HoldingServer server;
+  std::vector<std::string> args = {"--json", "--timeout", "0.3"};
+  for (int i = 0; i < 10; ++i) {
+    args.push_back("-H");
+    args.push_back(server.Entry());
+  }
+  args.push_back("stime");
+  const ClientRun run = Halvexa(args);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(server.accepted(), 10);
+  EXPECT_EQ(server.most_open(), kConnectionsPerServer);
 }
 
 TEST(FleetTest, ParallelOneAsksInTurnAndKeepsOrder) {
