@@ -1,0 +1,57 @@
+// Asking one server, and asking many at once: each host on its own
+// connection, greeting read, optional AUTH line, one command, the reply read
+// up to its prompt. A slow, refusing or silent host costs only its own
+// time-outs; the others go on in parallel.
+#ifndef HALV_CLIENT_FLEET_H_
+#define HALV_CLIENT_FLEET_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "reply_parser.h"
+
+namespace halv::client {
+
+enum class HostOutcome {
+  kOk,             // the command succeeded
+  kCommandFailed,  // the server answered: the command failed
+  kAuthRefused,    // the server refused the AUTH line
+  kUnreachable,    // no connection (name not resolved, refused, unreachable)
+  kTimedOut,       // connected, but a reply did not come in time
+  kBadReply,       // cut off (connection closed early) or not understood
+};
+
+struct HostResult {
+  HostEntry entry;
+  HostOutcome outcome = HostOutcome::kOk;
+  std::string message;  // for every outcome but kOk: what went wrong
+  Greeting greeting;
+  Reply reply;
+  std::string raw;  // the command's reply bytes as received
+};
+
+// Asks one host. Never throws for anything the network or the server does.
+HostResult AskHost(const HostEntry& entry, const Options& options);
+
+// Entries naming the same host and port are asked at most this many at once.
+inline constexpr int kConnectionsPerServer = 4;
+
+// Asks every host of `options`, `options.parallel` at a time (and at most
+// kConnectionsPerServer per server), and returns the
+// results in the order of the hosts. `on_done(done, total)` is called after
+// each host, from the worker threads but never two at once.
+std::vector<HostResult> AskAll(const Options& options,
+                               const std::function<void(std::size_t, std::size_t)>& on_done);
+
+// 2 if some host was not reached, timed out or gave a bad reply; else 1 if a
+// command failed or a log-on was refused somewhere; else 0.
+int ExitStatus(const std::vector<HostResult>& results);
+
+// "ok", "failed", "auth", "unreachable", "timeout", "bad-reply".
+const char* OutcomeName(HostOutcome outcome);
+
+}  // namespace halv::client
+
+#endif  // HALV_CLIENT_FLEET_H_

@@ -1,0 +1,55 @@
+// The program's flow: options, the parallel run with its progress line,
+// then the report in the chosen form.
+#include "halvexa_main.h"
+
+#include "fleet.h"
+#include "net.h"
+#include "report.h"
+
+namespace halv::client {
+
+int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
+               const Console& console) {
+  Options options;
+  if (std::string error = ParseOptions(args, get_env, &options); !error.empty()) {
+    console.err("halvexa: " + error + "\n" + UsageText());
+    return kExitUsage;
+  }
+  if (options.help) {
+    console.out(UsageText());
+    return 0;
+  }
+  if (std::string error; !NetStartup(&error)) {
+    console.err("halvexa: " + error + "\n");
+    return 2;
+  }
+
+  std::size_t shown = 0;  // width of the progress line last written
+  const auto progress = [&](std::size_t done, std::size_t total) {
+    if (!console.progress) return;
+    std::string line = "halvexa: " + std::to_string(done) + " of " + std::to_string(total) +
+                       " hosts done, " + std::to_string(total - done) + " outstanding";
+    const std::size_t width = line.size();
+    if (line.size() < shown) line.append(shown - line.size(), ' ');
+    shown = width;
+    console.err("\r" + line);
+  };
+  if (console.progress) progress(0, options.hosts.size());
+  const std::vector<HostResult> results = AskAll(options, progress);
+  if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
+
+  if (options.raw && !options.json) {
+    console.out(RawText(results));
+    for (const HostResult& r : results) {
+      if (r.outcome != HostOutcome::kOk && r.outcome != HostOutcome::kCommandFailed)
+        console.err("halvexa: " + r.entry.label + ": " + r.message + "\n");
+    }
+  } else if (options.json) {
+    console.out(JsonLines(results, options.raw));
+  } else {
+    console.out(TableText(options.command, results));
+  }
+  return ExitStatus(results);
+}
+
+}  // namespace halv::client

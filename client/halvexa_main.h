@@ -1,0 +1,27 @@
+// The halvexa program as a function, so tests run it in-process: parse the
+// arguments, ask the hosts, write the report, return the exit status.
+#ifndef HALV_CLIENT_HALVEXA_MAIN_H_
+#define HALV_CLIENT_HALVEXA_MAIN_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace halv::client {
+
+inline constexpr int kExitUsage = 64;
+
+struct Console {
+  std::function<void(const std::string&)> out;  // standard output
+  std::function<void(const std::string&)> err;  // standard error
+  bool progress = false;  // standard error is a terminal: show the progress line
+};
+
+// `args` without the program name. Returns 0, 1, 2 or 64 (see UsageText()).
+int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env, const Console& console);
+
+}  // namespace halv::client
+
+#endif  // HALV_CLIENT_HALVEXA_MAIN_H_

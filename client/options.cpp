@@ -1,0 +1,228 @@
+// Parsing of the halvexa command line and of the host-list file.
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace halv::client {
+
+namespace {
+
+bool ParsePort(const std::string& text, std::uint16_t* port) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) return false;
+  *port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
+// A word the server takes as one word: no blanks, no control characters.
+bool IsOneWord(const std::string& word) {
+  if (word.empty()) return false;
+  for (const char c : word) {
+    if (static_cast<unsigned char>(c) < 33 || c == 127) return false;
+  }
+  return true;
+}
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+// Reads FILE's host entries: one a line, "#" starts a comment.
+std::string ReadHostsFile(const std::string& path, std::vector<std::string>* entries) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read the hosts file " + path;
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    line = Trim(line);
+    if (!line.empty()) entries->push_back(line);
+  }
+  return {};
+}
+
+std::string ReadPasswordFile(const std::string& path, std::string* password) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read the password file " + path;
+  std::getline(in, *password);
+  if (!password->empty() && password->back() == '\r') password->pop_back();
+  return {};
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage: halvexa [options] COMMAND [ARGS...]\n"
+         "  -H HOST[:PORT]        a server to ask (repeatable)\n"
+         "  --hosts FILE          servers, one HOST[:PORT] a line, # starts a comment\n"
+         "  --port PORT           port for hosts that name none (default 9007)\n"
+         "  --parallel N          servers asked at once (default 32)\n"
+         "  --timeout SECONDS     connect and per-reply time-out (default 10; 120 for\n"
+         "                        the replies of START, STOP and RSTRT)\n"
+         "  --json                one JSON object per host and line\n"
+         "  --raw                 the reply bytes as received\n"
+         "  --user NAME           log on first (password from HALVEXA_PASSWORD or\n"
+         "  --password-file FILE  the first line of FILE)\n"
+         "  --help                this text\n"
+         "Commands: LIST, STATUS name, START name, STOP name, RSTRT name, DISPLAY, STIME,\n"
+         "WHO, HELP [topic]; any other command is sent as given and its reply shown.\n"
+         "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
+         "could not be reached or did not answer in time, 64 bad usage.\n";
+}
+
+std::string ParseHostEntry(const std::string& text, std::uint16_t default_port, HostEntry* entry) {
+  entry->label = text;
+  entry->port = default_port;
+  if (text.empty()) return "empty host";
+  if (text[0] == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || close == 1) return "bad host \"" + text + "\"";
+    entry->host = text.substr(1, close - 1);
+    const std::string rest = text.substr(close + 1);
+    if (rest.empty()) return {};
+    if (rest[0] != ':' || !ParsePort(rest.substr(1), &entry->port))
+      return "bad port in \"" + text + "\"";
+    return {};
+  }
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+    entry->host = text;  // a name, or a bare IPv6 address
+    return {};
+  }
+  entry->host = text.substr(0, colon);
+  if (entry->host.empty()) return "bad host \"" + text + "\"";
+  if (!ParsePort(text.substr(colon + 1), &entry->port)) return "bad port in \"" + text + "\"";
+  return {};
+}
+
+std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get_env,
+                         Options* options) {
+  std::vector<std::string> host_texts;
+  std::uint16_t default_port = kDefaultPort;
+  std::optional<double> timeout;
+  std::string password_file;
+  std::size_t i = 0;
+  // The value of an option: "--opt VALUE", "--opt=VALUE" or "-HVALUE".
+  std::string value;
+  const auto take = [&](const std::string& name, bool short_form) -> int {
+    const std::string& arg = args[i];
+    if (arg == name) {
+      if (i + 1 >= args.size()) return -1;
+      value = args[++i];
+      return 1;
+    }
+    if (!short_form && arg.rfind(name + "=", 0) == 0) {
+      value = arg.substr(name.size() + 1);
+      return 1;
+    }
+    if (short_form && arg.size() > name.size() && arg.rfind(name, 0) == 0) {
+      value = arg.substr(name.size());
+      return 1;
+    }
+    return 0;
+  };
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg.empty() || arg[0] != '-') break;
+    int got = 0;
+    if (arg == "--help" || arg == "-h") {
+      options->help = true;
+      return {};
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "--raw") {
+      options->raw = true;
+    } else if ((got = take("-H", true)) != 0 || (got = take("--host", false)) != 0) {
+      if (got < 0) return arg + " needs a host";
+      host_texts.push_back(value);
+    } else if ((got = take("--hosts", false)) != 0) {
+      if (got < 0) return arg + " needs a file";
+      if (std::string error = ReadHostsFile(value, &host_texts); !error.empty()) return error;
+    } else if ((got = take("--port", false)) != 0) {
+      if (got < 0 || !ParsePort(value, &default_port))
+        return "--port needs a port number from 1 to 65535";
+    } else if ((got = take("--parallel", false)) != 0) {
+      char* end = nullptr;
+      errno = 0;
+      const long n = got < 0 ? 0 : std::strtol(value.c_str(), &end, 10);
+      if (got < 0 || value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1024)
+        return "--parallel needs a number from 1 to 1024";
+      options->parallel = static_cast<int>(n);
+    } else if ((got = take("--timeout", false)) != 0) {
+      char* end = nullptr;
+      const double seconds = got < 0 ? 0 : std::strtod(value.c_str(), &end);
+      if (got < 0 || value.empty() || *end != '\0' || !(seconds > 0) || seconds > 86400)
+        return "--timeout needs a number of seconds above 0 and up to 86400";
+      timeout = seconds;
+    } else if ((got = take("--user", false)) != 0) {
+      if (got < 0 || !IsOneWord(value)) return "--user needs a user name without blanks";
+      options->user = value;
+    } else if ((got = take("--password-file", false)) != 0) {
+      if (got < 0) return "--password-file needs a file";
+      password_file = value;
+    } else {
+      return "unknown option " + arg;
+    }
+  }
+
+  options->words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (options->words.empty()) return "no command given";
+  for (const std::string& word : options->words) {
+    if (!IsOneWord(word))
+      return "\"" + word + "\" is not one word: the server splits its lines at blanks";
+  }
+  std::size_t line_length = 2;
+  for (const std::string& word : options->words) line_length += word.size() + 1;
+  if (line_length > 500) return "the command line is too long for the server (500 characters)";
+  options->command = CommandFromWord(options->words[0]);
+  if (NeedsServiceName(options->command) && options->words.size() < 2)
+    return std::string(CommandName(options->command)) + " needs a service name";
+
+  if (host_texts.empty()) return "no host given: use -H HOST[:PORT] or --hosts FILE";
+  for (const std::string& text : host_texts) {
+    HostEntry entry;
+    if (std::string error = ParseHostEntry(text, default_port, &entry); !error.empty())
+      return error;
+    options->hosts.push_back(entry);
+  }
+
+  if (timeout) {
+    options->connect_timeout = *timeout;
+    options->reply_timeout = *timeout;
+  } else if (options->command == Command::kStart || options->command == Command::kStop ||
+             options->command == Command::kRestart) {
+    options->reply_timeout = kDefaultControlTimeout;
+  }
+
+  if (!password_file.empty() && options->user.empty()) return "--password-file needs --user";
+  if (!options->user.empty()) {
+    if (!password_file.empty()) {
+      if (std::string error = ReadPasswordFile(password_file, &options->password); !error.empty())
+        return error;
+    } else if (const char* env = get_env("HALVEXA_PASSWORD"); env != nullptr) {
+      options->password = env;
+    } else {
+      return "--user needs a password: set HALVEXA_PASSWORD or give --password-file";
+    }
+    if (!IsOneWord(options->password))
+      return "the password must be one word (no blanks or control characters)";
+  }
+  return {};
+}
+
+}  // namespace halv::client

@@ -1,0 +1,62 @@
+// The halvexa command line: hosts, options and the command to send.
+// Portable; parsing never exits the program, it reports usage errors.
+#ifndef HALV_CLIENT_OPTIONS_H_
+#define HALV_CLIENT_OPTIONS_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "reply_parser.h"
+
+namespace halv::client {
+
+inline constexpr std::uint16_t kDefaultPort = 9007;
+inline constexpr int kDefaultParallel = 32;
+inline constexpr double kDefaultTimeout = 10;
+// START, STOP and RSTRT answer only when the service has started or stopped
+// (the server waits up to its stop time-out, 30 s by default, and as long as
+// a start makes progress); their reply waits this long unless --timeout says.
+inline constexpr double kDefaultControlTimeout = 120;
+
+struct HostEntry {
+  std::string label;  // as the user wrote it
+  std::string host;   // name or address, IPv6 without brackets
+  std::uint16_t port = kDefaultPort;
+};
+
+struct Options {
+  std::vector<HostEntry> hosts;
+  int parallel = kDefaultParallel;
+  double connect_timeout = kDefaultTimeout;  // seconds: connect, greeting, AUTH reply
+  double reply_timeout = kDefaultTimeout;    // seconds: the command's reply
+  bool json = false;
+  bool raw = false;
+  std::string user;      // empty: no AUTH line
+  std::string password;  // from HALVEXA_PASSWORD or --password-file
+  Command command = Command::kOther;
+  std::vector<std::string> words;  // the command word and its arguments
+  bool help = false;               // --help: print the usage and nothing else
+};
+
+// Looks up an environment variable; null when unset.
+using GetEnv = std::function<const char*(const char*)>;
+
+// Parses the arguments (without the program name). Returns "" on success,
+// else the usage error to print (exit status 64). Reads --hosts and
+// --password-file files as it meets them.
+std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get_env,
+                         Options* options);
+
+// Parses "host", "host:port", "[v6]" or "[v6]:port" (a bare IPv6 address
+// takes the default port). Returns "" or what is wrong.
+std::string ParseHostEntry(const std::string& text, std::uint16_t default_port, HostEntry* entry);
+
+// The usage text for --help and after a usage error.
+const char* UsageText();
+
+}  // namespace halv::client
+
+#endif  // HALV_CLIENT_OPTIONS_H_

@@ -1,0 +1,535 @@
+// Reading the server's replies. The server ends its lines with LF CR; the
+// parser turns them into lines first and then reads each command's layout:
+// fixed-width columns that widen (never cut) for long values, so rows are
+// read by their words rather than by fixed positions alone.
+#include "reply_parser.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+
+namespace halv::client {
+
+namespace {
+
+constexpr std::string_view kPrompt = ":: ";
+constexpr std::string_view kNewLinePrompt = "\n\r:: ";
+constexpr std::string_view kRule =
+    "--------------------------------------------------------------------------------";
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameWord(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::string_view TrimLeft(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  return text;
+}
+
+// The reply's lines: split at LF, the CR that follows an LF dropped (the
+// server's "\n\r"). The piece after the last LF is the last line, even empty.
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = text.find('\n', start);
+    if (lf == std::string_view::npos) {
+      lines.push_back(text.substr(start));
+      return lines;
+    }
+    lines.push_back(text.substr(start, lf - start));
+    start = lf + 1;
+    if (start < text.size() && text[start] == '\r') ++start;
+  }
+}
+
+// The reply text without the prompt and with "\n" line ends.
+std::string PlainText(std::string_view body) {
+  std::string out;
+  const std::vector<std::string_view> lines = Lines(body);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i != 0) out += '\n';
+    out.append(lines[i]);
+  }
+  return out;
+}
+
+// Drops the empty lines at both ends.
+std::vector<std::string_view> Trimmed(std::vector<std::string_view> lines) {
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  std::size_t first = 0;
+  while (first < lines.size() && lines[first].empty()) ++first;
+  lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
+  return lines;
+}
+
+// A numbered error line such as "500-Unknown command 'FOO'" (311 is help).
+bool IsNumberedError(std::string_view line) {
+  if (line.size() < 4 || line[3] != '-') return false;
+  for (int i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+  }
+  return line.substr(0, 3) != "311";
+}
+
+constexpr std::string_view kStateWords[] = {"Stopped",    "Starting", "Stopping", "Running",
+                                            "Continuing", "Pausing",  "Paused",   "Unknown"};
+constexpr std::string_view kStartTypeWords[] = {"Boot",   "System",   "Automatic",
+                                                "Demand", "Disabled", "Unknown"};
+
+struct StatusText {
+  std::string_view text;
+  std::string_view state;
+};
+constexpr StatusText kStatusTexts[] = {
+    {"The service is stopped.", "Stopped"},
+    {"The service is starting.", "Starting"},
+    {"The service is stopping.", "Stopping"},
+    {"The service is running.", "Running"},
+    {"The service continue is pending.", "Continuing"},
+    {"The service pause is pending.", "Pausing"},
+    {"The service is paused.", "Paused"},
+    {"Unable to determine status.", "Unknown"},
+};
+
+struct ErrorText {
+  std::uint32_t code;
+  std::string_view text;
+};
+// The server's texts for service-control failures, without their line end.
+constexpr ErrorText kErrorTexts[] = {
+    {3, "The service binary file could not be found."},
+    {5, "The requested access was denied."},
+    {6, "The specified handle is invalid."},
+    {87, "A parameter that was specified is invalid."},
+    {123, "The specified service name is invalid."},
+    {124,
+     "The InfoLevel parameter contains an unsupported value (Info may not be available for your "
+     "operating system."},
+    {234, "The buffer is not large enough."},
+    {1051, "The service cannot be stopped because other running services are dependent on it."},
+    {1052, "The requested control code is not valid, or it is unacceptable to the service."},
+    {1053, "The service did not respond to the start request in a timely fashion."},
+    {1054, "A thread could not be created for the Win32 service."},
+    {1055, "The database is locked."},
+    {1056, "An instance of the service is already running."},
+    {1058, "The service has been disabled."},
+    {1060, "Service does not exist."},
+    {1061,
+     "The requested control code cannot be sent to the service because the state of the service "
+     "is SERVICE_STOPPED, SERVICE_START_PENDING, or SERVICE_STOP_PENDING."},
+    {1062, "The service has not been started."},
+    {1065, "The specified database does not exist."},
+    {1068, "The service depends on another service that has failed to start."},
+    {1069, "The service could not be logged on."},
+    {1072, "The service has been marked for deletion."},
+    {1075, "The service depends on a service that does not exist or has been marked for deletion."},
+    {1115, "The system is shutting down; this function cannot be called."},
+};
+constexpr std::string_view kGenericError =
+    "The specified service error is not known for error code ";
+
+// The outcome line of a control step: `success` or an error text. Any other
+// non-empty line is taken as an error text we do not know (code 0), so a
+// newer server's texts still read as failures; an empty line is no outcome.
+bool ReadControlLine(std::string_view line, std::string_view success, ControlResult* result) {
+  if (line == success) {
+    result->done = true;
+    return true;
+  }
+  if (line.empty()) return false;
+  result->done = false;
+  result->message = std::string(line);
+  ControlErrorCode(line, &result->code);
+  return true;
+}
+
+// Splits " <name...> <rest>" rows at their words.
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != ' ') ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+// The word of `table` that `text` starts with, followed by a blank or the end.
+std::string_view WordAt(std::string_view text, const std::string_view* table, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view word = table[i];
+    if (StartsWith(text, word) && (text.size() == word.size() || text[word.size()] == ' '))
+      return word;
+  }
+  return {};
+}
+
+// One LIST row: " %-34s %-11s %-13s %-16s". The state column starts at
+// position 36, or later when the name is longer than 34 characters; the name
+// may hold blanks, so the row is read at the first position from 36 on where
+// a state word and a start-type word follow each other.
+bool ReadServiceRow(std::string_view row, ServiceRow* out) {
+  if (row.size() < 2 || row[0] != ' ' || row[1] == ' ') return false;
+  for (std::size_t at = 36; at < row.size(); ++at) {
+    if (row[at - 1] != ' ' || row[at] == ' ') continue;
+    const std::string_view rest = row.substr(at);
+    const std::string_view state = WordAt(rest, kStateWords, std::size(kStateWords));
+    if (state.empty()) continue;
+    const std::string_view after_state = TrimLeft(rest.substr(state.size()));
+    if (after_state.size() == rest.size() - state.size()) continue;  // no blank after the state
+    const std::string_view type = WordAt(after_state, kStartTypeWords, std::size(kStartTypeWords));
+    if (type.empty()) continue;
+    out->name = std::string(TrimRight(row.substr(1, at - 2)));
+    out->state = std::string(state);
+    out->start_type = std::string(type);
+    out->account = std::string(TrimRight(TrimLeft(after_state.substr(type.size()))));
+    return true;
+  }
+  return false;
+}
+
+// One WHO row: login, name (may hold blanks), remote host, a date of four
+// words ("9 Dec 2026 23:05") and what the client is doing.
+bool ReadClientRow(std::string_view row, ClientRow* out) {
+  const std::vector<std::string_view> words = Words(row);
+  if (words.size() < 8 || row[0] != ' ') return false;
+  const std::size_t n = words.size();
+  out->login = std::string(words[0]);
+  out->name.clear();
+  for (std::size_t i = 1; i + 6 < n; ++i) {
+    if (!out->name.empty()) out->name += ' ';
+    out->name.append(words[i]);
+  }
+  out->remote_host = std::string(words[n - 6]);
+  out->date = std::string(words[n - 5]) + ' ' + std::string(words[n - 4]) + ' ' +
+              std::string(words[n - 3]) + ' ' + std::string(words[n - 2]);
+  out->what = std::string(words[n - 1]);
+  return true;
+}
+
+// Reads "Prefix: value" into `value` when `line` starts with the prefix.
+bool Field(std::string_view line, std::string_view prefix, std::string* value) {
+  if (!StartsWith(line, prefix)) return false;
+  *value = std::string(line.substr(prefix.size()));
+  return true;
+}
+
+// The header block of LIST and WHO ("Server:", "Service running as:",
+// "Local Server Date:" and, for LIST, "Halvexa Version").
+void ReadHeaderFields(const std::vector<std::string_view>& lines, std::size_t end, Reply* reply) {
+  for (std::size_t i = 0; i < end && i < lines.size(); ++i) {
+    Field(lines[i], "Halvexa Version ", &reply->version) ||
+        Field(lines[i], "Server: ", &reply->server_name) ||
+        Field(lines[i], "Service running as: ", &reply->account) ||
+        Field(lines[i], "Local Server Date: ", &reply->date);
+  }
+}
+
+// Finds the column header that starts with `header` and the rule under it.
+// Returns the index of the first line after the rule, or 0 when absent.
+std::size_t AfterRule(const std::vector<std::string_view>& lines, std::string_view header) {
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (StartsWith(lines[i], header) && lines[i + 1] == kRule) return i + 2;
+  }
+  return 0;
+}
+
+std::string ParseList(const std::vector<std::string_view>& lines, Reply* reply) {
+  const std::size_t first = AfterRule(lines, " Service Name ");
+  if (first == 0) return "the LIST reply has no column header";
+  ReadHeaderFields(lines, first, reply);
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty()) continue;
+    if (line[0] != ' ') {
+      // The manager could not be opened: its error text ends the list.
+      ControlResult failure;
+      ReadControlLine(line, {}, &failure);
+      reply->ok = false;
+      reply->error = failure.message;
+      reply->control = failure;
+      continue;
+    }
+    ServiceRow row;
+    if (!ReadServiceRow(line, &row))
+      return "LIST row not understood: \"" + std::string(line) + "\"";
+    reply->services.push_back(std::move(row));
+  }
+  return {};
+}
+
+std::string ParseWho(const std::vector<std::string_view>& lines, Reply* reply) {
+  const std::size_t first = AfterRule(lines, " Login Name ");
+  if (first == 0) return "the WHO reply has no column header";
+  ReadHeaderFields(lines, first, reply);
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    ClientRow row;
+    if (!ReadClientRow(lines[i], &row))
+      return "WHO row not understood: \"" + std::string(lines[i]) + "\"";
+    reply->clients.push_back(std::move(row));
+  }
+  return {};
+}
+
+// DISPLAY rows: " %-18s %-60s"; the value starts after the name's field and
+// may hold blanks (a path), its padding is dropped.
+std::string ParseDisplay(const std::vector<std::string_view>& lines, Reply* reply) {
+  const std::size_t first = AfterRule(lines, " Parameter ");
+  if (first == 0) return "the DISPLAY reply has no column header";
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty()) continue;
+    if (line.size() < 2 || line[0] != ' ' || line[1] == ' ')
+      return "DISPLAY row not understood: \"" + std::string(line) + "\"";
+    const std::size_t name_end = std::min(line.find(' ', 1), line.size());
+    Parameter parameter;
+    parameter.name = std::string(line.substr(1, name_end - 1));
+    const std::size_t value_at = std::max<std::size_t>(20, name_end + 1);
+    if (value_at < line.size()) parameter.value = std::string(TrimRight(line.substr(value_at)));
+    reply->parameters.push_back(std::move(parameter));
+  }
+  return {};
+}
+
+std::string ParseStatus(const std::vector<std::string_view>& lines, Reply* reply) {
+  if (lines.size() != 2 || lines[0] != "Retrieving Status")
+    return "the STATUS reply is not \"Retrieving Status\" and a state";
+  for (const StatusText& each : kStatusTexts) {
+    if (lines[1] == each.text) {
+      reply->state = std::string(each.state);
+      if (each.state == "Unknown") {
+        reply->ok = false;
+        reply->error = std::string(each.text);
+      }
+      return {};
+    }
+  }
+  return "unknown STATUS text: \"" + std::string(lines[1]) + "\"";
+}
+
+// START and STOP: the echo line "<verb>...<name>", then the outcome.
+std::string ParseControl(const std::vector<std::string_view>& lines, std::string_view echo,
+                         std::string_view success, Reply* reply) {
+  if (lines.size() != 2 || !StartsWith(lines[0], echo))
+    return "the reply does not start with \"" + std::string(echo) + "\" and an outcome";
+  reply->service = std::string(lines[0].substr(echo.size()));
+  if (!ReadControlLine(lines[1], success, &reply->control)) return "the reply has no outcome";
+  reply->ok = reply->control.done;
+  reply->error = reply->control.message;
+  return {};
+}
+
+std::string ParseRestart(const std::vector<std::string_view>& lines, Reply* reply) {
+  constexpr std::string_view kEcho = "Restarting Service...";
+  if (lines.size() != 3 || !StartsWith(lines[0], kEcho))
+    return "the RSTRT reply is not the echo, the stop outcome and the start outcome";
+  reply->service = std::string(lines[0].substr(kEcho.size()));
+  if (!ReadControlLine(lines[1], "Service Stopped...", &reply->stop) ||
+      !ReadControlLine(lines[2], "Service Started", &reply->control))
+    return "the RSTRT reply has an empty outcome";
+  // The restart succeeded when the service was started again; a failed stop
+  // (it was not running) is reported but is not the command's failure.
+  reply->ok = reply->control.done;
+  reply->error = reply->control.message;
+  return {};
+}
+
+}  // namespace
+
+Command CommandFromWord(std::string_view word) {
+  struct Entry {
+    std::string_view word;
+    Command command;
+  };
+  static constexpr Entry kCommands[] = {
+      {"list", Command::kList},     {"status", Command::kStatus}, {"start", Command::kStart},
+      {"stop", Command::kStop},     {"rstrt", Command::kRestart}, {"display", Command::kDisplay},
+      {"stime", Command::kStime},   {"who", Command::kWho},       {"help", Command::kHelp},
+      {"view", Command::kView},     {"cycle", Command::kCycle},   {"init", Command::kInit},
+      {"update", Command::kUpdate}, {"quit", Command::kQuit},
+  };
+  for (const Entry& each : kCommands) {
+    if (SameWord(word, each.word)) return each.command;
+  }
+  return Command::kOther;
+}
+
+std::string_view CommandName(Command command) {
+  switch (command) {
+    case Command::kList:
+      return "LIST";
+    case Command::kStatus:
+      return "STATUS";
+    case Command::kStart:
+      return "START";
+    case Command::kStop:
+      return "STOP";
+    case Command::kRestart:
+      return "RSTRT";
+    case Command::kDisplay:
+      return "DISPLAY";
+    case Command::kStime:
+      return "STIME";
+    case Command::kWho:
+      return "WHO";
+    case Command::kHelp:
+      return "HELP";
+    case Command::kView:
+      return "VIEW";
+    case Command::kCycle:
+      return "CYCLE";
+    case Command::kInit:
+      return "INIT";
+    case Command::kUpdate:
+      return "UPDATE";
+    case Command::kQuit:
+      return "QUIT";
+    case Command::kOther:
+      break;
+  }
+  return {};
+}
+
+bool NeedsServiceName(Command command) {
+  return command == Command::kStatus || command == Command::kStart || command == Command::kStop ||
+         command == Command::kRestart;
+}
+
+bool GreetingComplete(std::string_view bytes) { return EndsWith(bytes, kNewLinePrompt); }
+
+bool ReplyComplete(Command command, std::string_view bytes) {
+  switch (command) {
+    case Command::kQuit:
+      return false;
+    case Command::kUpdate:
+      // No prompt follows UPDATE's line; a refusal still ends with one.
+      return EndsWith(bytes, "Updating Service\n\r") || EndsWith(bytes, kPrompt);
+    case Command::kView:
+      // The log's own bytes come first; only the prompt after a line end ends it.
+      return EndsWith(bytes, kNewLinePrompt);
+    default:
+      return EndsWith(bytes, kPrompt);
+  }
+}
+
+std::string ParseGreeting(std::string_view bytes, Greeting* greeting) {
+  if (!GreetingComplete(bytes)) return "the greeting has no prompt";
+  const std::vector<std::string_view> lines =
+      Lines(bytes.substr(0, bytes.size() - kNewLinePrompt.size()));
+  bool versioned = false;
+  for (const std::string_view line : lines) {
+    versioned = Field(line, "Halvexa: Version ", &greeting->version) || versioned;
+    Field(line, "Connected to: ", &greeting->server_name) ||
+        Field(line, "Service running as: ", &greeting->account) ||
+        Field(line, "Local Server Date: ", &greeting->date);
+  }
+  if (!versioned) return "not a Halvexa server (no version in the greeting)";
+  return {};
+}
+
+std::string ParseReply(Command command, std::string_view service, std::string_view bytes,
+                       Reply* reply) {
+  *reply = Reply{};
+  reply->command = command;
+  reply->service = std::string(service);
+  std::string_view body = bytes;
+  if (command != Command::kQuit && command != Command::kUpdate) {
+    if (!ReplyComplete(command, bytes)) return "the reply has no prompt";
+    body.remove_suffix(EndsWith(body, kNewLinePrompt) ? kNewLinePrompt.size() : kPrompt.size());
+  } else if (EndsWith(body, kPrompt)) {
+    body.remove_suffix(kPrompt.size());
+  }
+  reply->text = PlainText(body);
+  const std::vector<std::string_view> lines = Trimmed(Lines(body));
+
+  // A numbered error (unknown command, unknown help topic, a refusal) is the
+  // command's failure, whatever the command.
+  for (const std::string_view line : lines) {
+    if (IsNumberedError(line)) {
+      reply->ok = false;
+      reply->error = std::string(line);
+      return {};
+    }
+  }
+
+  switch (command) {
+    case Command::kList:
+      return ParseList(lines, reply);
+    case Command::kStatus:
+      return ParseStatus(lines, reply);
+    case Command::kStart:
+      return ParseControl(lines, "Starting Service...", "Service started", reply);
+    case Command::kStop:
+      return ParseControl(lines, "Stopping Service...", "Service Stopped", reply);
+    case Command::kRestart:
+      return ParseRestart(lines, reply);
+    case Command::kDisplay:
+      return ParseDisplay(lines, reply);
+    case Command::kWho:
+      return ParseWho(lines, reply);
+    case Command::kStime:
+      if (lines.size() != 1) return "the STIME reply is not one line";
+      reply->time = std::string(lines[0]);
+      return {};
+    case Command::kInit:
+      for (const std::string_view line : lines) {
+        if (StartsWith(line, "Error reinitializing server")) {
+          reply->ok = false;
+          reply->error = std::string(line);
+        }
+      }
+      return {};
+    case Command::kUpdate:
+      if (lines.size() != 1 || lines[0] != "Updating Service")
+        return "the UPDATE reply is not \"Updating Service\"";
+      return {};
+    default:
+      return {};
+  }
+}
+
+bool ControlErrorCode(std::string_view line, std::uint32_t* code) {
+  for (const ErrorText& each : kErrorTexts) {
+    if (line == each.text) {
+      *code = each.code;
+      return true;
+    }
+  }
+  if (!StartsWith(line, kGenericError) || !EndsWith(line, ".")) return false;
+  const std::string_view digits =
+      line.substr(kGenericError.size(), line.size() - kGenericError.size() - 1);
+  if (digits.empty() || digits.size() > 10) return false;
+  std::uint64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value > 0xFFFFFFFFu) return false;
+  *code = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+}  // namespace halv::client

@@ -1,0 +1,110 @@
+// The halvexa client's reading of the server's texts: the greeting, when a
+// reply is complete, and the fields of each command's reply (LIST rows,
+// STATUS state, START/STOP/RSTRT outcome with the system error number,
+// DISPLAY pairs, STIME, WHO rows; other replies as text).
+//
+// Portable and free of I/O: it works on the bytes as received, so tests and
+// the fuzz target feed it recorded or arbitrary replies. Nothing here throws
+// on bad input; a reply that is not of the expected form gives a problem text.
+#ifndef HALV_CLIENT_REPLY_PARSER_H_
+#define HALV_CLIENT_REPLY_PARSER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halv::client {
+
+enum class Command {
+  kList,
+  kStatus,
+  kStart,
+  kStop,
+  kRestart,
+  kDisplay,
+  kStime,
+  kWho,
+  kHelp,
+  kView,
+  kCycle,
+  kInit,
+  kUpdate,
+  kQuit,
+  kOther,  // OPEN, AUTH and every word the server does not know
+};
+
+// The command a word selects, matched as the server does (ASCII case folded,
+// the whole word).
+Command CommandFromWord(std::string_view word);
+// The command's name in capitals ("STATUS"); "" for kOther.
+std::string_view CommandName(Command command);
+// Whether the command takes a service name as its first argument.
+bool NeedsServiceName(Command command);
+
+struct Greeting {
+  std::string version;      // "3.5.1.1"
+  std::string server_name;  // the computer name
+  std::string account;      // the account the service runs under
+  std::string date;         // the server's local time when it greeted
+};
+
+// The outcome of one service-control step (START, STOP, each half of RSTRT).
+struct ControlResult {
+  bool done = false;
+  std::uint32_t code = 0;  // the system error number; 0 when the text was not one we know
+  std::string message;     // the server's error text, without its line end
+};
+
+struct ServiceRow {
+  std::string name, state, start_type, account;
+};
+
+struct ClientRow {
+  std::string login, name, remote_host, date, what;
+};
+
+struct Parameter {
+  std::string name, value;
+};
+
+// What a reply says. Which fields are filled depends on the command.
+struct Reply {
+  Command command = Command::kOther;
+  bool ok = true;     // the command succeeded
+  std::string error;  // why not, when !ok (a numbered error line or an error text)
+
+  std::string service;    // STATUS, START, STOP, RSTRT: the name the server echoed or was asked
+  std::string state;      // STATUS: the state word ("Running", ..., "Unknown")
+  ControlResult control;  // START, STOP; RSTRT: the start
+  ControlResult stop;     // RSTRT: the stop
+
+  std::string server_name, account, date, version;  // LIST and WHO headers
+  std::vector<ServiceRow> services;                 // LIST
+  std::vector<Parameter> parameters;                // DISPLAY
+  std::vector<ClientRow> clients;                   // WHO
+  std::string time;                                 // STIME
+  std::string text;  // every command: the reply without its prompt, line ends as "\n"
+};
+
+// Whether `bytes` end the greeting (its prompt has arrived).
+bool GreetingComplete(std::string_view bytes);
+// Whether `bytes` hold the whole reply to `command`. QUIT's reply is only
+// complete when the server closes the connection, so this is false for it.
+bool ReplyComplete(Command command, std::string_view bytes);
+
+// Parses a complete greeting. Returns "" on success, else what is wrong.
+std::string ParseGreeting(std::string_view bytes, Greeting* greeting);
+// Parses the complete reply to `command`, asked about `service` (may be "").
+// Returns "" on success (a failed command is a success here, with
+// reply->ok false), else what is wrong with the reply.
+std::string ParseReply(Command command, std::string_view service, std::string_view bytes,
+                       Reply* reply);
+
+// The error text of a service-control failure and the system error number
+// it stands for; false when `line` is not one of the server's error texts.
+bool ControlErrorCode(std::string_view line, std::uint32_t* code);
+
+}  // namespace halv::client
+
+#endif  // HALV_CLIENT_REPLY_PARSER_H_

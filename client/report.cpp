@@ -1,0 +1,273 @@
+// Table, JSON and raw output of the per-host results.
+#include "report.h"
+
+#include <algorithm>
+
+#include "json_writer.h"
+
+namespace halv::client {
+
+namespace {
+
+using Row = std::vector<std::string>;
+
+struct Table {
+  Row header;
+  std::vector<Row> rows;
+  // Rows of hosts without a parsed reply: the host, then one message that
+  // spans the other columns and does not widen them.
+  std::vector<bool> spanning;
+
+  void Add(Row row, bool spans = false) {
+    rows.push_back(std::move(row));
+    spanning.push_back(spans);
+  }
+
+  std::string Text() const {
+    std::vector<std::size_t> widths(header.size(), 0);
+    const auto measure = [&widths](const Row& row, bool spans) {
+      for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+        if (spans && i > 0) break;
+        widths[i] = std::max(widths[i], row[i].size());
+      }
+    };
+    measure(header, false);
+    for (std::size_t r = 0; r < rows.size(); ++r) measure(rows[r], spanning[r]);
+    std::string out;
+    const auto write = [&](const Row& row) {
+      std::string line;
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        line += row[i];
+        if (i + 1 < row.size())
+          line.append(widths[i] - std::min(widths[i], row[i].size()) + 2, ' ');
+      }
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      out += line;
+      out += '\n';
+    };
+    write(header);
+    for (const Row& row : rows) write(row);
+    return out;
+  }
+};
+
+std::string ControlText(const ControlResult& result) {
+  if (result.done) return "done";
+  if (result.code != 0) return "error " + std::to_string(result.code) + ": " + result.message;
+  return "error: " + result.message;
+}
+
+std::string ControlJson(const ControlResult& result) {
+  JsonObject object;
+  object.AddBool("done", result.done);
+  if (!result.done) {
+    object.AddNumber("code", result.code);
+    object.Add("message", result.message);
+  }
+  return object.Text();
+}
+
+// Splits text output into lines for the table (no empty last line).
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  while (!lines.empty() && lines.front().empty()) lines.erase(lines.begin());
+  return lines;
+}
+
+// Whether the reply carries its command's own fields (and not only a
+// numbered error such as "500-Unknown command").
+bool HasFields(const HostResult& r) {
+  return r.outcome == HostOutcome::kOk || (r.outcome == HostOutcome::kCommandFailed &&
+                                           r.reply.error.size() >= 4 && r.reply.error[3] != '-');
+}
+
+}  // namespace
+
+std::string TableText(Command command, const std::vector<HostResult>& results) {
+  Table table;
+  switch (command) {
+    case Command::kList:
+      table.header = {"HOST", "SERVICE", "STATE", "STARTUP", "ACCOUNT"};
+      break;
+    case Command::kStatus:
+      table.header = {"HOST", "SERVICE", "STATE"};
+      break;
+    case Command::kStart:
+    case Command::kStop:
+      table.header = {"HOST", "SERVICE", "RESULT"};
+      break;
+    case Command::kRestart:
+      table.header = {"HOST", "SERVICE", "STOP", "START"};
+      break;
+    case Command::kDisplay:
+      table.header = {"HOST", "PARAMETER", "VALUE"};
+      break;
+    case Command::kStime:
+      table.header = {"HOST", "TIME"};
+      break;
+    case Command::kWho:
+      table.header = {"HOST", "LOGIN", "NAME", "REMOTE", "DATE", "WHAT"};
+      break;
+    default:
+      table.header = {"HOST", "TEXT"};
+      break;
+  }
+  for (const HostResult& r : results) {
+    const std::string& host = r.entry.label;
+    if (!HasFields(r)) {
+      table.Add(
+          {host, std::string(r.outcome == HostOutcome::kCommandFailed ? "failed: " : "error: ") +
+                     r.message},
+          true);
+      continue;
+    }
+    const Reply& reply = r.reply;
+    switch (command) {
+      case Command::kList:
+        for (const ServiceRow& s : reply.services)
+          table.Add({host, s.name, s.state, s.start_type, s.account});
+        if (!reply.ok) table.Add({host, ControlText(reply.control)}, true);
+        break;
+      case Command::kStatus:
+        table.Add({host, reply.service, reply.state});
+        break;
+      case Command::kStart:
+      case Command::kStop:
+        table.Add({host, reply.service, ControlText(reply.control)});
+        break;
+      case Command::kRestart:
+        table.Add({host, reply.service, ControlText(reply.stop), ControlText(reply.control)});
+        break;
+      case Command::kDisplay:
+        for (const Parameter& p : reply.parameters) table.Add({host, p.name, p.value});
+        break;
+      case Command::kStime:
+        table.Add({host, reply.time});
+        break;
+      case Command::kWho:
+        for (const ClientRow& c : reply.clients)
+          table.Add({host, c.login, c.name, c.remote_host, c.date, c.what});
+        break;
+      default:
+        for (const std::string& line : TextLines(reply.text)) table.Add({host, line}, true);
+        if (!reply.ok && command == Command::kInit) table.Add({host, "failed"}, true);
+        break;
+    }
+  }
+  return table.Text();
+}
+
+std::string HostJson(const HostResult& r, bool with_raw) {
+  JsonObject object;
+  object.Add("host", r.entry.label);
+  object.AddBool("ok", r.outcome == HostOutcome::kOk);
+  object.Add("outcome", OutcomeName(r.outcome));
+  if (r.outcome != HostOutcome::kOk) object.Add("error", r.message);
+  if (!r.greeting.version.empty()) {
+    object.Add("server", r.greeting.server_name);
+    object.Add("version", r.greeting.version);
+    object.Add("date", r.greeting.date);
+  }
+  const std::string_view name = CommandName(r.reply.command);
+  const bool answered = r.outcome == HostOutcome::kOk || r.outcome == HostOutcome::kCommandFailed;
+  if (answered) {
+    const Reply& reply = r.reply;
+    object.Add("command", name);
+    if (HasFields(r)) {
+      switch (reply.command) {
+        case Command::kList: {
+          JsonArray services;
+          for (const ServiceRow& s : reply.services) {
+            services.AddRaw(JsonObject()
+                                .Add("name", s.name)
+                                .Add("state", s.state)
+                                .Add("start_type", s.start_type)
+                                .Add("account", s.account)
+                                .Text());
+          }
+          object.AddRaw("services", services.Text());
+          if (!reply.ok) {
+            object.AddNumber("code", reply.control.code);
+            object.Add("message", reply.control.message);
+          }
+          break;
+        }
+        case Command::kStatus:
+          object.Add("service", reply.service);
+          object.Add("state", reply.state);
+          break;
+        case Command::kStart:
+        case Command::kStop:
+          object.Add("service", reply.service);
+          object.AddBool("done", reply.control.done);
+          if (!reply.control.done) {
+            object.AddNumber("code", reply.control.code);
+            object.Add("message", reply.control.message);
+          }
+          break;
+        case Command::kRestart:
+          object.Add("service", reply.service);
+          object.AddRaw("stop", ControlJson(reply.stop));
+          object.AddRaw("start", ControlJson(reply.control));
+          break;
+        case Command::kDisplay: {
+          JsonObject parameters;
+          for (const Parameter& p : reply.parameters) parameters.Add(p.name, p.value);
+          object.AddRaw("parameters", parameters.Text());
+          break;
+        }
+        case Command::kStime:
+          object.Add("time", reply.time);
+          break;
+        case Command::kWho: {
+          JsonArray clients;
+          for (const ClientRow& c : reply.clients) {
+            clients.AddRaw(JsonObject()
+                               .Add("login", c.login)
+                               .Add("name", c.name)
+                               .Add("remote_host", c.remote_host)
+                               .Add("date", c.date)
+                               .Add("what", c.what)
+                               .Text());
+          }
+          object.AddRaw("clients", clients.Text());
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    object.Add("text", reply.text);
+  }
+  if (with_raw) object.Add("raw", r.raw);
+  return object.Text();
+}
+
+std::string JsonLines(const std::vector<HostResult>& results, bool with_raw) {
+  std::string out;
+  for (const HostResult& r : results) {
+    out += HostJson(r, with_raw);
+    out += '\n';
+  }
+  return out;
+}
+
+std::string RawText(const std::vector<HostResult>& results) {
+  std::string out;
+  const bool headed = results.size() > 1;
+  for (const HostResult& r : results) {
+    if (headed) out += "==> " + r.entry.label + " <==\n";
+    out += r.raw;
+    if (headed && !r.raw.empty()) out += '\n';
+  }
+  return out;
+}
+
+}  // namespace halv::client

@@ -1,0 +1,234 @@
+// halvexa.exe against the real service under Wine: LIST, STATUS, START, STOP
+// and DISPLAY of a test service as a table and as JSON, and one run over a
+// host list that mixes the service (several entries), a closed port and a
+// listener that never answers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "service_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kPort = 19200;
+constexpr int kSilentPort = 19201;
+constexpr int kClosedPort = 19202;
+constexpr char kTestService[] = "HalvCliTestSvc";
+
+struct ClientRun {
+  DWORD status = 0;
+  std::string out, err;
+  double seconds = 0;
+};
+
+// An inheritable handle to a new file for the child's output.
+HANDLE OutputFile(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+class ClientTest : public halv::e2e::InstalledServiceTest {
+ protected:
+  int Port() const override { return kPort; }
+  void SetUp() override {
+    ASSERT_TRUE(halv::e2e::InstallTestService(kTestService, "Halvexa client test service"));
+    InstalledServiceTest::SetUp();
+    dir_ = halv::e2e::MakeTempDir("client");
+  }
+  void TearDown() override {
+    InstalledServiceTest::TearDown();
+    halv::e2e::RemoveTestService(kTestService);
+  }
+
+  // Runs halvexa.exe with `arguments`; its output goes to files, read after.
+  ClientRun Halvexa(const std::string& arguments) {
+    const std::string out_path = dir_ + "\\out.txt";
+    const std::string err_path = dir_ + "\\err.txt";
+    HANDLE out = OutputFile(out_path);
+    HANDLE err = OutputFile(err_path);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi = {};
+    std::string command = "\"" + halv::e2e::BinDir() + "\\halvexa.exe\" " + arguments;
+    ClientRun run;
+    const auto start = std::chrono::steady_clock::now();
+    const BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &si, &pi);
+    CloseHandle(out);
+    CloseHandle(err);
+    EXPECT_TRUE(created) << command;
+    if (!created) return run;
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    GetExitCodeProcess(pi.hProcess, &run.status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    run.out = halv::e2e::ReadFileBytes(out_path);
+    run.err = halv::e2e::ReadFileBytes(err_path);
+    return run;
+  }
+
+  const std::string host_ = "-H 127.0.0.1:" + std::to_string(kPort) + " ";
+  const std::string label_ = "127.0.0.1:" + std::to_string(kPort);
+  std::string dir_;
+};
+
+bool Matches(const std::string& text, const std::string& pattern) {
+  return std::regex_search(text, std::regex(pattern));
+}
+
+TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
+  StartRunning();
+  const std::string host = "127\\.0\\.0\\.1:19200";
+
+  ClientRun list = Halvexa(host_ + "list");
+  EXPECT_EQ(list.status, 0u) << list.out << list.err;
+  EXPECT_EQ(list.out.rfind("HOST ", 0), 0u) << list.out;
+  EXPECT_TRUE(Matches(list.out, "\n" + host + " +HalvCliTestSvc +Stopped +Demand +LocalSystem\n"))
+      << list.out;
+  EXPECT_TRUE(Matches(list.out, "\n" + host + " +Halvexa351 +Running +Automatic +LocalSystem\n"))
+      << list.out;
+  ClientRun list_json = Halvexa("--json " + host_ + "list");
+  EXPECT_EQ(list_json.status, 0u);
+  EXPECT_EQ(list_json.out.rfind("{\"host\":\"" + label_ + "\",\"ok\":true,\"outcome\":\"ok\"", 0),
+            0u)
+      << list_json.out;
+  EXPECT_NE(list_json.out.find("{\"name\":\"HalvCliTestSvc\",\"state\":\"Stopped\",\"start_type\":"
+                               "\"Demand\",\"account\":\"LocalSystem\"}"),
+            std::string::npos)
+      << list_json.out;
+  EXPECT_EQ(list_json.out.find('\n'), list_json.out.size() - 1);  // one line for one host
+
+  ClientRun status = Halvexa(host_ + "status HalvCliTestSvc");
+  EXPECT_EQ(status.status, 0u);
+  EXPECT_TRUE(
+      Matches(status.out, "^HOST +SERVICE +STATE\n" + host + " +HalvCliTestSvc +Stopped\n$"))
+      << status.out;
+
+  ClientRun start = Halvexa(host_ + "start HalvCliTestSvc");
+  EXPECT_EQ(start.status, 0u) << start.out;
+  EXPECT_TRUE(Matches(start.out, "\n" + host + " +HalvCliTestSvc +done\n")) << start.out;
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  ClientRun running = Halvexa("--json " + host_ + "STATUS HalvCliTestSvc");
+  EXPECT_NE(running.out.find("\"command\":\"STATUS\",\"service\":\"HalvCliTestSvc\",\"state\":"
+                             "\"Running\""),
+            std::string::npos)
+      << running.out;
+
+  ClientRun stop = Halvexa("--json " + host_ + "stop HalvCliTestSvc");
+  EXPECT_EQ(stop.status, 0u) << stop.out;
+  EXPECT_NE(stop.out.find("\"service\":\"HalvCliTestSvc\",\"done\":true"), std::string::npos)
+      << stop.out;
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_STOPPED));
+
+  ClientRun missing = Halvexa("--json " + host_ + "start NoSuchServiceHere");
+  EXPECT_EQ(missing.status, 1u) << missing.out;
+  EXPECT_NE(missing.out.find("\"outcome\":\"failed\",\"error\":\"Service does not exist.\""),
+            std::string::npos)
+      << missing.out;
+  EXPECT_NE(missing.out.find("\"done\":false,\"code\":1060,\"message\":\"Service does not "
+                             "exist.\""),
+            std::string::npos)
+      << missing.out;
+  ClientRun missing_table = Halvexa(host_ + "stop NoSuchServiceHere");
+  EXPECT_EQ(missing_table.status, 1u);
+  EXPECT_TRUE(Matches(missing_table.out,
+                      host + " +NoSuchServiceHere +error 1060: Service does not exist\\.\n"))
+      << missing_table.out;
+
+  ClientRun display = Halvexa(host_ + "display");
+  EXPECT_EQ(display.status, 0u);
+  EXPECT_TRUE(Matches(display.out, "\n" + host + " +port +19200\n")) << display.out;
+  EXPECT_TRUE(Matches(display.out, "\n" + host + " +exec_name +halvexa351\\.exe\n")) << display.out;
+  ClientRun display_json = Halvexa("--json " + host_ + "display");
+  EXPECT_NE(display_json.out.find("\"parameters\":{\"version\":\"3.5.1.1\""), std::string::npos)
+      << display_json.out;
+  EXPECT_NE(display_json.out.find("\"stop_timeout\":\"30000\""), std::string::npos);
+  EXPECT_NE(display_json.out.find("\"port\":\"19200\"}"), std::string::npos);
+}
+
+// A listener that accepts connections (in its backlog) and never answers.
+class SilentListener {
+ public:
+  SilentListener(const char* address, int port) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
+    a.sin_addr.s_addr = inet_addr(address);
+    EXPECT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(socket_, 16), 0);
+  }
+  ~SilentListener() {
+    closesocket(socket_);
+    WSACleanup();
+  }
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+TEST_F(ClientTest, AFleetWithAClosedPortAndASilentHostTakesAboutOneTimeOut) {
+  StartRunning();
+  SilentListener silent("127.0.0.4", kSilentPort);
+  const std::string port = std::to_string(kPort);
+  const std::vector<std::string> hosts = {
+      "127.0.0.1:" + port, "127.0.0.4:" + std::to_string(kSilentPort),
+      "127.0.0.2:" + port, "127.0.0.1:" + std::to_string(kClosedPort),
+      "127.0.0.3:" + port,
+  };
+  const std::string hosts_file = dir_ + "\\hosts.txt";
+  {
+    HANDLE h =
+        CreateFileA(hosts_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string text = "# the fleet\r\n";
+    for (const std::string& each : hosts) text += each + "\r\n";
+    DWORD written = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(h);
+  }
+  constexpr double kTimeout = 3;
+  ClientRun run = Halvexa("--json --timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
+  EXPECT_EQ(run.status, 2u) << run.out << run.err;
+  EXPECT_LT(run.seconds, 2.5 * kTimeout);
+  const std::vector<std::string> expected = {
+      "\"ok\":true,\"outcome\":\"ok\"",
+      "\"ok\":false,\"outcome\":\"timeout\",\"error\":\"timed out after 3 s waiting for the "
+      "greeting\"}",
+      "\"service\":\"Halvexa351\",\"state\":\"Running\"",
+      "\"ok\":false,\"outcome\":\"unreachable\",\"error\":\"connection refused\"}",
+      "\"server\":\"",
+  };
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    const std::size_t end = run.out.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << run.out;
+    const std::string line = run.out.substr(at, end - at);
+    EXPECT_EQ(line.rfind("{\"host\":\"" + hosts[i] + "\"", 0), 0u) << line;
+    EXPECT_NE(line.find(expected[i]), std::string::npos) << line;
+    at = end + 1;
+  }
+
+  // The same fleet as a table: one row per host, the failed ones with their error.
+  ClientRun table = Halvexa("--timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
+  EXPECT_EQ(table.status, 2u);
+  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.2:19200 +Halvexa351 +Running\n")) << table.out;
+  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.1:19202 +error: connection refused\n"))
+      << table.out;
+  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.4:19201 +error: timed out after 3 s"))
+      << table.out;
+}
+
+}  // namespace

@@ -1,0 +1,345 @@
+// The parallel run over real sockets on loopback (native build): scripted
+// servers that answer, refuse, stay silent, vanish or talk garbage. Each bad
+// host gets its own outcome, the exit status follows the worst of them, and
+// silent hosts cost one time-out together, not one each.
+#include "fleet.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "halvexa_main.h"
+#include "report.h"
+
+namespace halv::client {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kGreeting =
+    "\n\rHalvexa: Version 3.5.1.1\n\rTenmark Halvexa remote service control, (c) Tenmark "
+    "Software.\n\r\n\rConnected to: FAKE\n\rService running as: SYSTEM\n\rLocal Server Date: 9 "
+    "December 2026 11:16:11 PM\n\r:: ";
+
+enum class Behaviour { kAnswer, kSilent, kVanish, kGarbage, kCutOff };
+
+// A listener on 127.0.0.1 (or another loopback address) with a port of the
+// system's choosing; one thread accepts and serves connections in turn.
+class ScriptedServer {
+ public:
+  // `answer` maps a received line to the reply bytes.
+  ScriptedServer(Behaviour behaviour, std::function<std::string(const std::string&)> answer = {},
+                 const char* address = "127.0.0.1")
+      : behaviour_(behaviour), answer_(std::move(answer)), address_(address) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &a.sin_addr);
+    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(listener_, 64), 0);
+    socklen_t size = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    if (behaviour_ != Behaviour::kSilent) thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (int fd : held_) close(fd);
+    close(listener_);
+  }
+  std::string Entry() const { return std::string(address_) + ":" + std::to_string(port_); }
+  std::vector<std::string> Lines() {
+    const std::lock_guard<std::mutex> lock(lines_lock_);
+    return lines_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      const int fd = accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      if (behaviour_ == Behaviour::kVanish) {
+        close(fd);
+        continue;
+      }
+      Send(fd, kGreeting);
+      std::string buffer;
+      char chunk[512];
+      bool open = true;
+      while (open && !stop_) {
+        pollfd q{fd, POLLIN, 0};
+        if (poll(&q, 1, 20) <= 0) continue;
+        const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) break;
+        buffer.append(chunk, static_cast<std::size_t>(got));
+        for (std::size_t end; open && (end = buffer.find("\r\n")) != std::string::npos;) {
+          const std::string line = buffer.substr(0, end);
+          buffer.erase(0, end + 2);
+          {
+            const std::lock_guard<std::mutex> lock(lines_lock_);
+            lines_.push_back(line);
+          }
+          if (line == "QUIT") {
+            open = false;
+          } else if (behaviour_ == Behaviour::kGarbage) {
+            Send(fd, "\x01\x02 what?\n\r:: ");
+          } else if (behaviour_ == Behaviour::kCutOff) {
+            Send(fd, "Retrieving Status\n\r");
+            open = false;
+          } else {
+            Send(fd, answer_(line));
+          }
+        }
+      }
+      close(fd);
+    }
+  }
+  static void Send(int fd, const std::string& bytes) {
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+
+  Behaviour behaviour_;
+  std::function<std::string(const std::string&)> answer_;
+  const char* address_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<int> held_;
+  std::mutex lines_lock_;
+  std::vector<std::string> lines_;
+};
+
+std::string StatusAnswer(const std::string& line) {
+  if (line.rfind("AUTH ", 0) == 0) {
+    return line == "AUTH ops right" ? ":: " : "\n\r530-Log-on refused for 'ops'\n\r:: ";
+  }
+  if (line == "status Spooler") return "Retrieving Status\n\rThe service is running.\n\r:: ";
+  if (line == "status Gone") return "Retrieving Status\n\rUnable to determine status.\n\r:: ";
+  return "\n\r500-Unknown command '" + line.substr(0, line.find(' ')) + "'\n\r:: ";
+}
+
+// A port with nothing listening: bound once by the system, then released.
+std::string ClosedEntry() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t size = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  close(fd);
+  return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+}
+
+struct ClientRun {
+  int status = 0;
+  std::string out, err;
+  double seconds = 0;
+};
+
+ClientRun Halvexa(const std::vector<std::string>& args, const char* password = nullptr) {
+  ClientRun run;
+  Console console;
+  console.out = [&run](const std::string& text) { run.out += text; };
+  console.err = [&run](const std::string& text) { run.err += text; };
+  const auto start = std::chrono::steady_clock::now();
+  run.status = RunHalvexa(
+      args, [password](const char*) { return password; }, console);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return run;
+}
+
+TEST(FleetTest, EachBadHostCostsOnlyItsOwnTimeOut) {
+  ScriptedServer good1(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer good2(Behaviour::kAnswer, StatusAnswer, "127.0.0.2");
+  ScriptedServer silent1(Behaviour::kSilent, {}, "127.0.0.3");
+  ScriptedServer silent2(Behaviour::kSilent, {}, "127.0.0.3");
+  ScriptedServer vanish(Behaviour::kVanish);
+  ScriptedServer garbage(Behaviour::kGarbage);
+  ScriptedServer cut(Behaviour::kCutOff);
+  const std::string closed = ClosedEntry();
+  constexpr double kTimeout = 1.5;
+  const ClientRun run =
+      Halvexa({"--json",        "--timeout", "1.5",          "-H",     good1.Entry(),   "-H",
+               silent1.Entry(), "-H",        closed,         "-H",     good2.Entry(),   "-H",
+               silent2.Entry(), "-H",        vanish.Entry(), "-H",     garbage.Entry(), "-H",
+               cut.Entry(),     "-H",        good1.Entry(),  "status", "Spooler"});
+  EXPECT_EQ(run.status, 2) << run.out << run.err;
+  EXPECT_LT(run.seconds, 2.5 * kTimeout);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {good1.Entry(), "\"ok\":true,\"outcome\":\"ok\""},
+      {silent1.Entry(),
+       "\"outcome\":\"timeout\",\"error\":\"timed out after 1.5 s waiting for "
+       "the greeting\""},
+      {closed, "\"outcome\":\"unreachable\",\"error\":\"connection refused\""},
+      {good2.Entry(), "\"state\":\"Running\""},
+      {silent2.Entry(), "\"outcome\":\"timeout\""},
+      {vanish.Entry(),
+       "\"outcome\":\"bad-reply\",\"error\":\"connection closed by the server "
+       "before the greeting\""},
+      {garbage.Entry(), "\"outcome\":\"bad-reply\",\"error\":\"the STATUS reply is not"},
+      {cut.Entry(),
+       "\"outcome\":\"bad-reply\",\"error\":\"connection closed by the server "
+       "before the reply was complete\""},
+      {good1.Entry(), "\"service\":\"Spooler\",\"state\":\"Running\""},
+  };
+  std::size_t at = 0;
+  for (const auto& [host, fields] : expected) {
+    const std::size_t line_end = run.out.find('\n', at);
+    ASSERT_NE(line_end, std::string::npos) << run.out;
+    const std::string line = run.out.substr(at, line_end - at);
+    EXPECT_EQ(line.rfind("{\"host\":\"" + host + "\"", 0), 0u) << line;
+    EXPECT_NE(line.find(fields), std::string::npos) << line;
+    at = line_end + 1;
+  }
+  EXPECT_EQ(at, run.out.size());
+  // The answering server saw the command and the closing QUIT, nothing else.
+  const std::vector<std::string> lines = good2.Lines();
+  EXPECT_EQ(lines, (std::vector<std::string>{"status Spooler", "QUIT"}));
+}
+
+TEST(FleetTest, CommandFailureIsStatusOne) {
+  ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
+  const ClientRun gone = Halvexa({"-H", server.Entry(), "-H", server.Entry(), "status", "Gone"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(gone.out, "HOST" + std::string(server.Entry().size() - 2, ' ') + "SERVICE  STATE\n" +
+                          server.Entry() + "  Gone     Unknown\n" + server.Entry() +
+                          "  Gone     Unknown\n");
+  const ClientRun ok = Halvexa({"-H", server.Entry(), "status", "Spooler"});
+  EXPECT_EQ(ok.status, 0);
+  const ClientRun unknown = Halvexa({"-H", server.Entry(), "frob"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.out.find("failed: 500-Unknown command 'frob'"), std::string::npos)
+      << unknown.out;
+  EXPECT_EQ(Halvexa({"-H", server.Entry(), "--bogus", "list"}).status, kExitUsage);
+}
+
+TEST(FleetTest, UserSendsAuthFirstAndARefusalFailsThatHost) {
+  ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
+  const ClientRun right =
+      Halvexa({"--user", "ops", "-H", server.Entry(), "status", "Spooler"}, "right");
+  EXPECT_EQ(right.status, 0) << right.out;
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{"AUTH ops right", "status Spooler", "QUIT"}));
+  const ClientRun wrong =
+      Halvexa({"--json", "--user", "ops", "-H", server.Entry(), "status", "Spooler"}, "wrong");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("\"outcome\":\"auth\",\"error\":\"log-on refused: 530-Log-on refused "
+                           "for 'ops'\""),
+            std::string::npos)
+      << wrong.out;
+}
+
+// Accepts connections, never answers, and counts how many are open at once.
+class HoldingServer {
+ public:
+  HoldingServer() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(listener_, 64), 0);
+    socklen_t size = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HoldingServer() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  std::string Entry() const { return "127.0.0.1:" + std::to_string(port_); }
+  int most_open() const { return most_open_; }
+  int accepted() const { return accepted_; }
+
+ private:
+  void Serve() {
+    std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+    while (!stop_) {
+      if (poll(fds.data(), fds.size(), 20) <= 0) continue;
+      for (std::size_t i = fds.size(); i-- > 1;) {
+        if (fds[i].revents == 0) continue;
+        char byte;
+        if (recv(fds[i].fd, &byte, 1, 0) <= 0) {
+          close(fds[i].fd);
+          fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+      }
+      if (fds[0].revents & POLLIN) {
+        const int fd = accept(listener_, nullptr, nullptr);
+        if (fd >= 0) {
+          fds.push_back({fd, POLLIN, 0});
+          ++accepted_;
+        }
+      }
+      most_open_ = std::max<int>(most_open_, static_cast<int>(fds.size()) - 1);
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) close(fds[i].fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> most_open_{0};
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+TEST(FleetTest, EntriesOfOneServerAreAskedAFewAtATime) {
+  HoldingServer server;
+  std::vector<std::string> args = {"--json", "--timeout", "0.3"};
+  for (int i = 0; i < 10; ++i) {
+    args.push_back("-H");
+    args.push_back(server.Entry());
+  }
+  args.push_back("stime");
+  const ClientRun run = Halvexa(args);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(server.accepted(), 10);
+  EXPECT_EQ(server.most_open(), kConnectionsPerServer);
+}
+
+TEST(FleetTest, ParallelOneAsksInTurnAndKeepsOrder) {
+  ScriptedServer a(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer b(Behaviour::kAnswer, StatusAnswer, "127.0.0.2");
+  Options options;
+  options.parallel = 1;
+  options.words = {"status", "Spooler"};
+  options.command = Command::kStatus;
+  for (const ScriptedServer* s : {&a, &b, &a}) {
+    HostEntry entry;
+    ASSERT_EQ(ParseHostEntry(s->Entry(), 9007, &entry), "");
+    options.hosts.push_back(entry);
+  }
+  std::vector<std::size_t> progress;
+  const std::vector<HostResult> results =
+      AskAll(options, [&progress](std::size_t done, std::size_t) { progress.push_back(done); });
+  ASSERT_EQ(results.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(results[i].entry.label, options.hosts[i].label);
+    EXPECT_EQ(results[i].outcome, HostOutcome::kOk);
+    EXPECT_EQ(results[i].greeting.server_name, "FAKE");
+  }
+  EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace halv::client

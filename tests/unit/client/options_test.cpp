@@ -1,0 +1,128 @@
+// The halvexa command line: hosts, ports, time-outs, the password sources
+// and the usage errors (exit status 64).
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace halv::client {
+namespace {
+
+std::string TempFile(const std::string& name, const std::string& content) {
+  const std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+std::string Parse(const std::vector<std::string>& args, Options* options,
+                  const char* password = nullptr) {
+  return ParseOptions(
+      args,
+      [password](const char* name) {
+        return std::string(name) == "HALVEXA_PASSWORD" ? password : nullptr;
+      },
+      options);
+}
+
+TEST(OptionsTest, HostsPortsAndDefaults) {
+  const std::string hosts =
+      TempFile("hosts.txt", "# the fleet\n  srv1  \nsrv2:9100 # second\n\n[::1]:9200\r\nfe80::1\n");
+  Options o;
+  ASSERT_EQ(
+      Parse({"-H", "a", "-Hb:1", "--hosts", hosts, "--port", "9300", "status", "Spooler"}, &o), "");
+  ASSERT_EQ(o.hosts.size(), 6u);
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"a", 9300}, {"b", 1}, {"srv1", 9300}, {"srv2", 9100}, {"::1", 9200}, {"fe80::1", 9300}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(o.hosts[i].host, expected[i].first);
+    EXPECT_EQ(o.hosts[i].port, expected[i].second);
+  }
+  EXPECT_EQ(o.hosts[3].label, "srv2:9100");
+  EXPECT_EQ(o.command, Command::kStatus);
+  EXPECT_EQ(o.words, (std::vector<std::string>{"status", "Spooler"}));
+  EXPECT_EQ(o.parallel, 32);
+  EXPECT_EQ(o.connect_timeout, 10);
+  EXPECT_EQ(o.reply_timeout, 10);
+  EXPECT_FALSE(o.json);
+}
+
+TEST(OptionsTest, TimeoutsParallelAndForms) {
+  Options stop;
+  ASSERT_EQ(Parse({"-H", "a", "stop", "Spooler"}, &stop), "");
+  EXPECT_EQ(stop.reply_timeout, 120);  // a control command waits for the service
+  EXPECT_EQ(stop.connect_timeout, 10);
+  Options given;
+  ASSERT_EQ(Parse({"--timeout=2.5", "--parallel", "1", "--json", "--raw", "-H", "a", "STOP", "x"},
+                  &given),
+            "");
+  EXPECT_EQ(given.reply_timeout, 2.5);
+  EXPECT_EQ(given.connect_timeout, 2.5);
+  EXPECT_EQ(given.parallel, 1);
+  EXPECT_TRUE(given.json);
+  EXPECT_TRUE(given.raw);
+  Options dashes;
+  ASSERT_EQ(Parse({"-H", "a", "--", "help", "stop"}, &dashes), "");
+  EXPECT_EQ(dashes.command, Command::kHelp);
+}
+
+TEST(OptionsTest, PasswordSources) {
+  Options env;
+  ASSERT_EQ(Parse({"--user", "ops", "-H", "a", "list"}, &env, "s3cret"), "");
+  EXPECT_EQ(env.user, "ops");
+  EXPECT_EQ(env.password, "s3cret");
+  const std::string file = TempFile("password.txt", "fromfile\r\nsecond line\n");
+  Options from_file;
+  ASSERT_EQ(
+      Parse({"--user", "ops", "--password-file", file, "-H", "a", "list"}, &from_file, "ignored"),
+      "");
+  EXPECT_EQ(from_file.password, "fromfile");
+}
+
+TEST(OptionsTest, UsageErrors) {
+  const std::string hosts = TempFile("bad_hosts.txt", "good\nbad:99999\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"-H", "a"},
+      {"list"},
+      {"-H"},
+      {"-H", "a:0", "list"},
+      {"-H", "a:x", "list"},
+      {"-H", ":9007", "list"},
+      {"-H", "[::1", "list"},
+      {"--hosts", hosts, "list"},
+      {"--hosts", "/nonexistent/hosts", "list"},
+      {"--port", "70000", "-H", "a", "list"},
+      {"--parallel", "0", "-H", "a", "list"},
+      {"--parallel", "many", "-H", "a", "list"},
+      {"--timeout", "0", "-H", "a", "list"},
+      {"--timeout", "-3", "-H", "a", "list"},
+      {"--timeout", "1s", "-H", "a", "list"},
+      {"--frobnicate", "-H", "a", "list"},
+      {"-H", "a", "status"},
+      {"-H", "a", "stop"},
+      {"-H", "a", "stop", "two words"},
+      {"-H", "a", "stop", "tab\tinside"},
+      {"-H", "a", "help", std::string(600, 'x')},
+      {"--user", "ops", "-H", "a", "list"},                     // no password anywhere
+      {"--password-file", "/etc/hostname", "-H", "a", "list"},  // no user
+      {"--user", "ops", "--password-file", "/nonexistent", "-H", "a", "list"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    Options o;
+    std::string shown;
+    for (const std::string& arg : args) shown += "[" + arg.substr(0, 20) + "]";
+    EXPECT_NE(Parse(args, &o), "") << shown;
+  }
+  Options blank;
+  EXPECT_NE(Parse({"--user", "ops", "-H", "a", "list"}, &blank, "two words"), "");
+  Options help;
+  EXPECT_EQ(Parse({"--help"}, &help), "");
+  EXPECT_TRUE(help.help);
+}
+
+}  // namespace
+}  // namespace halv::client

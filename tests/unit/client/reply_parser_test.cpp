@@ -1,0 +1,381 @@
+// The client's reply parser: recorded replies of every command (success and
+// error forms), widened and empty listings, cut-off and garbage replies, and
+// the bytes the service's own interpreter sends, read back field by field.
+#include "reply_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_server_context.h"
+#include "interpreter.h"
+#include "recording_connection.h"
+#include "service_control.h"
+#include "simulated_manager.h"
+
+namespace halv::client {
+namespace {
+
+const std::string kRule = std::string(80, '-') + "\n\r";
+
+std::string Pad(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+std::string ListRow(const std::string& name, const std::string& state, const std::string& type,
+                    const std::string& account) {
+  return " " + Pad(name, 34) + " " + Pad(state, 11) + " " + Pad(type, 13) + " " + Pad(account, 16) +
+         "\n\r";
+}
+
+const std::string kListHead =
+    "\n\rHalvexa Version 3.5.1.1\n\r\n\rServer: SRV01\n\rService running as: SYSTEM\n\rLocal "
+    "Server Date: 9 December 2026 11:16:11 pm\n\r\n\r Service Name                       Status  "
+    "    Startup Type  Log On As\n\r" +
+    kRule;
+
+const std::string kGreeting =
+    "\n\rHalvexa: Version 3.5.1.1\n\rTenmark Halvexa remote service control, (c) Tenmark "
+    "Software.\n\r\n\rConnected to: SRV01\n\rService running as: SYSTEM\n\rLocal Server Date: 9 "
+    "December 2026 11:16:11 PM\n\r:: ";
+
+Reply Parse(Command command, const std::string& bytes, const std::string& service = "") {
+  Reply reply;
+  const std::string problem = ParseReply(command, service, bytes, &reply);
+  EXPECT_EQ(problem, "") << bytes;
+  return reply;
+}
+
+std::string Problem(Command command, const std::string& bytes) {
+  Reply reply;
+  return ParseReply(command, "x", bytes, &reply);
+}
+
+TEST(ReplyParserTest, Greeting) {
+  Greeting greeting;
+  ASSERT_EQ(ParseGreeting(kGreeting, &greeting), "");
+  EXPECT_EQ(greeting.version, "3.5.1.1");
+  EXPECT_EQ(greeting.server_name, "SRV01");
+  EXPECT_EQ(greeting.account, "SYSTEM");
+  EXPECT_EQ(greeting.date, "9 December 2026 11:16:11 PM");
+  EXPECT_FALSE(GreetingComplete(kGreeting.substr(0, kGreeting.size() - 1)));
+  EXPECT_NE(ParseGreeting("SSH-2.0-OpenSSH_9.2\r\n\n\r:: ", &greeting), "");
+  EXPECT_NE(ParseGreeting(kGreeting.substr(0, 40), &greeting), "");
+}
+
+TEST(ReplyParserTest, StatusOfEveryState) {
+  const struct {
+    const char* text;
+    const char* state;
+    bool ok;
+  } kCases[] = {
+      {"The service is stopped.", "Stopped", true},
+      {"The service is starting.", "Starting", true},
+      {"The service is stopping.", "Stopping", true},
+      {"The service is running.", "Running", true},
+      {"The service continue is pending.", "Continuing", true},
+      {"The service pause is pending.", "Pausing", true},
+      {"The service is paused.", "Paused", true},
+      {"Unable to determine status.", "Unknown", false},
+  };
+  for (const auto& each : kCases) {
+    const Reply reply = Parse(
+        Command::kStatus, "Retrieving Status\n\r" + std::string(each.text) + "\n\r:: ", "Spooler");
+    EXPECT_EQ(reply.state, each.state);
+    EXPECT_EQ(reply.ok, each.ok) << each.text;
+    EXPECT_EQ(reply.service, "Spooler");
+  }
+}
+
+TEST(ReplyParserTest, StartStopAndRestartOutcomes) {
+  const struct {
+    Command command;
+    std::string bytes;
+    bool ok;
+    bool stop_done;
+    std::uint32_t code;
+    std::string message;
+  } kCases[] = {
+      {Command::kStart, "Starting Service...Spooler\n\rService started\n\r:: ", true, false, 0, ""},
+      {Command::kStart, "Starting Service...Spooler\n\rService does not exist.\n\r:: ", false,
+       false, 1060, "Service does not exist."},
+      {Command::kStart, "Starting Service...Spooler\n\rThe service has been disabled.\n\r:: ",
+       false, false, 1058, "The service has been disabled."},
+      {Command::kStop, "Stopping Service...Spooler\n\rService Stopped\n\r:: ", true, false, 0, ""},
+      {Command::kStop,
+       "Stopping Service...Spooler\n\rThe specified service error is not known for error code "
+       "1460.\n\r:: ",
+       false, false, 1460, "The specified service error is not known for error code 1460."},
+      {Command::kStop,
+       "Stopping Service...Spooler\n\rThe service cannot be stopped because other running "
+       "services are dependent on it.\n\r:: ",
+       false, false, 1051,
+       "The service cannot be stopped because other running services are dependent on it."},
+      {Command::kRestart,
+       "Restarting Service...Spooler\n\rService Stopped...\n\rService Started\n\r:: ", true, true,
+       0, ""},
+      {Command::kRestart,
+       "Restarting Service...Spooler\n\rThe service has not been started.\n\rService "
+       "Started\n\r:: ",
+       true, false, 0, ""},
+      {Command::kRestart,
+       "Restarting Service...Spooler\n\rService Stopped...\n\rThe service did not respond to the "
+       "start request in a timely fashion.\n\r:: ",
+       false, true, 1053, "The service did not respond to the start request in a timely fashion."},
+  };
+  for (const auto& each : kCases) {
+    SCOPED_TRACE(each.bytes);
+    const Reply reply = Parse(each.command, each.bytes);
+    EXPECT_EQ(reply.service, "Spooler");
+    EXPECT_EQ(reply.ok, each.ok);
+    EXPECT_EQ(reply.control.done, each.ok);
+    EXPECT_EQ(reply.control.code, each.code);
+    EXPECT_EQ(reply.control.message, each.message);
+    if (each.command == Command::kRestart) {
+      EXPECT_EQ(reply.stop.done, each.stop_done);
+      if (!each.stop_done) {
+        EXPECT_EQ(reply.stop.code, 1062u);
+      }
+    }
+  }
+}
+
+TEST(ReplyParserTest, NumberedErrorsAreFailuresOfAnyCommand) {
+  const Reply unknown = Parse(Command::kOther, "\n\r500-Unknown command 'FOO'\n\r:: ");
+  EXPECT_FALSE(unknown.ok);
+  EXPECT_EQ(unknown.error, "500-Unknown command 'FOO'");
+  const Reply topic = Parse(Command::kHelp, "504-Unknown help topic for 'init'\n\r\n\r:: ");
+  EXPECT_FALSE(topic.ok);
+  EXPECT_EQ(topic.error, "504-Unknown help topic for 'init'");
+  // A server that refuses a command (access control) answers with a number.
+  const Reply refused = Parse(Command::kStop, "\n\r530-Not logged on\n\r:: ");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, "530-Not logged on");
+}
+
+TEST(ReplyParserTest, HelpPassesThroughAsText) {
+  const Reply help = Parse(Command::kHelp,
+                           "311-STOP\n\r311-Use the STOP command to stop a service by name\n\r311- "
+                           "usage:  STOP <service_name>\n\r311-End of HELP info\n\r:: ");
+  EXPECT_TRUE(help.ok);
+  EXPECT_EQ(help.text,
+            "311-STOP\n311-Use the STOP command to stop a service by name\n311- usage:  STOP "
+            "<service_name>\n311-End of HELP info");
+}
+
+TEST(ReplyParserTest, ListRowsIncludingWidenedColumns) {
+  const std::string long_name(41, 'L');
+  const std::string bytes =
+      kListHead + ListRow("Spooler", "Running", "Automatic", "LocalSystem") +
+      ListRow(long_name, "Stopped", "Demand", "LocalSystem") +
+      ListRow("Gone", "Unknown", "Unknown", "") +
+      ListRow("With Blank", "Paused", "Disabled", "NT AUTHORITY\\Local Service Account") + ":: ";
+  const Reply reply = Parse(Command::kList, bytes);
+  EXPECT_TRUE(reply.ok);
+  EXPECT_EQ(reply.server_name, "SRV01");
+  EXPECT_EQ(reply.version, "3.5.1.1");
+  ASSERT_EQ(reply.services.size(), 4u);
+  const std::vector<std::vector<std::string>> expected = {
+      {"Spooler", "Running", "Automatic", "LocalSystem"},
+      {long_name, "Stopped", "Demand", "LocalSystem"},
+      {"Gone", "Unknown", "Unknown", ""},
+      {"With Blank", "Paused", "Disabled", "NT AUTHORITY\\Local Service Account"},
+  };
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const ServiceRow& row = reply.services[i];
+    EXPECT_EQ((std::vector<std::string>{row.name, row.state, row.start_type, row.account}),
+              expected[i]);
+  }
+}
+
+TEST(ReplyParserTest, EmptyListAndAManagerThatCannotBeOpened) {
+  const Reply empty = Parse(Command::kList, kListHead + ":: ");
+  EXPECT_TRUE(empty.ok);
+  EXPECT_TRUE(empty.services.empty());
+  const Reply refused =
+      Parse(Command::kList, kListHead + "The requested access was denied.\n\r:: ");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.control.code, 5u);
+  EXPECT_EQ(refused.error, "The requested access was denied.");
+}
+
+TEST(ReplyParserTest, DisplayWhoStimeUpdate) {
+  std::string display = " Parameter          Value\n\r" + kRule;
+  display += " " + Pad("version", 18) + " " + Pad("3.5.1.1", 60) + "\n\r";
+  display += " " + Pad("app_path", 18) + " " + Pad("C:\\Program Files\\Halvexa", 60) + "\n\r";
+  display += " " + Pad("port", 18) + " " + Pad("9007", 60) + "\n\r:: ";
+  const Reply d = Parse(Command::kDisplay, display);
+  ASSERT_EQ(d.parameters.size(), 3u);
+  EXPECT_EQ(d.parameters[1].name, "app_path");
+  EXPECT_EQ(d.parameters[1].value, "C:\\Program Files\\Halvexa");
+  EXPECT_EQ(d.parameters[2].value, "9007");
+
+  const std::string who =
+      "Server: SRV01\n\rService running as: SYSTEM\n\rLocal Server Date: 9 December 2026 "
+      "11:16:11 pm\n\r\n\r Login Name      Name            Remote Host   Date              "
+      "What\n\r" +
+      kRule +
+      " anonymous       Anonymous User  127.0.0.1     9 Dec 2026 23:16  exec()       \n\r"
+      " anonymous       Anonymous User  192.168.100.200 10 Dec 2026 23:16 exec()       \n\r:: ";
+  const Reply w = Parse(Command::kWho, who);
+  ASSERT_EQ(w.clients.size(), 2u);
+  EXPECT_EQ(w.clients[0].name, "Anonymous User");
+  EXPECT_EQ(w.clients[0].date, "9 Dec 2026 23:16");
+  EXPECT_EQ(w.clients[1].remote_host, "192.168.100.200");
+  EXPECT_EQ(w.clients[1].date, "10 Dec 2026 23:16");
+  EXPECT_EQ(w.clients[1].what, "exec()");
+  EXPECT_EQ(w.server_name, "SRV01");
+
+  EXPECT_EQ(Parse(Command::kStime, "9 December 2026 11:16:11 pm\n\r:: ").time,
+            "9 December 2026 11:16:11 pm");
+  EXPECT_TRUE(ReplyComplete(Command::kUpdate, "Updating Service\n\r"));
+  EXPECT_TRUE(Parse(Command::kUpdate, "Updating Service\n\r").ok);
+  EXPECT_FALSE(ReplyComplete(Command::kQuit, ":: "));
+}
+
+TEST(ReplyParserTest, CutOffRepliesAreIncompleteOrRefused) {
+  const std::vector<std::pair<Command, std::string>> replies = {
+      {Command::kStatus, "Retrieving Status\n\rThe service is running.\n\r:: "},
+      {Command::kStop, "Stopping Service...Spooler\n\rService Stopped\n\r:: "},
+      {Command::kList,
+       kListHead + ListRow("Spooler", "Running", "Automatic", "LocalSystem") + ":: "},
+      {Command::kWho,
+       "Server: S\n\rService running as: A\n\rLocal Server Date: D\n\r\n\r Login "
+       "Name      Name            Remote Host   Date              What\n\r" +
+           kRule + ":: "},
+      {Command::kHelp, "311-HELP\n\r311-End of HELP info\n\r:: "},
+  };
+  for (const auto& [command, bytes] : replies) {
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+      const std::string prefix = bytes.substr(0, cut);
+      Reply reply;
+      const std::string problem = ParseReply(command, "Spooler", prefix, &reply);
+      if (!ReplyComplete(command, prefix)) {
+        EXPECT_NE(problem, "") << prefix;
+      }
+    }
+  }
+}
+
+TEST(ReplyParserTest, GarbageGivesAProblemNotACrash) {
+  const std::vector<std::pair<Command, std::string>> cases = {
+      {Command::kStatus, "HTTP/1.1 400 Bad Request\r\n\r\n:: "},
+      {Command::kStatus, "Retrieving Status\n\rThe service is dancing.\n\r:: "},
+      {Command::kStart, "Stopping Service...x\n\rService started\n\r:: "},
+      {Command::kStart, "Starting Service...x\n\r:: "},
+      {Command::kRestart, "Restarting Service...x\n\rService Stopped...\n\r:: "},
+      {Command::kList, "no header here\n\r:: "},
+      {Command::kList, kListHead + " Spooler Sleeping Automatic LocalSystem\n\r:: "},
+      {Command::kList, kListHead + " \n\r:: "},
+      {Command::kDisplay, " Parameter          Value\n\r" + kRule + "  indented\n\r:: "},
+      {Command::kWho, " Login Name \n\r" + kRule + " anonymous x\n\r:: "},
+      {Command::kStime, "one\n\rtwo\n\r:: "},
+      {Command::kUpdate, "Something else\n\r"},
+      {Command::kStatus, std::string("\0\0\0:: ", 6)},
+  };
+  for (const auto& [command, bytes] : cases) {
+    EXPECT_NE(Problem(command, bytes), "") << bytes;
+  }
+}
+
+TEST(ReplyParserTest, ErrorTextsMatchTheServiceTable) {
+  // Every code the service-control operations can report, read back.
+  for (std::uint32_t code = 1; code < 1500; ++code) {
+    std::string text = halv::ScmErrorText(code);
+    ASSERT_GE(text.size(), 2u);
+    text.resize(text.size() - 2);  // the "\n\r"
+    std::uint32_t read = 0;
+    ASSERT_TRUE(ControlErrorCode(text, &read)) << text;
+    EXPECT_EQ(read, code);
+  }
+  std::uint32_t read = 0;
+  EXPECT_FALSE(
+      ControlErrorCode("The specified service error is not known for error code .", &read));
+  EXPECT_FALSE(ControlErrorCode(
+      "The specified service error is not known for error code 99999999999.", &read));
+}
+
+// The bytes the service's own interpreter sends, joined as they arrive.
+class InterpreterRoundTripTest : public ::testing::Test {
+ protected:
+  InterpreterRoundTripTest() { server_.AddClient(&connection_); }
+
+  Reply Ask(const std::vector<std::string>& words) {
+    connection_.ClearSends();
+    CommandLine line;
+    for (const std::string& word : words) {
+      word.copy(line.CommandWords[line.WordCount], CommandLine::kWordSize - 1);
+      ++line.WordCount;
+    }
+    ProcessCommand(server_, connection_, line);
+    std::string bytes;
+    for (const std::string& send : connection_.sends()) bytes += send;
+    EXPECT_TRUE(ReplyComplete(CommandFromWord(words[0]), bytes)) << bytes;
+    return Parse(CommandFromWord(words[0]), bytes, words.size() > 1 ? words[1] : "");
+  }
+
+  halv::SimulatedManager scm_;
+  halv::testing::FakeServerContext server_{scm_};
+  halv::testing::RecordingConnection connection_{"10.1.2.3"};
+};
+
+TEST_F(InterpreterRoundTripTest, EveryCommandReadsBack) {
+  scm_.AddService("Spooler", "Print Spooler", halv::kStateRunning).start_type = 2;
+  const std::string long_name = "AVeryLongServiceNameThatWidensTheFirstColumn";
+  scm_.AddService(long_name, "Long", halv::kStateStopped);
+
+  const Reply list = Ask({"list"});
+  ASSERT_EQ(list.services.size(), 2u);
+  EXPECT_EQ(list.services[0].name, "Spooler");
+  EXPECT_EQ(list.services[0].state, "Running");
+  EXPECT_EQ(list.services[0].start_type, "Automatic");
+  EXPECT_EQ(list.services[0].account, "LocalSystem");
+  EXPECT_EQ(list.services[1].name, long_name);
+  EXPECT_EQ(list.services[1].state, "Stopped");
+  EXPECT_EQ(list.server_name, "TESTHOST");
+
+  EXPECT_EQ(Ask({"status", "Spooler"}).state, "Running");
+  EXPECT_EQ(Ask({"STATUS", "Nothing"}).state, "Unknown");
+  const Reply stop = Ask({"stop", "Spooler"});
+  EXPECT_TRUE(stop.control.done);
+  EXPECT_EQ(stop.service, "Spooler");
+  const Reply stop_again = Ask({"start", "Nothing"});
+  EXPECT_FALSE(stop_again.ok);
+  EXPECT_EQ(stop_again.control.code, 1060u);
+  const Reply restart = Ask({"rstrt", "Spooler"});
+  EXPECT_TRUE(restart.stop.done);  // stopping a stopped service succeeds
+  EXPECT_TRUE(restart.control.done);
+  EXPECT_TRUE(restart.ok);
+
+  const Reply display = Ask({"display"});
+  ASSERT_EQ(display.parameters.size(), 12u);
+  EXPECT_EQ(display.parameters[0].name, "version");
+  EXPECT_EQ(display.parameters[0].value, "3.5.1.0");
+  EXPECT_EQ(display.parameters[2].value, "C:\\Halvexa");
+  EXPECT_EQ(display.parameters[11].name, "port");
+  EXPECT_EQ(display.parameters[11].value, "9007");
+
+  const Reply who = Ask({"who"});
+  ASSERT_EQ(who.clients.size(), 1u);
+  EXPECT_EQ(who.clients[0].remote_host, "10.1.2.3");
+  EXPECT_EQ(who.clients[0].date, "7 Dec 2026 23:05");
+
+  EXPECT_EQ(Ask({"stime"}).time, "7 December 2026 11:05:09 pm");
+  EXPECT_TRUE(Ask({"help"}).ok);
+  EXPECT_FALSE(Ask({"help", "init"}).ok);
+  EXPECT_FALSE(Ask({"bogus"}).ok);
+  EXPECT_TRUE(Ask({"update", "a", "b", "c"}).ok);
+  EXPECT_TRUE(Ask({"init"}).ok);
+  server_.set_reinitialize_succeeds(false);
+  EXPECT_FALSE(Ask({"init"}).ok);
+}
+
+TEST_F(InterpreterRoundTripTest, EmptyList) {
+  const Reply list = Ask({"list"});
+  EXPECT_TRUE(list.ok);
+  EXPECT_TRUE(list.services.empty());
+}
+
+}  // namespace
+}  // namespace halv::client

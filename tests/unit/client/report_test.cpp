@@ -1,0 +1,100 @@
+// The output forms: JSON escaping (control and high bytes included), one
+// object per host and line, the table with the host first and failed hosts
+// as rows of their own, and the exit status from the per-host outcomes.
+#include "report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json_writer.h"
+
+namespace halv::client {
+namespace {
+
+TEST(JsonWriterTest, EscapesEveryByteThatNeedsIt) {
+  const struct {
+    std::string in;
+    std::string out;
+  } kCases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"\n\r\t", "\"\\n\\r\\t\""},
+      {std::string("\0\x01\x1f\x7f", 4), "\"\\u0000\\u0001\\u001f\\u007f\""},
+      {"caf\xe9", "\"caf\\u00e9\""},  // a Latin-1 byte, not UTF-8
+      {"", "\"\""},
+  };
+  for (const auto& each : kCases) EXPECT_EQ(JsonString(each.in), each.out);
+  EXPECT_EQ(JsonObject().Add("a", "x").AddBool("b", true).AddNumber("c", 1060).Text(),
+            "{\"a\":\"x\",\"b\":true,\"c\":1060}");
+}
+
+HostResult Answered(const std::string& host, Command command, const std::string& service) {
+  HostResult r;
+  r.entry.label = host;
+  r.greeting.version = "3.5.1.1";
+  r.greeting.server_name = "SRV";
+  r.reply.command = command;
+  r.reply.service = service;
+  return r;
+}
+
+TEST(ReportTest, StopAsTableAndJson) {
+  HostResult done = Answered("srv1", Command::kStop, "Spooler");
+  done.reply.control.done = true;
+  HostResult failed = Answered("srv2:9100", Command::kStop, "Spooler");
+  failed.outcome = HostOutcome::kCommandFailed;
+  failed.reply.ok = false;
+  failed.reply.control = {false, 1062, "The service has not been started."};
+  failed.reply.error = failed.message = failed.reply.control.message;
+  HostResult silent;
+  silent.entry.label = "srv3";
+  silent.outcome = HostOutcome::kTimedOut;
+  silent.message = "timed out after 2 s waiting for the greeting";
+  const std::vector<HostResult> results = {done, failed, silent};
+
+  EXPECT_EQ(TableText(Command::kStop, results),
+            "HOST       SERVICE  RESULT\n"
+            "srv1       Spooler  done\n"
+            "srv2:9100  Spooler  error 1062: The service has not been started.\n"
+            "srv3       error: timed out after 2 s waiting for the greeting\n");
+  EXPECT_EQ(JsonLines(results, false),
+            "{\"host\":\"srv1\",\"ok\":true,\"outcome\":\"ok\",\"server\":\"SRV\",\"version\":"
+            "\"3.5.1.1\",\"date\":\"\",\"command\":\"STOP\",\"service\":\"Spooler\",\"done\":true,"
+            "\"text\":\"\"}\n"
+            "{\"host\":\"srv2:9100\",\"ok\":false,\"outcome\":\"failed\",\"error\":\"The service "
+            "has not been started.\",\"server\":\"SRV\",\"version\":\"3.5.1.1\",\"date\":\"\","
+            "\"command\":\"STOP\",\"service\":\"Spooler\",\"done\":false,\"code\":1062,"
+            "\"message\":\"The service has not been started.\",\"text\":\"\"}\n"
+            "{\"host\":\"srv3\",\"ok\":false,\"outcome\":\"timeout\",\"error\":\"timed out after 2 "
+            "s waiting for the greeting\"}\n");
+  EXPECT_EQ(ExitStatus(results), 2);
+  EXPECT_EQ(ExitStatus({done, failed}), 1);
+  EXPECT_EQ(ExitStatus({done}), 0);
+  HostResult refused = done;
+  refused.outcome = HostOutcome::kAuthRefused;
+  EXPECT_EQ(ExitStatus({done, refused}), 1);
+  HostResult cut = done;
+  cut.outcome = HostOutcome::kBadReply;
+  EXPECT_EQ(ExitStatus({cut, failed}), 2);
+}
+
+TEST(ReportTest, ListTableAndRaw) {
+  HostResult a = Answered("a", Command::kList, "");
+  a.reply.services = {{"Spooler", "Running", "Automatic", "LocalSystem"},
+                      {"W32Time", "Stopped", "Demand", ""}};
+  a.raw = "bytes of a";
+  HostResult b = Answered("bb", Command::kList, "");
+  b.raw = "bytes of b";
+  EXPECT_EQ(TableText(Command::kList, {a, b}),
+            "HOST  SERVICE  STATE    STARTUP    ACCOUNT\n"
+            "a     Spooler  Running  Automatic  LocalSystem\n"
+            "a     W32Time  Stopped  Demand\n");
+  EXPECT_EQ(RawText({a, b}), "==> a <==\nbytes of a\n==> bb <==\nbytes of b\n");
+  EXPECT_EQ(RawText({a}), "bytes of a");
+  EXPECT_NE(HostJson(a, true).find("\"raw\":\"bytes of a\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace halv::client
