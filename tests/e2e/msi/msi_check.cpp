@@ -245,8 +245,8 @@ int NoService() {
 // data, formats the event identifier with the entry's strings.
 int Source(const std::string& exe, const std::string& text) {
   const auto [type, file] = ReadValue(kSourceKey, "EventMessageFile");
-  if (type != REG_EXPAND_SZ && type != REG_SZ) {
-    Fail("no EventMessageFile");
+  if (type != REG_EXPAND_SZ) {
+    Fail("no EventMessageFile of type REG_EXPAND_SZ");
     return 1;
   }
   char expanded[MAX_PATH * 2] = {};
