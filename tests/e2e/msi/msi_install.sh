@@ -141,6 +141,9 @@ security_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\Security'
 wine reg delete "$security_key" /f >/dev/null 2>&1
 wine reg add "$security_key\\Default" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
 wine reg add "$admin_key" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
+# Keys made afresh are open to more than Administrators and SYSTEM; so the
+# check below sees /INSTALL's work.
+run_check acl >/dev/null && fail "fresh Security keys already restricted"
 bin_exe="$(winepath -w "$build/bin" 2>/dev/null)\\halvexa351.exe"
 wine "$build/bin/halvexa351.exe" /INSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/INSTALL exited with $?"
 run_check source "$bin_exe" "A message of the service." || fail "event source of /INSTALL"
