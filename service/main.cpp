@@ -70,10 +70,12 @@ DWORD Register(bool install) {
                                        nullptr, nullptr, nullptr, nullptr, nullptr));
     return service ? 0 : GetLastError();
   }
+  // The event source goes even when the service was already removed.
   ScHandlePtr service(OpenServiceA(manager.get(), halv::kServiceName, DELETE));
-  if (!service) return GetLastError();
-  if (!DeleteService(service.get())) return GetLastError();
-  return halv::RemoveEventSourceKey();
+  DWORD error = service ? 0 : GetLastError();
+  if (service && !DeleteService(service.get())) error = GetLastError();
+  const DWORD source_error = halv::RemoveEventSourceKey();
+  return error != 0 ? error : source_error;
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) { g_service->Run(); }
