@@ -3,7 +3,10 @@
 // "/INSTALL" (or "-install", any case) registers the service, "/UNINSTALL"
 // removes it, and "/SILENT" with either suppresses the success message.
 // Without them the program runs as the process of service Halvexa351 under
-// the Service Control Manager until the service has stopped.
+// the Service Control Manager until the service has stopped. Installing also
+// registers the event source (this program carries the message table) and
+// restricts the "\\Security" key to Administrators and SYSTEM; uninstalling
+// removes the event source.
 // Winsock's header must come before windows.h.
 #include <winsock2.h>
 
@@ -14,6 +17,7 @@
 #include <string>
 
 #include "halvexa351.h"
+#include "install_registry.h"
 #include "system_error_text.h"
 
 namespace {
@@ -46,13 +50,19 @@ struct ScHandleCloser {
 using ScHandlePtr = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
 
 // Registers (install) or removes the service; 0 or the system error code.
+// The registry steps of an installation come first, so a failed one leaves
+// no service behind; an uninstallation removes the event source last.
 DWORD Register(bool install) {
+  char path[MAX_PATH * 2] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path - 1);
+  if (install) {
+    if (const DWORD error = halv::RegisterEventSourceKey(path); error != 0) return error;
+    if (const DWORD error = halv::RestrictSecurityKey(); error != 0) return error;
+  }
   ScHandlePtr manager(
       OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!manager) return GetLastError();
   if (install) {
-    char path[MAX_PATH * 2] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
     const std::string command = std::string("\"") + path + "\"";
     ScHandlePtr service(CreateServiceA(manager.get(), halv::kServiceName, halv::kServiceDisplayName,
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
@@ -60,9 +70,12 @@ DWORD Register(bool install) {
                                        nullptr, nullptr, nullptr, nullptr, nullptr));
     return service ? 0 : GetLastError();
   }
+  // The event source goes even when the service was already removed.
   ScHandlePtr service(OpenServiceA(manager.get(), halv::kServiceName, DELETE));
-  if (!service) return GetLastError();
-  return DeleteService(service.get()) ? 0 : GetLastError();
+  DWORD error = service ? 0 : GetLastError();
+  if (service && !DeleteService(service.get())) error = GetLastError();
+  const DWORD source_error = halv::RemoveEventSourceKey();
+  return error != 0 ? error : source_error;
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) { g_service->Run(); }

@@ -1,0 +1,98 @@
+// Event-source registration and the access rules of the "\\Security" key.
+#include "install_registry.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <vector>
+
+namespace halv {
+namespace {
+
+struct KeyCloser {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using KeyPtr = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+struct LocalFreer {
+  void operator()(void* p) const { LocalFree(p); }
+};
+
+// Full control for Administrators and SYSTEM, inherited by subkeys; "P"
+// marks the list protected, so nothing is inherited from above.
+constexpr char kSecurityKeyRules[] = "D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)";
+
+// Sets `dacl` on `key` and on every key beneath it.
+DWORD ApplyToTree(HKEY key, PACL dacl) {
+  const DWORD error = SetSecurityInfo(
+      key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  if (error != ERROR_SUCCESS) return error;
+  std::vector<std::string> names;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD length = sizeof name;
+    const LONG status = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+    names.emplace_back(name, length);
+  }
+  for (const std::string& name : names) {
+    HKEY raw = nullptr;
+    const LONG status = RegOpenKeyExA(key, name.c_str(), 0,
+                                      READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, &raw);
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+    KeyPtr child(raw);
+    if (const DWORD child_error = ApplyToTree(child.get(), dacl); child_error != ERROR_SUCCESS)
+      return child_error;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD RegisterEventSourceKey(const std::string& message_file) {
+  HKEY raw = nullptr;
+  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &raw, nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  KeyPtr key(raw);
+  status = RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
+                          reinterpret_cast<const BYTE*>(message_file.c_str()),
+                          static_cast<DWORD>(message_file.size() + 1));
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  status = RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&types), sizeof types);
+  return static_cast<DWORD>(status);
+}
+
+DWORD RemoveEventSourceKey() {
+  const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  return static_cast<DWORD>(status);
+}
+
+DWORD RestrictSecurityKey() {
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kSecurityKeyRules, SDDL_REVISION_1,
+                                                            &raw_descriptor, nullptr))
+    return GetLastError();
+  std::unique_ptr<void, LocalFreer> descriptor(raw_descriptor);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
+    return GetLastError();
+
+  HKEY raw = nullptr;
+  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityKey, 0,
+                                    READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, &raw);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  KeyPtr key(raw);
+  return ApplyToTree(key.get(), dacl);
+}
+
+}  // namespace halv

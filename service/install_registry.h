@@ -1,0 +1,41 @@
+// Registry work of the installation beyond the Service Control Manager: the
+// service's event source under the Application log, and the access rules of
+// the "\\Security" key that holds the console's accounts.
+//
+// Used by halvexa351's /INSTALL and /UNINSTALL and by the installer's custom
+// action. Each call opens and closes its own keys; any thread.
+#ifndef HALV_SERVICE_INSTALL_REGISTRY_H_
+#define HALV_SERVICE_INSTALL_REGISTRY_H_
+
+#include <windows.h>
+
+#include <string>
+
+namespace halv {
+
+// Key of the service's event source, relative to HKEY_LOCAL_MACHINE.
+inline constexpr char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halvexa351";
+// The branch of the console's default permissions and user accounts.
+inline constexpr char kSecurityKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security";
+
+// Registers the event source: EventMessageFile (REG_EXPAND_SZ) names
+// `message_file`, the program that carries the message table, and
+// TypesSupported allows error, warning and information entries. Returns 0 or
+// the system error code.
+DWORD RegisterEventSourceKey(const std::string& message_file);
+
+// Deletes the event source's key. A missing key counts as success. Returns 0
+// or the system error code.
+DWORD RemoveEventSourceKey();
+
+// Gives the "\\Security" key and every key beneath it an access list of its
+// own that only Administrators and SYSTEM may read or write (full control,
+// inherited by keys created beneath it later); entries inherited from above
+// are dropped. A missing key is left missing and counts as success (nothing
+// here creates configuration). Returns 0 or the system error code.
+DWORD RestrictSecurityKey();
+
+}  // namespace halv
+
+#endif  // HALV_SERVICE_INSTALL_REGISTRY_H_

@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# The installer under Wine, in a fresh prefix of its own (build/windows/wine-msi):
+#   1. msiexec /i /qn PORT=...: programs, shortcut and folders in place, every
+#      configuration value with its default, the Security branch only for
+#      Administrators and SYSTEM, the service registered, running and answering
+#      HELP; the console opens on its General tab without an error box
+#      (screenshot build/windows/msi-console-general.png).
+#   2. An operator's changed values survive a repair (REINSTALL=ALL with
+#      REINSTALLMODE=amus rewrites files, registry and shortcuts, as msiexec
+#      /famus does; Wine's msiexec /f itself fails) and the service comes back
+#      on the changed port.
+#   3. A failed start writes an event that the message table renders as its text.
+#   4. msiexec /x: service and programs gone, configuration and logs kept.
+#   5. /INSTALL registers the event source and restricts the Security branch;
+#      /UNINSTALL removes the source.
+# Usage: msi_install.sh BUILD_DIR MSI
+set -euo pipefail
+build=$1
+msi=$2
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+port=19220
+changed_port=19221
+check="$build/bin/msi_check.exe"
+shot="$build/msi-console-general.png"
+
+# shellcheck source=../../../scripts/lib/wine.sh
+. "$root/scripts/lib/wine.sh"
+prefix="$build/wine-msi"
+rm -rf "$prefix"
+admin_pid=""
+finish() {
+  [ -n "$admin_pid" ] && kill "$admin_pid" >/dev/null 2>&1 || true
+  wine_down
+}
+trap finish EXIT
+wine_up "$prefix" "$build/wine-msi.log"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+run_check() { wine "$check" "$@" 2>>"$WINE_LOG" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+step() { echo "== $* =="; }
+
+msi_win=$(winepath -w "$msi" 2>/dev/null)
+drive_c="$prefix/drive_c"
+install_dir="$drive_c/Program Files/Halvexa"
+install_win='C:\Program Files\Halvexa'
+exe_win="$install_win\\halvexa351.exe"
+system_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\System'
+admin_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\Security\Users\Admin'
+reg_get() {  # reg_get KEY NAME: the value's data, or nothing
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n {print $3}'
+}
+service_state() { wine sc query Halvexa351 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
+wait_state() {  # wait_state STATE: up to 20 s
+  for _ in $(seq 100); do [ "$(service_state)" = "$1" ] && return 0; sleep 0.2; done
+  return 1
+}
+msiexec() {  # msiexec LABEL ARGS...: runs it with a verbose log; its exit code
+  local log="$build/msi-$1.log"
+  shift
+  wine msiexec "$@" /l*v "$(winepath -w "$log" 2>/dev/null)" >>"$WINE_LOG" 2>&1 </dev/null
+}
+
+step "install"
+msiexec install /i "$msi_win" /qn PORT=$port || fail "msiexec /i exited with $?"
+for f in halvexa351.exe halvsyslog.dll halvexaadmin.exe halvexa-auth.exe halvexa.exe; do
+  [ -f "$install_dir/$f" ] || fail "$f not installed"
+done
+[ -d "$install_dir/Logs" ] || fail "no Logs folder"
+[ -d "$install_dir/Dumps" ] || fail "no Dumps folder"
+# Windows puts it in the common Start menu; Wine's installer in the user's.
+find "$drive_c/ProgramData" "$drive_c/users" -path "*/Start Menu/Programs/Halvexa/*" \
+  -name "Halvexa Administrator.lnk" 2>/dev/null | grep -q . || fail "no Start-menu shortcut"
+[ -e "$install_dir/halvexa-setup.dll" ] && fail "the custom-action library was installed"
+run_check config "$port" "$install_win" || fail "configuration"
+run_check acl || fail "access to the Security branch"
+run_check service "$port" "$exe_win" || fail "service after install"
+
+step "console"
+wine "$install_dir/halvexaadmin.exe" >>"$WINE_LOG" 2>&1 </dev/null &
+admin_pid=$!
+sleep 1
+if geometry=$(run_check console); then
+  sleep 0.7
+  import -display "$DISPLAY" -window root -crop "$geometry" +repage "$shot" || fail "screenshot"
+else
+  echo "$geometry"
+  fail "console"
+fi
+run_check close-console || true
+wait "$admin_pid" || true
+admin_pid=""
+
+step "repair keeps changed values"
+wine reg add "$system_key" /v Port /t REG_SZ /d $changed_port /f >/dev/null 2>&1
+wine reg add "$admin_key" /v AllowStop /t REG_SZ /d 0 /f >/dev/null 2>&1
+msiexec repair /i "$msi_win" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair exited with $?"
+[ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "repair reset Port"
+[ "$(reg_get "$admin_key" AllowStop)" = "0" ] || fail "repair reset Admin's AllowStop"
+[ "$(reg_get "$system_key" ServiceStopTimeOut)" = "30000" ] || fail "repair lost ServiceStopTimeOut"
+run_check acl || fail "access to the Security branch after repair"
+wine sc stop Halvexa351 >/dev/null 2>&1 || true
+wait_state STOPPED || fail "service did not stop"
+wine sc start Halvexa351 >/dev/null 2>&1 || true
+run_check service "$changed_port" "$exe_win" || fail "service on the changed port"
+
+step "install again"
+msiexec again /i "$msi_win" /qn PORT=$port || fail "second msiexec /i exited with $?"
+[ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "a second install reset Port"
+
+step "event log entry of a failed start"
+wine sc stop Halvexa351 >/dev/null 2>&1 || true
+wait_state STOPPED || fail "service did not stop"
+wine reg add "$system_key" /v Port /t REG_SZ /d notaport /f >/dev/null 2>&1
+wine sc start Halvexa351 >/dev/null 2>&1 || true
+wait_state STOPPED || fail "a bad port did not stop the start"
+expected="Service failed on start: 'notaport' is not a valid integer value"
+sleep 0.5
+if grep -aqF "ReportEventW L\"$expected" "$WINE_LOG"; then
+  run_check source "$exe_win" "$expected" || fail "event source"
+else
+  fail "no event '$expected'"
+fi
+wine reg add "$system_key" /v Port /t REG_SZ /d $changed_port /f >/dev/null 2>&1
+
+step "uninstall"
+msiexec uninstall /x "$msi_win" /qn || fail "msiexec /x exited with $?"
+run_check no-service || fail "service after uninstall"
+for f in halvexa351.exe halvsyslog.dll halvexaadmin.exe halvexa-auth.exe halvexa.exe; do
+  [ -e "$install_dir/$f" ] && fail "$f left behind"
+done
+# The log of the first start (written out when the service stopped) is kept.
+grep -q "Service is listening on port $port" "$install_dir/Logs/serverlog.txt" 2>/dev/null ||
+  fail "no server log in the Logs folder after uninstall"
+[ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "uninstall removed Port"
+[ "$(reg_get "$admin_key" AllowList)" = "1" ] || fail "uninstall removed the Admin user"
+run_check no-source || fail "event source after uninstall"
+
+step "/INSTALL and /UNINSTALL"
+security_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\Security'
+wine reg delete "$security_key" /f >/dev/null 2>&1
+wine reg add "$security_key\\Default" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
+wine reg add "$admin_key" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
+# Keys made afresh are open to more than Administrators and SYSTEM; so the
+# check below sees /INSTALL's work.
+run_check acl >/dev/null && fail "fresh Security keys already restricted"
+bin_exe="$(winepath -w "$build/bin" 2>/dev/null)\\halvexa351.exe"
+wine "$build/bin/halvexa351.exe" /INSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/INSTALL exited with $?"
+run_check source "$bin_exe" "A message of the service." || fail "event source of /INSTALL"
+run_check acl || fail "access to the Security branch after /INSTALL"
+wine "$build/bin/halvexa351.exe" /UNINSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/UNINSTALL exited with $?"
+run_check no-service || fail "service after /UNINSTALL"
+run_check no-source || fail "event source after /UNINSTALL"
+
+if [ "$failures" -ne 0 ]; then
+  echo "msi_install: $failures failure(s); logs in $build/msi-*.log and $WINE_LOG"
+  exit 1
+fi
+echo "msi_install: ok"
