@@ -32,41 +32,45 @@ class ScopedHandle {
   ScHandle handle_ = 0;
 };
 
-// The stop's deadline: the time is up once more than `timeout_ms` have passed
-// since `start_tick`, measured with unsigned 32-bit subtraction so that a
-// wrap of the tick counter does not end the wait early.
-class StopClock {
+// A deadline on the manager's tick counter: the time is up once more than
+// `limit_ms` have passed since `start_tick`, measured with unsigned 32-bit
+// subtraction so that a wrap of the tick counter does not end the wait early.
+class Deadline {
  public:
-  StopClock(ServiceManager& scm, std::uint32_t timeout_ms)
-      : scm_(scm), start_(scm.TickCount()), timeout_(timeout_ms) {}
-  bool TimeIsUp() const { return Elapsed() > timeout_; }
-  // Milliseconds until the time is up (the first tick past the time-out).
+  Deadline(ServiceManager& scm, std::uint32_t limit_ms)
+      : scm_(scm), start_(scm.TickCount()), limit_(limit_ms) {}
+  bool TimeIsUp() const { return Elapsed() > limit_; }
+  // Milliseconds until the time is up (the first tick past the limit).
   std::uint64_t UntilUp() const {
     const std::uint32_t elapsed = Elapsed();
-    return elapsed > timeout_ ? 0 : std::uint64_t{timeout_} - elapsed + 1;
+    return elapsed > limit_ ? 0 : std::uint64_t{limit_} - elapsed + 1;
+  }
+  // `ms`, cut so that the pause ends no later than the time is up.
+  std::uint32_t Cut(std::uint32_t ms) const {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UntilUp()));
   }
 
  private:
-  ServiceManager& scm_;
   std::uint32_t Elapsed() const { return static_cast<std::uint32_t>(scm_.TickCount() - start_); }
 
+  ServiceManager& scm_;
   const std::uint32_t start_;
-  const std::uint32_t timeout_;
+  const std::uint32_t limit_;
 };
 
-// The pause before the next status poll: the last status's wait hint; 0
-// means poll again at once. The pause never runs past the time-out, so a
-// service that reports a huge wait hint cannot hold the caller beyond it.
-void PauseForWaitHint(ServiceManager& scm, const ServiceStatusInfo& status,
-                      const StopClock& clock) {
-  const std::uint64_t pause = std::min<std::uint64_t>(status.wait_hint, clock.UntilUp());
-  if (pause != 0) scm.Pause(static_cast<std::uint32_t>(pause));
+// The pause before the next status poll of a stop: the last status's wait
+// hint, at least kMinimumStopPauseMs so a hint of 0 does not poll back to
+// back. The pause never runs past the time-out, so a service that reports a
+// huge wait hint cannot hold the caller beyond it.
+void PauseForWaitHint(ServiceManager& scm, const ServiceStatusInfo& status, const Deadline& clock) {
+  const std::uint32_t pause = clock.Cut(std::max(status.wait_hint, kMinimumStopPauseMs));
+  if (pause != 0) scm.Pause(pause);
 }
 
 // Polls `service` until it reports stopped. 0 once stopped, 1460 when the time
 // is up first, or the code of a failed query. `status` is the last status
 // received and is updated.
-std::uint32_t WaitUntilStopped(ServiceManager& scm, ScHandle service, const StopClock& clock,
+std::uint32_t WaitUntilStopped(ServiceManager& scm, ScHandle service, const Deadline& clock,
                                ServiceStatusInfo& status) {
   while (status.current_state != kStateStopped) {
     PauseForWaitHint(scm, status, clock);
@@ -81,7 +85,7 @@ std::uint32_t WaitUntilStopped(ServiceManager& scm, ScHandle service, const Stop
 // manager lists them. 0 when all have stopped (or there are none), else the
 // first failure's code or 1460; the ones already stopped stay stopped.
 std::uint32_t StopActiveDependants(ServiceManager& scm, ScHandle manager, ScHandle service,
-                                   const StopClock& clock) {
+                                   const Deadline& clock) {
   std::uint32_t bytes_needed = 0;
   std::uint32_t code = scm.EnumDependents(service, kServiceActive, nullptr, 0, &bytes_needed);
   if (code == 0) return 0;  // no active dependants
@@ -113,7 +117,7 @@ std::uint32_t StartPause(std::uint32_t wait_hint) {
 
 std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& name,
                                        bool stop_dependencies, std::uint32_t timeout_ms) {
-  const StopClock clock(scm, timeout_ms);  // read before anything else
+  const Deadline clock(scm, timeout_ms);  // read before anything else
 
   ScopedHandle manager(scm);
   if (std::uint32_t code = scm.OpenManager(kScManagerConnect, manager.Out())) return code;
@@ -144,22 +148,27 @@ std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& n
   return WaitUntilStopped(scm, service.Get(), clock, status);
 }
 
-std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name) {
+std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name,
+                                  std::uint32_t deadline_ms) {
   ScopedHandle manager(scm);
   if (std::uint32_t code = scm.OpenManager(kScManagerConnect, manager.Out())) return code;
   ScopedHandle service(scm);
-  if (std::uint32_t code =
-          scm.OpenServiceByName(manager.Get(), name, kServiceAllAccess, service.Out()))
+  if (std::uint32_t code = scm.OpenServiceByName(
+          manager.Get(), name, kServiceStart | kServiceQueryStatus, service.Out()))
     return code;
   if (std::uint32_t code = scm.Start(service.Get())) return code;
   ServiceStatusInfo status;
   if (std::uint32_t code = scm.QueryStatus(service.Get(), &status)) return code;
 
+  // Progress resets the give-up by wait hint, never the overall deadline.
+  const Deadline overall(scm, deadline_ms);
   std::uint32_t reference_tick = scm.TickCount();
   std::uint32_t reference_check_point = status.check_point;
   std::uint32_t query_failure = 0;
   while (status.current_state == kStateStartPending) {
-    scm.Pause(StartPause(status.wait_hint));
+    if (overall.TimeIsUp()) break;
+    const std::uint32_t pause = overall.Cut(StartPause(status.wait_hint));
+    if (pause != 0) scm.Pause(pause);
     query_failure = scm.QueryStatus(service.Get(), &status);
     if (query_failure != 0) break;
     if (status.check_point > reference_check_point) {
@@ -181,7 +190,7 @@ std::uint32_t QueryServiceState(ServiceManager& scm, const std::string& name) {
   ScopedHandle manager(scm);
   if (scm.OpenManager(kScManagerConnect, manager.Out()) != 0) return 0;
   ScopedHandle service(scm);
-  if (scm.OpenServiceByName(manager.Get(), name, kServiceAllAccess, service.Out()) != 0) return 0;
+  if (scm.OpenServiceByName(manager.Get(), name, kServiceQueryStatus, service.Out()) != 0) return 0;
   ServiceStatusInfo status;
   if (scm.QueryStatus(service.Get(), &status) != 0) return 0;
   return status.current_state;
@@ -214,7 +223,7 @@ std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& 
   if (std::uint32_t code = scm.OpenManager(kScManagerConnect, manager.Out())) return code;
   ScopedHandle service(scm);
   if (std::uint32_t code =
-          scm.OpenServiceByName(manager.Get(), name, kServiceAllAccess, service.Out()))
+          scm.OpenServiceByName(manager.Get(), name, kServiceQueryConfig, service.Out()))
     return code;
   std::uint32_t bytes_needed = 0;
   if (config == nullptr) {

@@ -16,10 +16,21 @@
 
 namespace halv {
 
+// The shortest pause between two status polls of a stop: a service that
+// reports a wait hint of 0 (or a few ms) is not polled back to back.
+inline constexpr std::uint32_t kMinimumStopPauseMs = 100;
+
+// How long a start may go on in all, however steadily the service advances
+// its check point: 10 minutes.
+inline constexpr std::uint32_t kStartDeadlineMs = 600000;
+
 // Stops `name`; with `stop_dependencies`, first stops each running dependant
 // in the order the manager returns them. The whole operation must finish
 // within `timeout_ms` (unsigned tick arithmetic, so a counter wrap does no
-// harm); otherwise 1460. A stop already pending is only waited for.
+// harm); otherwise 1460. A stop already pending is only waited for. Between
+// polls it pauses for the service's wait hint, at least kMinimumStopPauseMs,
+// never past the time-out. Opens the service for stop, status and dependants
+// only, each dependant for stop and status.
 std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& name,
                                        bool stop_dependencies, std::uint32_t timeout_ms);
 
@@ -27,11 +38,15 @@ std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& n
 // and keeps advancing its check point, polling every tenth of its wait hint
 // (1 to 10 s). 0 when it ends up running; never 0 when it does not: the code
 // of a failed open, start or query; 1053 when it stayed start-pending without
-// progress for longer than its wait hint; its Win32 exit code when it stopped
-// with one; otherwise (stopped without an error, or any other state) 1062.
-std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name);
+// progress for longer than its wait hint, or still start-pending when
+// `deadline_ms` had passed since the start (no pause runs past it); its Win32
+// exit code when it stopped with one; otherwise (stopped without an error, or
+// any other state) 1062. Opens the service for start and status only.
+std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name,
+                                  std::uint32_t deadline_ms = kStartDeadlineMs);
 
-// The current state (1..7) of `name`, or 0 when it cannot be read.
+// The current state (1..7) of `name`, or 0 when it cannot be read. Opens the
+// service for status only.
 std::uint32_t QueryServiceState(ServiceManager& scm, const std::string& name);
 
 // Two steps, as the Windows call. With `entries` null: stores the needed size
@@ -43,7 +58,8 @@ std::uint32_t QueryServiceState(ServiceManager& scm, const std::string& name);
 std::uint32_t EnumerateServices(ServiceManager& scm, std::vector<ServiceEntry>* entries,
                                 std::uint32_t* bytes);
 
-// Two steps in the same way. With `config` null: stores the needed size in
+// Two steps in the same way (the service opened for its configuration only).
+// With `config` null: stores the needed size in
 // `*bytes` (left unchanged when the service cannot be opened) and returns 0,
 // or the code of a failed open. With `config`: fills it within `*bytes` bytes
 // and returns 0 or the failing call's code (122 when `*bytes` is too small,

@@ -51,12 +51,12 @@ TEST_P(QueryStateTest, StateOrZero) {
 INSTANTIATE_TEST_SUITE_P(Query, QueryStateTest, ::testing::ValuesIn(kStateCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(ScmTest, QueryStateAsksForFullAccess) {
+TEST_F(ScmTest, QueryStateAsksOnlyForStatus) {
   scm.AddService("Svc", "Some Service", kStateRunning);
   EXPECT_EQ(QueryServiceState(scm, "Svc"), kStateRunning);
   EXPECT_EQ(scm.Transcript(),
             "OpenManager SCM 1 -> 0\n"
-            "OpenService Svc 983551 -> 0\n"
+            "OpenService Svc 4 -> 0\n"
             "QueryStatus Svc 0 -> 0\n"
             "Close Svc 0 -> 0\n"
             "Close SCM 0 -> 0\n");
@@ -158,7 +158,7 @@ TEST_F(ConfigTest, TwoStepsGiveStartTypeLogonAndDisplayName) {
       EXPECT_EQ(call.arg, kScManagerConnect);
     }
     if (call.op == "OpenService") {
-      EXPECT_EQ(call.arg, kServiceAllAccess);
+      EXPECT_EQ(call.arg, kServiceQueryConfig);
     }
   }
 }

@@ -176,17 +176,63 @@ TEST_P(StartRefusalTest, ReturnsTheManagersCode) {
 INSTANTIATE_TEST_SUITE_P(Start, StartRefusalTest, ::testing::ValuesIn(kStartRefusals),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(StartTest, AsksForFullAccess) {
+TEST_F(StartTest, AsksOnlyForStartAndStatus) {
   scm.AddService("Svc", "Some Service");
   EXPECT_EQ(StartServiceAndWait(scm, "Svc"), 0u);
   EXPECT_EQ(scm.Transcript(),
             "OpenManager SCM 1 -> 0\n"
-            "OpenService Svc 983551 -> 0\n"
+            "OpenService Svc 20 -> 0\n"
             "Start Svc 0 -> 0\n"
             "QueryStatus Svc 0 -> 0\n"
             "Close Svc 0 -> 0\n"
             "Close SCM 0 -> 0\n");
 }
+
+// The overall deadline: a service that keeps advancing its check point is
+// given up at the deadline, and no pause runs past it.
+struct DeadlineCase {
+  const char* label;
+  std::uint32_t first_tick;
+  std::uint32_t deadline_ms;  // 0: the default
+  std::uint32_t start_delay_ms;
+  std::uint32_t expected_code;
+};
+
+const DeadlineCase kDeadlineCases[] = {
+    {"ProgressForeverEndsAtTheDefault", 1000000, 0, kForever, kErrorServiceRequestTimeout},
+    {"RunsJustBeforeTheDefault", 1000000, 0, kStartDeadlineMs - 500, 0},
+    {"ProgressForeverEndsAtAShortDeadline", 1000000, 4500, kForever, kErrorServiceRequestTimeout},
+    {"CounterWrapsThenTheDeadline", 0xFFFFFFFFu - 2500, 4500, kForever,
+     kErrorServiceRequestTimeout},
+};
+
+class StartDeadlineTest : public StartTest, public ::testing::WithParamInterface<DeadlineCase> {};
+
+TEST_P(StartDeadlineTest, ProgressDoesNotOutlastTheDeadline) {
+  const DeadlineCase& c = GetParam();
+  scm.SetTickCount(c.first_tick);
+  SimulatedService& svc = scm.AddService("Svc", "Some Service");
+  svc.start_delay_ms = c.start_delay_ms;
+  svc.start_wait_hint = 3000;
+  svc.check_point_every_ms = 1000;  // progress at every poll
+  const std::uint32_t deadline = c.deadline_ms != 0 ? c.deadline_ms : kStartDeadlineMs;
+
+  const std::uint32_t code = c.deadline_ms != 0 ? StartServiceAndWait(scm, "Svc", c.deadline_ms)
+                                                : StartServiceAndWait(scm, "Svc");
+  EXPECT_EQ(code, c.expected_code);
+  if (c.expected_code == 0) {
+    EXPECT_EQ(scm.StateOf("Svc"), kStateRunning);
+    EXPECT_LE(scm.Elapsed(), c.start_delay_ms + 1000);
+  } else {
+    EXPECT_EQ(scm.StateOf("Svc"), kStateStartPending);
+    // Ends at the first tick past the deadline, not a pause later.
+    EXPECT_EQ(scm.Elapsed(), std::uint64_t{deadline} + 1);
+  }
+  for (std::uint32_t pause : scm.Pauses()) EXPECT_LE(pause, 1000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, StartDeadlineTest, ::testing::ValuesIn(kDeadlineCases),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(StartTest, ManagerRefusedReturnsItsCode) {
   scm.AddService("Svc", "Some Service");

@@ -44,13 +44,20 @@ const StopCase kStopCases[] = {
     // 1 virtual ms), not a whole wait hint later.
     {"NeverStopsTimesOut", kStateRunning, kForever, 1000, true, 10000, kErrorTimeout, 1,
      RepeatThen(9, 1000, 987), kStateStopPending},
-    {"WaitHintZeroPollsWithoutPause", kStateRunning, 500, 0, true, 30000, 0, 1, {}, kStateStopped},
-    {"WaitHintZeroTimesOut",
+    // A wait hint of 0 (or below the minimum) still pauses between polls.
+    {"WaitHintZeroPausesTheMinimum", kStateRunning, 500, 0, true, 30000, 0, 1, Repeat(5, 100),
+     kStateStopped},
+    {"SmallWaitHintPausesTheMinimum", kStateRunning, 500, 7, true, 30000, 0, 1, Repeat(5, 100),
+     kStateStopped},
+    {"WaitHintZeroTimesOut", kStateRunning, kForever, 0, true, 2000, kErrorTimeout, 1,
+     RepeatThen(19, 100, 77), kStateStopPending},
+    // A time-out of 0 gives up at the first poll after the stop control.
+    {"ZeroTimeOutGivesUpAtFirstPoll",
      kStateRunning,
-     kForever,
-     0,
+     5000,
+     1000,
      true,
-     2000,
+     0,
      kErrorTimeout,
      1,
      {},
@@ -103,12 +110,14 @@ TEST_P(StopTableTest, ResultPausesAndState) {
 INSTANTIATE_TEST_SUITE_P(Stop, StopTableTest, ::testing::ValuesIn(kStopCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(ScmTest, WaitHintZeroPollsBackToBackUntilStopped) {
+TEST_F(ScmTest, WaitHintZeroStillPausesBetweenPolls) {
   SimulatedService& svc = scm.AddService("Svc", "Some Service", kStateRunning);
   svc.stop_delay_ms = 500;  // each manager call takes 1 virtual ms
   EXPECT_EQ(StopServiceAndDependents(scm, "Svc", false, 30000), 0u);
-  EXPECT_TRUE(scm.Pauses().empty());
-  EXPECT_GE(scm.CountCalls("QueryStatus", "Svc"), 400u);
+  ASSERT_FALSE(scm.Pauses().empty());
+  for (std::uint32_t pause : scm.Pauses()) EXPECT_EQ(pause, kMinimumStopPauseMs);
+  // A handful of polls, not one per virtual millisecond.
+  EXPECT_LE(scm.CountCalls("QueryStatus", "Svc"), 500 / kMinimumStopPauseMs + 2);
 }
 
 // A service that reports an enormous wait hint cannot hold the caller past
