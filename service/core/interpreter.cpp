@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "date_format.h"
 #include "listings.h"
 #include "reply_text.h"
-#include "report_scm_error.h"
-#include "service_control.h"
+#include "service_operation.h"
 
 namespace halv {
 
@@ -25,57 +25,13 @@ using Handler = void (*)(ServerContext&, Connection&, const CommandLine&);
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-std::string WordText(const CommandLine& line, int i) { return std::string(line.Word(i)); }
-
 void Nothing(ServerContext&, Connection& client, const CommandLine&) { client.SendText(kPrompt); }
 
-void Start(ServerContext& server, Connection& client, const CommandLine& line) {
-  const std::string name = WordText(line, 1);
-  client.SendText("Starting Service..." + name + "\n\r");
-  const std::uint32_t code = StartServiceAndWait(server.Manager(), name);
-  if (code != 0) {
-    ReportScmError(client, code);
-  } else {
-    client.SendText("Service started\n\r");
-  }
-  client.SendText(kPrompt);
-}
-
-std::uint32_t StopNamed(ServerContext& server, const std::string& name) {
-  const ServiceFields& fields = server.Fields();
-  return StopServiceAndDependents(server.Manager(), name, fields.stop_dependencies,
-                                  static_cast<std::uint32_t>(fields.stop_timeout));
-}
-
-void Stop(ServerContext& server, Connection& client, const CommandLine& line) {
-  const std::string name = WordText(line, 1);
-  client.SendText("Stopping Service..." + name + "\n\r");
-  const std::uint32_t code = StopNamed(server, name);
-  if (code != 0) {
-    ReportScmError(client, code);
-  } else {
-    client.SendText("Service Stopped\n\r");
-  }
-  client.SendText(kPrompt);
-}
-
-void Restart(ServerContext& server, Connection& client, const CommandLine& line) {
-  const std::string name = WordText(line, 1);
-  client.SendText("Restarting Service..." + name + "\n\r");
-  const std::uint32_t stop_code = StopNamed(server, name);
-  if (stop_code != 0) {
-    ReportScmError(client, stop_code);
-  } else {
-    client.SendText("Service Stopped...\n\r");
-  }
-  // The start is tried whatever the stop gave.
-  const std::uint32_t start_code = StartServiceAndWait(server.Manager(), name);
-  if (start_code != 0) {
-    ReportScmError(client, start_code);
-  } else {
-    client.SendText("Service Started\n\r");
-  }
-  client.SendText(kPrompt);
+// START, STOP and RSTRT run here, on the caller's thread, when no scheduler
+// takes them (see command_runner.h); the settings are those of this moment.
+void ServiceCommand(ServerContext& server, Connection& client, const CommandLine& line) {
+  const std::optional<ServiceOperation> operation = ServiceOperationOf(line, server.Fields());
+  if (operation) RunOperationInline(server.Manager(), client, *operation);
 }
 
 // Warns every client and arms the restart of the listener. A client whose
@@ -244,10 +200,10 @@ struct Command {
 constexpr Command kCommands[] = {
     {"open", Nothing},
     {"auth", Nothing},
-    {"start", Start},
+    {"start", ServiceCommand},
     {"cycle", Cycle},
-    {"stop", Stop},
-    {"rstrt", Restart},
+    {"stop", ServiceCommand},
+    {"rstrt", ServiceCommand},
     {"who", Who},
     {"init", Init},
     {"stime", ServerTime},

@@ -17,7 +17,8 @@ inline constexpr std::string_view kFeedbackAddress = "http://www.tenmark.example
 // carries it out and sends its reply pieces to `client`, one send each, then
 // its prompt (none after UPDATE and QUIT). Unknown commands get the 500
 // reply. Needs WordCount >= 1. Keeps no state. Runs on the service thread;
-// START, STOP and RSTRT block it while they wait. A failed send raises
+// START, STOP and RSTRT run inline here and block it while they wait (the
+// CommandRunner sends them to worker threads instead). A failed send raises
 // halv::Error as the connection does; CYCLE finishes its work first (see
 // interpreter.cpp).
 void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line);

@@ -31,6 +31,7 @@ class FakeServerContext : public ServerContext {
 
   // Clients in the order added; the pointers must stay valid while used.
   void AddClient(Connection* client) { clients_.push_back(client); }
+  void RemoveClient(Connection* client) { std::erase(clients_, client); }
   std::vector<Connection*> Clients() override { return clients_; }
 
   void ArmRestart(std::int32_t interval_ms) override { arm_calls_.push_back(interval_ms); }

@@ -1,0 +1,126 @@
+// CommandRunner: sessions of waiting connections and their held lines.
+#include "command_runner.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "interpreter.h"
+#include "reply_text.h"
+#include "service_operation.h"
+
+namespace halv {
+namespace {
+
+std::vector<std::string> WordsOf(const CommandLine& line) {
+  std::vector<std::string> words;
+  for (int i = 0; i < line.WordCount && i < CommandLine::kMaxWords; ++i) {
+    words.emplace_back(line.Word(i));
+  }
+  return words;
+}
+
+// Fills `line` with `words`, emptying the slots the previous line used.
+void FillLine(CommandLine& line, const std::vector<std::string>& words) {
+  for (int i = 0; i < line.WordCount && i < CommandLine::kMaxWords; ++i) {
+    line.CommandWords[i][0] = '\0';
+  }
+  line.WordCount = 0;
+  for (const std::string& word : words) {
+    if (line.WordCount >= CommandLine::kMaxWords) break;
+    const std::size_t size =
+        std::min(word.size(), static_cast<std::size_t>(CommandLine::kWordSize - 1));
+    std::memcpy(line.CommandWords[line.WordCount], word.data(), size);
+    line.CommandWords[line.WordCount][size] = '\0';
+    ++line.WordCount;
+  }
+}
+
+}  // namespace
+
+CommandRunner::CommandRunner(ServerContext& server, OperationScheduler& scheduler,
+                             FindClient find_client)
+    : server_(server), scheduler_(scheduler), find_client_(std::move(find_client)) {}
+
+std::size_t CommandRunner::HeldLines(ConnectionId id) const {
+  auto it = sessions_.find(id);
+  return it == sessions_.end() ? 0 : it->second.held.size();
+}
+
+void CommandRunner::RunLine(ConnectionId id, Connection& client, const CommandLine& line) {
+  auto it = sessions_.find(id);
+  if (it != sessions_.end()) {
+    it->second.held.push_back(WordsOf(line));
+    return;
+  }
+  Execute(id, client, line);
+}
+
+void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLine& line) {
+  std::optional<ServiceOperation> operation = ServiceOperationOf(line, server_.Fields());
+  if (!operation) {
+    ProcessCommand(server_, client, line);
+    return;
+  }
+  client.SendText(OperationHeading(*operation));
+  const OperationId operation_id = scheduler_.Submit(id, std::move(*operation));
+  auto [it, created] = sessions_.try_emplace(id);
+  it->second.operation = operation_id;
+  if (created && on_wait_begin_) on_wait_begin_(id);
+}
+
+void CommandRunner::Deliver(const OperationReport& report) {
+  // The service is free whatever becomes of the reply.
+  if (report.last) scheduler_.Finished(report.id);
+  auto it = sessions_.find(report.client);
+  if (it == sessions_.end() || it->second.operation != report.id) return;
+
+  Connection* client = find_client_(report.client);
+  if (client == nullptr || client->IsClosed()) {
+    if (report.last) EndSession(report.client);
+    return;
+  }
+  try {
+    SendStepResult(*client, report.operation, report.step, report.code);
+    if (!report.last) return;
+    client->SendText(kPrompt);
+  } catch (...) {
+    if (report.last || client->IsClosed()) EndSession(report.client);
+    throw;
+  }
+  it->second.operation = 0;
+  RunHeld(report.client, *client);
+}
+
+void CommandRunner::RunHeld(ConnectionId id, Connection& client) {
+  for (;;) {
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second.operation != 0) return;
+    if (it->second.held.empty() || client.IsClosed()) {
+      EndSession(id);
+      return;
+    }
+    const std::vector<std::string> words = std::move(it->second.held.front());
+    it->second.held.pop_front();
+    FillLine(*replay_, words);
+    try {
+      Execute(id, client, *replay_);
+    } catch (...) {
+      // As within one receipt, the lines after a failing one are dropped;
+      // an operation the failing line may have started still reports back.
+      auto failed = sessions_.find(id);
+      if (failed != sessions_.end()) {
+        failed->second.held.clear();
+        if (failed->second.operation == 0) EndSession(id);
+      }
+      throw;
+    }
+  }
+}
+
+void CommandRunner::EndSession(ConnectionId id) {
+  if (sessions_.erase(id) != 0 && on_wait_end_) on_wait_end_(id);
+}
+
+}  // namespace halv
