@@ -2,6 +2,9 @@
 // listener's and Timer1's messages, the event log.
 #include "halvexa351.h"
 
+#include <chrono>
+#include <utility>
+
 #include "service_manager_win.h"
 #include "system_error_text.h"
 
@@ -10,8 +13,12 @@ namespace {
 
 constexpr UINT kStopMessage = WM_APP + 10;
 constexpr UINT kShutdownMessage = WM_APP + 11;
+constexpr UINT kReportMessage = WM_APP + 12;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr DWORD kPendingWaitHint = 5000;
+// How long a stop waits for cancelled workers to end: well inside the wait
+// hint reported with the stop.
+constexpr std::chrono::milliseconds kWorkerGrace(2000);
 constexpr char kWindowClass[] = "Halvexa351ServiceWindow";
 
 // A file opened for VIEW, closed with the object.
@@ -33,9 +40,59 @@ class SharedFile final : public ByteSource {
 
 }  // namespace
 
+namespace {
+
+// The manager the workers use: the system's, failing at once when cancelled.
+std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> cancel) {
+  std::shared_ptr<ServiceManager> system(&SystemServiceManager(), [](ServiceManager*) {});
+  return std::make_shared<CancellableManager>(std::move(system), std::move(cancel),
+                                              CancellableManager::PauseMode::kOnSignal);
+}
+
+}  // namespace
+
 THalvexa351::THalvexa351()
     : core_(ServicePorts{config_, *this, logs_, ServerSocket1, *this, machine_, machine_, *this},
-            LocaleMonthNames()) {}
+            LocaleMonthNames()),
+      scheduler_(workers_, WorkerManager(cancel_),
+                 [mailbox = mailbox_](OperationReport report) {
+                   // On a worker thread: only the mailbox is touched here.
+                   std::lock_guard<std::mutex> lock(mailbox->mutex);
+                   mailbox->reports.push_back(std::move(report));
+                   if (mailbox->window != nullptr)
+                     PostMessageA(mailbox->window, kReportMessage, 0, 0);
+                 }),
+      runner_(core_, scheduler_, [this](ConnectionId id) { return ServerSocket1.FindById(id); }) {
+  runner_.set_on_wait_begin([this](ConnectionId id) { ServerSocket1.PauseInput(id); });
+  runner_.set_on_wait_end([this](ConnectionId id) { ServerSocket1.ResumeInput(id); });
+  core_.SetCommandRunner(&runner_);
+}
+
+void THalvexa351::DeliverReports() {
+  std::deque<OperationReport> reports;
+  {
+    std::lock_guard<std::mutex> lock(mailbox_->mutex);
+    reports.swap(mailbox_->reports);
+  }
+  for (const OperationReport& report : reports) {
+    try {
+      runner_.Deliver(report);
+    } catch (const std::exception& e) {
+      LogEventError(e.what());
+    }
+  }
+  // A connection that a delivered reply or a held QUIT closed is dropped.
+  ServerSocket1.Reap();
+}
+
+void THalvexa351::EndWaits() {
+  {
+    std::lock_guard<std::mutex> lock(mailbox_->mutex);
+    mailbox_->window = nullptr;
+  }
+  cancel_->Raise();
+  workers_.Shutdown(kWorkerGrace);
+}
 
 THalvexa351::~THalvexa351() {
   if (event_source_ != nullptr) DeregisterEventSource(event_source_);
@@ -128,6 +185,9 @@ LRESULT THalvexa351::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       case WM_TIMER:
         if (wparam == kTimer1Id && core_.Timer1Enabled()) Timer1Timer();
         return 0;
+      case kReportMessage:
+        DeliverReports();
+        return 0;
       case kStopMessage:
         PostQuitMessage(0);  // first, so the loop ends even if the stop raises
         ReportStatus(SERVICE_STOP_PENDING);
@@ -172,12 +232,17 @@ void THalvexa351::Run() {
   }
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   ServerSocket1.SetWindow(window_);
+  {
+    std::lock_guard<std::mutex> lock(mailbox_->mutex);
+    mailbox_->window = window_;
+  }
 
   try {
     ServiceStart();
   } catch (const std::exception& e) {
     LogEventError(std::string("Service failed on start: ") + e.what());
     core_.DisarmTimer1();
+    EndWaits();
     ReleaseThreadResources();
     ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR);
     return;
@@ -189,6 +254,7 @@ void THalvexa351::Run() {
     DispatchMessageA(&message);
   }
   core_.DisarmTimer1();
+  EndWaits();
   ReleaseThreadResources();
   ReportStatus(SERVICE_STOPPED);
 }

@@ -10,6 +10,14 @@
 // every socket event and Timer1Timer, which is a window timer of the same
 // thread. So the delayed restart can never overlap a socket event, and no
 // lock is needed.
+//
+// START, STOP and RSTRT wait on worker threads (WorkerPool) that touch
+// nothing but the Service Control Manager: each step's result is put in a
+// mailbox and a message posted to the window, and the service thread hands
+// it to the command runner, which finds the connection by its number. While
+// a connection waits its input is paused. Stopping the service cancels the
+// waits (the workers' manager then fails every call at once) and gives the
+// workers a moment to end before the stop is reported.
 #ifndef HALV_SERVICE_HALVEXA351_H_
 #define HALV_SERVICE_HALVEXA351_H_
 
@@ -19,13 +27,19 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "cancellable_manager.h"
+#include "command_runner.h"
 #include "host_ports.h"
+#include "operation_scheduler.h"
 #include "server_socket.h"
 #include "service_core.h"
 #include "service_ports.h"
+#include "worker_pool.h"
 
 namespace halv {
 
@@ -63,7 +77,21 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   ServiceManager& Manager() override;
 
  private:
+  // Where workers leave their reports for the service thread; shared with
+  // the jobs, so a worker that outlives the stop still has somewhere to put
+  // its report (which is then simply dropped).
+  struct Mailbox {
+    std::mutex mutex;
+    std::deque<OperationReport> reports;
+    HWND window = nullptr;  // null once the service thread no longer reads
+  };
+
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  // Hands every report in the mailbox to the command runner.
+  void DeliverReports();
+  // Cancels the waits and lets the workers end (briefly); the mailbox is
+  // closed to further messages.
+  void EndWaits();
   static DWORD WINAPI ControlHandler(DWORD control, DWORD type, void* data, void* context);
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void ReportStatus(DWORD state, DWORD exit_code = NO_ERROR);
@@ -80,6 +108,12 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   // only once events arrive.
   ServerSocket ServerSocket1{core_};
   ServiceCore core_;
+
+  std::shared_ptr<CancelSignal> cancel_ = std::make_shared<CancelSignal>();
+  std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
+  WorkerPool workers_{kMaxRunningOperations};
+  OperationScheduler scheduler_;
+  CommandRunner runner_;
 };
 
 }  // namespace halv

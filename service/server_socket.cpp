@@ -44,8 +44,8 @@ std::string SocketErrorText(int code, const char* call) {
          call + "'";
 }
 
-ClientConnection::ClientConnection(SOCKET socket, std::string peer)
-    : socket_(socket), peer_(std::move(peer)) {}
+ClientConnection::ClientConnection(SOCKET socket, std::string peer, std::uint64_t id)
+    : socket_(socket), peer_(std::move(peer)), id_(id) {}
 
 ClientConnection::~ClientConnection() { Destroy(); }
 
@@ -159,6 +159,33 @@ void ServerSocket::Reap() {
   }
 }
 
+Connection* ServerSocket::FindById(std::uint64_t id) {
+  for (auto& c : clients_)
+    if (c->Id() == id) return c->IsClosed() ? nullptr : c.get();
+  return nullptr;
+}
+
+void ServerSocket::PauseInput(std::uint64_t id) {
+  for (auto& c : clients_)
+    if (c->Id() == id) c->input_paused_ = true;
+}
+
+void ServerSocket::ResumeInput(std::uint64_t id) {
+  for (auto& c : clients_) {
+    if (c->Id() != id) continue;
+    c->input_paused_ = false;
+    const WPARAM socket = static_cast<WPARAM>(c->Socket());
+    if (c->read_deferred_ || c->close_deferred_) {
+      c->read_deferred_ = false;
+      PostMessageA(window_, kClientMessage, socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    }
+    if (c->close_deferred_) {
+      c->close_deferred_ = false;
+      PostMessageA(window_, kClientMessage, socket, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    }
+  }
+}
+
 void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
   if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
   if (WSAGETSELECTERROR(lparam) != 0) {
@@ -180,7 +207,7 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
       closesocket(s);
       continue;
     }
-    clients_.push_back(std::make_unique<ClientConnection>(s, std::move(address)));
+    clients_.push_back(std::make_unique<ClientConnection>(s, std::move(address), next_id_++));
     try {
       core_.ServerSocket1ClientConnect(*clients_.back(), clients_.back()->Peer());
     } catch (const std::exception& e) {
@@ -202,17 +229,28 @@ void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
       throw Error("Asynchronous socket error " + std::to_string(error));
     }
     if (event == FD_READ && !client->IsClosed()) {
-      std::string text;
-      const int state = client->ReadAvailable(text);
-      if (!text.empty()) core_.ServerSocket1ClientRead(*client, text);
-      if (state != 0) client->Close();
-      if (state > 0) throw Error("Asynchronous socket error " + std::to_string(state));
+      if (client->input_paused_) {
+        // Left unread: no further read event comes until it is read.
+        client->read_deferred_ = true;
+      } else {
+        std::string text;
+        const int state = client->ReadAvailable(text);
+        if (!text.empty()) core_.ServerSocket1ClientRead(*client, client->Id(), text);
+        if (state != 0) client->Close();
+        if (state > 0) throw Error("Asynchronous socket error " + std::to_string(state));
+      }
     } else if (event == FD_CLOSE) {
       // A socket value can be reused: a stale close is recognised by a socket
       // that still has nothing to say.
       char probe;
       const int n = recv(client->Socket(), &probe, 1, MSG_PEEK);
-      if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) client->Close();
+      if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) {
+        client->Close();
+      } else if (n > 0 && client->input_paused_) {
+        // Bytes still wait unread: the close is looked at again once they
+        // have been read.
+        client->close_deferred_ = true;
+      }
     }
   } catch (const std::exception& e) {
     core_.LogEventError(e.what());

@@ -6,6 +6,11 @@
 // kept in order of acceptance. A connection closed by a command is closed
 // and dropped after the event that closed it, so its object outlives every
 // call that still uses it.
+//
+// Each connection has a number that is never used again, by which a result
+// computed elsewhere finds it (or finds it gone). A connection's input can
+// be paused: its read events are then left unread (the bytes wait in the
+// socket) until it is resumed.
 #ifndef HALV_SERVICE_SERVER_SOCKET_H_
 #define HALV_SERVICE_SERVER_SOCKET_H_
 
@@ -14,6 +19,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
@@ -27,7 +33,7 @@ namespace halv {
 
 class ClientConnection final : public Connection {
  public:
-  ClientConnection(SOCKET socket, std::string peer);
+  ClientConnection(SOCKET socket, std::string peer, std::uint64_t id);
   ~ClientConnection() override;
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -39,6 +45,7 @@ class ClientConnection final : public Connection {
   std::string PeerAddress() const override { return closed_ ? std::string() : peer_; }
 
   SOCKET Socket() const { return socket_; }
+  std::uint64_t Id() const { return id_; }
   // The peer address as it was when connected (for the disconnection line).
   const std::string& Peer() const { return peer_; }
   // Reads everything that has arrived so far (up to a bound per event).
@@ -49,9 +56,16 @@ class ClientConnection final : public Connection {
   void Destroy();
 
  private:
+  friend class ServerSocket;
+
   SOCKET socket_;
   std::string peer_;
+  std::uint64_t id_;
   bool closed_ = false;
+  // Input paused; a read event or a close arrived meanwhile.
+  bool input_paused_ = false;
+  bool read_deferred_ = false;
+  bool close_deferred_ = false;
 };
 
 // The listener reports connections, receipts and disconnections straight to
@@ -90,17 +104,27 @@ class ServerSocket final : public Listener {
   void OnListenerEvent(WPARAM wparam, LPARAM lparam);
   void OnClientEvent(WPARAM wparam, LPARAM lparam);
 
- private:
-  ClientConnection* Find(SOCKET socket);
+  // The open connection numbered `id`, or null when it has gone or closed.
+  Connection* FindById(std::uint64_t id);
+  // Pauses the input of connection `id`: read events leave the bytes in the
+  // socket. Nothing for a connection that has gone.
+  void PauseInput(std::uint64_t id);
+  // Resumes it: what arrived meanwhile is read as one receipt (a read event
+  // is posted), and a close seen meanwhile is handled after it.
+  void ResumeInput(std::uint64_t id);
   // Runs the disconnection handler for, and drops, every connection that a
   // command or the peer closed.
   void Reap();
+
+ private:
+  ClientConnection* Find(SOCKET socket);
 
   HWND window_ = nullptr;
   ServiceCore& core_;
   int port_ = 9007;
   SOCKET listener_ = INVALID_SOCKET;
   std::list<std::unique_ptr<ClientConnection>> clients_;
+  std::uint64_t next_id_ = 1;
 };
 
 // "Windows socket error: <system text> (<code>), on API '<call>'".

@@ -19,20 +19,29 @@ void AssignCapped(std::string& field, std::string_view value, std::size_t capaci
   field.assign(value.substr(0, capacity));
 }
 
-// One receipt's command lines go straight to the interpreter.
+// One receipt's command lines go to the command runner when there is one,
+// else straight to the interpreter.
 class ReceiptRunner final : public ReceiptEvents {
  public:
-  ReceiptRunner(ServiceCore& core, Connection& client) : core_(core), client_(client) {}
+  ReceiptRunner(ServiceCore& core, Connection& client, CommandRunner* runner = nullptr,
+                ConnectionId id = 0)
+      : core_(core), client_(client), runner_(runner), id_(id) {}
   void LogLine(const std::string& text) override { core_.WriteLog(text); }
   void SendPrompt() override { client_.SendText("\n\r:: "); }
   bool RunCommand(const CommandLine& line) override {
-    ProcessCommand(core_, client_, line);
+    if (runner_ != nullptr) {
+      runner_->RunLine(id_, client_, line);
+    } else {
+      ProcessCommand(core_, client_, line);
+    }
     return !client_.IsClosed();
   }
 
  private:
   ServiceCore& core_;
   Connection& client_;
+  CommandRunner* runner_;
+  ConnectionId id_;
 };
 
 }  // namespace
@@ -190,6 +199,12 @@ void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::stri
 
 void ServiceCore::ServerSocket1ClientRead(Connection& client, const std::string& text) {
   ReceiptRunner runner(*this, client);
+  HandleReceipt(text, fields_.verbose, words_, runner);
+}
+
+void ServiceCore::ServerSocket1ClientRead(Connection& client, ConnectionId id,
+                                          const std::string& text) {
+  ReceiptRunner runner(*this, client, runner_, id);
   HandleReceipt(text, fields_.verbose, words_, runner);
 }
 

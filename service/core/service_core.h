@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "command_runner.h"
+#include "operation_scheduler.h"
 #include "server_context.h"
 #include "service_ports.h"
 #include "words.h"
@@ -68,6 +70,12 @@ class ServiceCore final : public ServerContext {
   // A receipt from `client`: split into command lines, each run by the
   // command interpreter.
   void ServerSocket1ClientRead(Connection& client, const std::string& text);
+  // The same for the connection numbered `id`, whose lines go to the
+  // command runner when one is set (START, STOP and RSTRT then wait on
+  // worker threads while the connection's further lines wait).
+  void ServerSocket1ClientRead(Connection& client, ConnectionId id, const std::string& text);
+  // Sets the command runner (not owned; null runs every command inline).
+  void SetCommandRunner(CommandRunner* runner) { runner_ = runner; }
   // The connection from `peer` has gone: the verbose log line.
   void ServerSocket1ClientDisconnect(const std::string& peer);
 
@@ -97,6 +105,7 @@ class ServiceCore final : public ServerContext {
   std::unique_ptr<ServerLog> log_;
   std::int32_t timer_interval_ = 100;
   bool timer_enabled_ = false;
+  CommandRunner* runner_ = nullptr;
 };
 
 }  // namespace halv
