@@ -11,8 +11,8 @@
 // release matching the first set-up frees them. Every operation below other
 // than clear, copy, equality and add needs the tables of the calling thread.
 
-#ifndef HALV_ADMIN_AUTH_EC_FIELD_H_
-#define HALV_ADMIN_AUTH_EC_FIELD_H_
+#ifndef HALV_COMMON_AUTH_EC_FIELD_H_
+#define HALV_COMMON_AUTH_EC_FIELD_H_
 
 #include <cstdint>
 
@@ -98,4 +98,4 @@ void gf_pack(vlong& out, const field_elem& a) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_EC_FIELD_H_
+#endif  // HALV_COMMON_AUTH_EC_FIELD_H_

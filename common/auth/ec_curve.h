@@ -3,8 +3,8 @@
 // Affine points; the point at infinity is held as x = 0, y = 0. All
 // operations need the field tables (see ec_field.h).
 
-#ifndef HALV_ADMIN_AUTH_EC_CURVE_H_
-#define HALV_ADMIN_AUTH_EC_CURVE_H_
+#ifndef HALV_COMMON_AUTH_EC_CURVE_H_
+#define HALV_COMMON_AUTH_EC_CURVE_H_
 
 #include <cstdint>
 
@@ -56,4 +56,4 @@ void ec_pack(vlong& out, const ec_point& p) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_EC_CURVE_H_
+#endif  // HALV_COMMON_AUTH_EC_CURVE_H_

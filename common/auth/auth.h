@@ -6,8 +6,8 @@
 // transform is deterministic and keeps no state between calls; any thread
 // may call it.
 
-#ifndef HALV_ADMIN_AUTH_AUTH_H_
-#define HALV_ADMIN_AUTH_AUTH_H_
+#ifndef HALV_COMMON_AUTH_AUTH_H_
+#define HALV_COMMON_AUTH_AUTH_H_
 
 #include <cstddef>
 #include <string>
@@ -37,4 +37,4 @@ std::string AuthFromPassword(std::string_view password);
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_AUTH_H_
+#endif  // HALV_COMMON_AUTH_AUTH_H_

@@ -6,8 +6,8 @@
 // the one value kept at a fixed length of 15 whatever its top units are, and
 // every operation accepts such an unnormalised input.
 
-#ifndef HALV_ADMIN_AUTH_EC_VLONG_H_
-#define HALV_ADMIN_AUTH_EC_VLONG_H_
+#ifndef HALV_COMMON_AUTH_EC_VLONG_H_
+#define HALV_COMMON_AUTH_EC_VLONG_H_
 
 #include <cstdint>
 
@@ -49,4 +49,4 @@ bool vl_test_bit(const vlong& v, int i) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_EC_VLONG_H_
+#endif  // HALV_COMMON_AUTH_EC_VLONG_H_

@@ -5,8 +5,8 @@
 // memset of an object that is about to die may be removed by the optimiser;
 // secure_wipe writes through a volatile pointer so the stores always happen.
 
-#ifndef HALV_ADMIN_AUTH_SECURE_WIPE_H_
-#define HALV_ADMIN_AUTH_SECURE_WIPE_H_
+#ifndef HALV_COMMON_AUTH_SECURE_WIPE_H_
+#define HALV_COMMON_AUTH_SECURE_WIPE_H_
 
 #include <cstddef>
 
@@ -18,4 +18,4 @@ void secure_wipe(void* p, std::size_t size) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_SECURE_WIPE_H_
+#endif  // HALV_COMMON_AUTH_SECURE_WIPE_H_

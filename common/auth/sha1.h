@@ -3,8 +3,8 @@
 // Used by the password transform: once over the password, then once per
 // generator step. Not meant for anything that needs collision resistance.
 
-#ifndef HALV_ADMIN_AUTH_SHA1_H_
-#define HALV_ADMIN_AUTH_SHA1_H_
+#ifndef HALV_COMMON_AUTH_SHA1_H_
+#define HALV_COMMON_AUTH_SHA1_H_
 
 #include <array>
 #include <cstddef>
@@ -47,4 +47,4 @@ Sha1Words Sha1Digest(const void* data, std::size_t len) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_SHA1_H_
+#endif  // HALV_COMMON_AUTH_SHA1_H_

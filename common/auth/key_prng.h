@@ -5,8 +5,8 @@
 // increments seed word 0 and hashes the first `count` seed words, laid out
 // least significant byte first. The state is secret: clear it when done.
 
-#ifndef HALV_ADMIN_AUTH_KEY_PRNG_H_
-#define HALV_ADMIN_AUTH_KEY_PRNG_H_
+#ifndef HALV_COMMON_AUTH_KEY_PRNG_H_
+#define HALV_COMMON_AUTH_KEY_PRNG_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -38,4 +38,4 @@ void prng_draw_vlong(key_prng& p, vlong& k) noexcept;
 
 }  // namespace halv::auth
 
-#endif  // HALV_ADMIN_AUTH_KEY_PRNG_H_
+#endif  // HALV_COMMON_AUTH_KEY_PRNG_H_
