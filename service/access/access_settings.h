@@ -1,0 +1,50 @@
+// The optional System values of access control and hardening, read and
+// checked together at each configuration read.
+//
+// Absent values leave everything as it was: no logins, the listener on every
+// IPv4 address, every client accepted, no limits. Portable; the caller
+// supplies the registry read.
+#ifndef HALV_SERVICE_ACCESS_ACCESS_SETTINGS_H_
+#define HALV_SERVICE_ACCESS_ACCESS_SETTINGS_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "address_list.h"
+
+namespace halv::access {
+
+// The value names, in the order they are read.
+inline constexpr char kRequireAuth[] = "RequireAuth";
+inline constexpr char kListenAddress[] = "ListenAddress";
+inline constexpr char kAllowedClients[] = "AllowedClients";
+inline constexpr char kMaxClients[] = "MaxClients";
+inline constexpr char kIdleTimeout[] = "IdleTimeout";
+inline constexpr char kLogMaxBytes[] = "LogMaxBytes";
+
+struct AccessSettings {
+  bool require_auth = false;                  // RequireAuth is exactly "1"
+  std::optional<IpAddress> listen_address;    // none: every IPv4 address
+  std::string listen_address_text;            // as configured
+  std::optional<AllowList> allowed_clients;   // none: every client
+  std::string allowed_clients_text;           // as configured
+  std::optional<std::int32_t> max_clients;    // none: no limit
+  std::optional<std::int32_t> idle_timeout;   // seconds; none: no limit
+  std::optional<std::int32_t> log_max_bytes;  // none: no limit
+};
+
+// Reads the six values through `read` (the value's text, "" when missing; it
+// may raise) in the order of the names above. A value that is present but
+// wrong raises halv::Error with a message naming it, which ends the read.
+AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read);
+
+// The server-log lines that report the values that are set, in order; none
+// when all are absent.
+std::vector<std::string> DescribeAccessSettings(const AccessSettings& settings);
+
+}  // namespace halv::access
+
+#endif  // HALV_SERVICE_ACCESS_ACCESS_SETTINGS_H_

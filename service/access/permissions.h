@@ -1,0 +1,75 @@
+// What each command needs when logins are required, and whether a user
+// holds it.
+//
+// A permission is a value of the user's key under "\Security\Users"; it
+// counts only when it reads exactly "1". VIEW, INIT and CYCLE are reserved
+// to the user named "Admin"; HELP, STIME, WHO, OPEN, AUTH and QUIT need
+// nothing. RSTRT needs AllowRestart alone: the console offers it as a
+// permission of its own, and a restart leaves the service running, which a
+// grant of AllowStop alone does not allow for. Values are read at each check,
+// so the console's changes apply from the next command. Any thread; the
+// reads go through the caller's AccountStore.
+#ifndef HALV_SERVICE_ACCESS_PERMISSIONS_H_
+#define HALV_SERVICE_ACCESS_PERMISSIONS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halv::access {
+
+// The built-in accounts: every connection starts as the first; the second
+// alone may use VIEW, INIT and CYCLE. Both compare case-sensitively.
+inline constexpr char kAnonymousUser[] = "Anonymous";
+inline constexpr char kAdminUser[] = "Admin";
+
+enum class Permission {
+  kNone,  // anyone
+  kAllowList,
+  kAllowStatus,
+  kAllowStart,
+  kAllowStop,
+  kAllowRestart,
+  kAllowUpdate,
+  kAdminUser,  // the user "Admin" only
+};
+
+// The registry value that grants `permission` ("AllowStop"); "" for kNone
+// and kAdminUser.
+std::string_view PermissionValueName(Permission permission);
+
+// The permission that the command word `command` (any letter case) needs;
+// kNone for the commands anyone may use and for words that are no command.
+Permission RequiredPermission(std::string_view command);
+
+// The user accounts as the service reads them.
+class AccountStore {
+ public:
+  virtual ~AccountStore() = default;
+  // The names of the user keys, in enumeration order.
+  virtual std::vector<std::string> UserNames() = 0;
+  // Value `name` of the key of user `user`; "" when the key or the value is
+  // missing. May raise halv::Error (a value of another type).
+  virtual std::string UserValue(const std::string& user, const std::string& name) = 0;
+};
+
+// Whether `user` holds `permission` now: kNone always; kAdminUser when `user`
+// is exactly "Admin"; otherwise when the user's value reads exactly "1". A
+// read that fails counts as not granted.
+bool HoldsPermission(AccountStore& accounts, const std::string& user, Permission permission);
+
+// What a refusal says the command needs: the value name ("AllowStop") or
+// "the user Admin".
+std::string NeededText(Permission needed);
+
+// The reply to a refused command (one numbered line): names the command in
+// upper case and what it needs, e.g.
+// "550-Permission denied: STOP needs AllowStop\n\r".
+std::string RefusalText(std::string_view command, Permission needed);
+
+// `word` mapped to upper case (ASCII).
+std::string UpperCase(std::string_view word);
+
+}  // namespace halv::access
+
+#endif  // HALV_SERVICE_ACCESS_PERMISSIONS_H_

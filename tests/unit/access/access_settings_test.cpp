@@ -1,0 +1,100 @@
+// Reading the optional access values: absent means today's behaviour, each
+// bad value ends the read with a message naming it.
+#include "access_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "halv_error.h"
+
+namespace halv::access::testing {
+namespace {
+
+struct Registry {
+  std::map<std::string, std::string> values;
+  std::vector<std::string> reads;
+  std::function<std::string(const char*)> Reader() {
+    return [this](const char* name) {
+      reads.push_back(name);
+      const auto it = values.find(name);
+      return it == values.end() ? std::string() : it->second;
+    };
+  }
+};
+
+TEST(AccessSettingsTest, AbsentValuesChangeNothing) {
+  Registry registry;
+  const AccessSettings s = ReadAccessSettings(registry.Reader());
+  EXPECT_FALSE(s.require_auth);
+  EXPECT_FALSE(s.listen_address);
+  EXPECT_FALSE(s.allowed_clients);
+  EXPECT_FALSE(s.max_clients);
+  EXPECT_FALSE(s.idle_timeout);
+  EXPECT_FALSE(s.log_max_bytes);
+  EXPECT_TRUE(DescribeAccessSettings(s).empty());
+  EXPECT_EQ(registry.reads,
+            (std::vector<std::string>{"RequireAuth", "ListenAddress", "AllowedClients",
+                                      "MaxClients", "IdleTimeout", "LogMaxBytes"}));
+}
+
+TEST(AccessSettingsTest, EveryValueSet) {
+  Registry registry;
+  registry.values = {
+      {"RequireAuth", "1"}, {"ListenAddress", "::1"}, {"AllowedClients", "::1, 127.0.0.0/8"},
+      {"MaxClients", "10"}, {"IdleTimeout", "300"},   {"LogMaxBytes", "1048576"}};
+  const AccessSettings s = ReadAccessSettings(registry.Reader());
+  EXPECT_TRUE(s.require_auth);
+  ASSERT_TRUE(s.listen_address);
+  EXPECT_TRUE(s.listen_address->v6);
+  ASSERT_TRUE(s.allowed_clients);
+  EXPECT_TRUE(s.allowed_clients->Allows("127.1.2.3"));
+  EXPECT_EQ(s.max_clients, 10);
+  EXPECT_EQ(s.idle_timeout, 300);
+  EXPECT_EQ(s.log_max_bytes, 1048576);
+  EXPECT_EQ(DescribeAccessSettings(s),
+            (std::vector<std::string>{"Service requires clients to log in",
+                                      "Service is listening on address ::1",
+                                      "Service accepts clients from ::1, 127.0.0.0/8",
+                                      "Service serves at most 10 clients at once",
+                                      "Service closes connections idle for 300 seconds",
+                                      "Service keeps the server log under 1048576 bytes"}));
+}
+
+TEST(AccessSettingsTest, OnlyExactlyOneRequiresLogins) {
+  for (const std::string text : {"0", "yes", "01", " 1", "true", "-1", "2"}) {
+    Registry registry;
+    registry.values = {{"RequireAuth", text}};
+    EXPECT_FALSE(ReadAccessSettings(registry.Reader()).require_auth) << text;
+  }
+}
+
+TEST(AccessSettingsTest, ABadValueEndsTheReadNamingIt) {
+  const struct {
+    std::string name, text, error;
+  } cases[] = {
+      {"ListenAddress", "localhost",
+       "Invalid ListenAddress 'localhost': not an IPv4 or IPv6 address"},
+      {"AllowedClients", "10.0.0.1,bad",
+       "Invalid entry 'bad' in AllowedClients: not an IPv4 or IPv6 address"},
+      {"MaxClients", "0", "MaxClients must be 1 or more, not '0'"},
+      {"IdleTimeout", "5s", "'5s' is not a valid integer value"},
+      {"LogMaxBytes", "-1", "LogMaxBytes must be 1 or more, not '-1'"},
+  };
+  for (const auto& c : cases) {
+    Registry registry;
+    registry.values = {{c.name, c.text}};
+    try {
+      ReadAccessSettings(registry.Reader());
+      ADD_FAILURE() << c.name;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), c.error);
+    }
+    EXPECT_EQ(registry.reads.back(), c.name);  // nothing after it was read
+  }
+}
+
+}  // namespace
+}  // namespace halv::access::testing

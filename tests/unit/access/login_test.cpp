@@ -1,0 +1,268 @@
+// Logins: the states of a connection, the three-failure close, replies and
+// work that do not tell an unknown user from a wrong password, the
+// constant-time comparison, and the per-address failure deadlines.
+#include "login.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "auth/auth.h"
+#include "memory_accounts.h"
+
+namespace halv::access::testing {
+namespace {
+
+using halv::testing::MemoryAccounts;
+
+// Credentials whose transform and comparison are counted; the comparison is
+// the real constant-time one.
+struct CountingCredentials {
+  int transforms = 0;
+  int comparisons = 0;
+  std::vector<std::string> transformed;  // what was transformed, in order
+  Credentials Get() {
+    return {[this](std::string_view password) {
+              ++transforms;
+              transformed.emplace_back(password);
+              return "form(" + std::string(password) + ")";
+            },
+            [this](std::string_view a, std::string_view b) {
+              ++comparisons;
+              return ConstantTimeEquals(a, b);
+            }};
+  }
+};
+
+class LoginTest : public ::testing::Test {
+ protected:
+  LoginTest() {
+    accounts_.Set("bob", "Auth", "form(secret)");
+    accounts_.Set("nopass", "AllowStop", "1");      // a user without Auth
+    accounts_.Set("Admin", "Auth", "form(Admin)");  // created with an empty password
+  }
+
+  AuthOutcome Auth(const std::string& user, const std::string& password,
+                   const std::string& address = "10.0.0.1") {
+    now_ += 120000;  // past any deadline unless a test says otherwise
+    return session_.Authenticate(user, password, address, now_, accounts_, throttle_,
+                                 counting_creds_);
+  }
+
+  MemoryAccounts accounts_;
+  FailureThrottle throttle_;
+  CountingCredentials counting_;
+  Credentials counting_creds_ = counting_.Get();
+  LoginSession session_;
+  std::uint64_t now_ = 1000000;
+};
+
+TEST_F(LoginTest, AConnectionStartsAsAnonymous) {
+  EXPECT_EQ(session_.user(), "Anonymous");
+  EXPECT_FALSE(session_.logged_in());
+  EXPECT_EQ(session_.failures(), 0);
+}
+
+TEST_F(LoginTest, SuccessSwitchesToTheUserAndClearsTheFailures) {
+  EXPECT_EQ(Auth("bob", "wrong"), AuthOutcome::kFailure);
+  EXPECT_EQ(session_.failures(), 1);
+  EXPECT_EQ(session_.user(), "Anonymous");
+  EXPECT_EQ(Auth("bob", "secret"), AuthOutcome::kSuccess);
+  EXPECT_EQ(session_.user(), "bob");
+  EXPECT_TRUE(session_.logged_in());
+  EXPECT_EQ(session_.failures(), 0);
+  // A later failure leaves the user logged in as before.
+  EXPECT_EQ(Auth("Admin", "guess"), AuthOutcome::kFailure);
+  EXPECT_EQ(session_.user(), "bob");
+  // Another success switches to the other user.
+  EXPECT_EQ(Auth("Admin", ""), AuthOutcome::kSuccess);
+  EXPECT_EQ(session_.user(), "Admin");
+}
+
+TEST_F(LoginTest, TheThirdFailureClosesWhateverFailed) {
+  // Unknown user, wrong password, user without Auth: three failures.
+  EXPECT_EQ(Auth("mallory", "x"), AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("bob", "x"), AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("nopass", "x"), AuthOutcome::kFailureAndClose);
+  EXPECT_EQ(session_.user(), "Anonymous");
+  EXPECT_EQ(session_.failures(), 3);
+}
+
+TEST_F(LoginTest, FailuresCountPerConnection) {
+  EXPECT_EQ(Auth("bob", "x"), AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("bob", "x"), AuthOutcome::kFailure);
+  LoginSession other;
+  now_ += 120000;
+  EXPECT_EQ(other.Authenticate("bob", "x", "10.0.0.1", now_, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("bob", "x"), AuthOutcome::kFailureAndClose);
+}
+
+TEST_F(LoginTest, UnknownUserAndWrongPasswordDoTheSameWork) {
+  // A user without Auth, a user that does not exist, a name that differs in
+  // letter case only, and a wrong password: each is one transform and one
+  // constant-time comparison, and the same outcome.
+  for (const char* user : {"bob", "mallory", "BOB", "nopass", ""}) {
+    SCOPED_TRACE(user);
+    LoginSession fresh;
+    counting_.transforms = counting_.comparisons = 0;
+    now_ += 120000;
+    EXPECT_EQ(
+        fresh.Authenticate(user, "wrong", "10.0.0.9", now_, accounts_, throttle_, counting_creds_),
+        AuthOutcome::kFailure);
+    EXPECT_EQ(counting_.transforms, 1);
+    EXPECT_EQ(counting_.comparisons, 1);
+    EXPECT_EQ(fresh.user(), "Anonymous");
+  }
+}
+
+TEST_F(LoginTest, AUserWithoutAuthCannotLogInEvenWithTheFormItWouldMatch) {
+  // Its missing Auth is never taken as the empty text, nor as anything a
+  // password could produce.
+  Credentials empty_forms{[](std::string_view) { return std::string(); }, ConstantTimeEquals};
+  LoginSession s;
+  EXPECT_NE(s.Authenticate("nopass", "", "10.0.0.2", now_, accounts_, throttle_, empty_forms),
+            AuthOutcome::kSuccess);
+  accounts_.Set("emptyauth", "Auth", "");
+  EXPECT_NE(s.Authenticate("emptyauth", "", "10.0.0.3", now_, accounts_, throttle_, empty_forms),
+            AuthOutcome::kSuccess);
+}
+
+TEST_F(LoginTest, AnEmptyPasswordStandsForTheUserNameAsTheConsoleStoresIt) {
+  EXPECT_EQ(Auth("Admin", ""), AuthOutcome::kSuccess);
+  EXPECT_EQ(counting_.transformed.back(), "Admin");
+}
+
+TEST_F(LoginTest, AnUnreadableAuthCountsAsMissing) {
+  accounts_.SetUnreadable("carol", "Auth");
+  EXPECT_EQ(Auth("carol", "x"), AuthOutcome::kFailure);
+}
+
+TEST_F(LoginTest, TheConsolesOwnTransformIsUsed) {
+  MemoryAccounts accounts;
+  accounts.Set("bob", "Auth", auth::AuthFromPassword("s3cret pass"));
+  FailureThrottle throttle;
+  LoginSession s;
+  const Credentials standard = Credentials::Standard();
+  EXPECT_EQ(s.Authenticate("bob", "s3cret pas", "10.0.0.1", 0, accounts, throttle, standard),
+            AuthOutcome::kFailure);
+  EXPECT_EQ(s.Authenticate("bob", "s3cret pass", "10.0.0.1", 5000, accounts, throttle, standard),
+            AuthOutcome::kSuccess);
+  EXPECT_EQ(s.user(), "bob");
+}
+
+TEST(ConstantTimeEqualsTest, EqualOnlyForTheSameBytes) {
+  const struct {
+    std::string a, b;
+    bool equal;
+  } cases[] = {
+      {"", "", true},
+      {"abc", "abc", true},
+      {"abc", "abd", false},
+      {"abc", "xbc", false},
+      {"abc", "ab", false},
+      {"ab", "abc", false},
+      {"", "a", false},
+      {std::string("a\0b", 3), std::string("a\0c", 3), false},
+      {std::string("a\0", 2), "a", false},
+      {std::string(64, 'f'), std::string(64, 'f'), true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ConstantTimeEquals(c.a, c.b), c.equal) << c.a << "|" << c.b;
+}
+
+TEST_F(LoginTest, TheStandardCredentialsCompareInConstantTime) {
+  // The standard comparison is ConstantTimeEquals itself.
+  const Credentials standard = Credentials::Standard();
+  auto* target = standard.equals.target<bool (*)(std::string_view, std::string_view)>();
+  ASSERT_NE(target, nullptr);
+  EXPECT_EQ(*target, &ConstantTimeEquals);
+}
+
+// --- failure deadlines per address
+
+TEST_F(LoginTest, AFailureMakesTheAddressWaitBeforeItsNextCheck) {
+  const std::string address = "192.0.2.7";
+  now_ = 5000000;
+  LoginSession a;
+  EXPECT_EQ(a.Authenticate("bob", "x", address, now_, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kFailure);
+  EXPECT_FALSE(a.last_attempt_throttled());
+  // 0.5 s later, even the right password is answered as a failure without
+  // any check, on this connection or another from the same address.
+  counting_.transforms = 0;
+  LoginSession b;
+  EXPECT_EQ(
+      b.Authenticate("bob", "secret", address, now_ + 500, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kFailure);
+  EXPECT_TRUE(b.last_attempt_throttled());
+  EXPECT_EQ(counting_.transforms, 0);
+  EXPECT_EQ(b.failures(), 1);
+  // Another address is not affected.
+  EXPECT_EQ(b.Authenticate("bob", "secret", "192.0.2.8", now_ + 500, accounts_, throttle_,
+                           counting_creds_),
+            AuthOutcome::kSuccess);
+  // After the deadline (1 s) the address is checked again.
+  LoginSession c;
+  EXPECT_EQ(
+      c.Authenticate("bob", "secret", address, now_ + 1000, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kSuccess);
+  // The success cleared the address.
+  EXPECT_FALSE(throttle_.Blocked(address, now_ + 1000));
+  EXPECT_EQ(throttle_.NextDelay(address), 1000u);
+}
+
+TEST_F(LoginTest, AnAnswerWithoutACheckStillCountsTowardTheClose) {
+  const std::string address = "192.0.2.9";
+  LoginSession s;
+  EXPECT_EQ(s.Authenticate("bob", "x", address, 0, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kFailure);
+  EXPECT_EQ(s.Authenticate("bob", "secret", address, 10, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kFailure);
+  EXPECT_EQ(s.Authenticate("bob", "secret", address, 20, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kFailureAndClose);
+  // Unchecked answers do not push the deadline further.
+  EXPECT_FALSE(throttle_.Blocked(address, 1000));
+}
+
+TEST(FailureThrottleTest, TheDelayDoublesUpToAMinute) {
+  FailureThrottle throttle;
+  const std::string address = "2001:db8::1";
+  const std::uint64_t expected[] = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000};
+  std::uint64_t now = 1000;
+  for (const std::uint64_t delay : expected) {
+    EXPECT_EQ(throttle.NextDelay(address), delay);
+    throttle.Failed(address, now);
+    EXPECT_TRUE(throttle.Blocked(address, now + delay - 1)) << delay;
+    EXPECT_FALSE(throttle.Blocked(address, now + delay)) << delay;
+    now += delay;
+  }
+}
+
+TEST(FailureThrottleTest, AnAddressIsForgottenAfterAQuarterHour) {
+  FailureThrottle throttle;
+  for (int i = 0; i < 5; ++i) throttle.Failed("10.1.1.1", 1000 + i);
+  EXPECT_EQ(throttle.NextDelay("10.1.1.1"), 32000u);
+  // Another failure elsewhere, long after, drops the stale address.
+  throttle.Failed("10.2.2.2", 1000 + FailureThrottle::kForgetAfterMs + 10);
+  EXPECT_EQ(throttle.size(), 1u);
+  EXPECT_EQ(throttle.NextDelay("10.1.1.1"), 1000u);
+}
+
+TEST(FailureThrottleTest, TheTableIsBoundedAndDropsTheStalestAddress) {
+  FailureThrottle throttle;
+  for (std::size_t i = 0; i < FailureThrottle::kMaxAddresses + 10; ++i)
+    throttle.Failed("addr" + std::to_string(i), 1000 + i);
+  EXPECT_EQ(throttle.size(), FailureThrottle::kMaxAddresses);
+  EXPECT_FALSE(throttle.Blocked("addr0", 1100));  // dropped
+  EXPECT_TRUE(throttle.Blocked("addr" + std::to_string(FailureThrottle::kMaxAddresses + 9),
+                               1100 + FailureThrottle::kMaxAddresses));
+}
+
+TEST(LoginTextTest, Replies) {
+  EXPECT_EQ(LoginSucceededText("bob"), "230-Logged in as bob\n\r");
+  EXPECT_EQ(kLoginFailedText, "530-Login incorrect\n\r");
+}
+
+}  // namespace
+}  // namespace halv::access::testing
