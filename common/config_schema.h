@@ -104,6 +104,28 @@ inline const ValueSpec* FindSystemValue(std::string_view name) {
   return nullptr;
 }
 
+// --- Optional System values of access control and hardening. Absent, the
+// service behaves as it always has; the console edits only RequireAuth
+// ("Require Login:", where a missing value reads as No).
+
+inline constexpr char kRequireAuth[] = "RequireAuth";        // "1": logins required
+inline constexpr char kListenAddress[] = "ListenAddress";    // IPv4 or IPv6 literal
+inline constexpr char kAllowedClients[] = "AllowedClients";  // addresses and CIDR ranges
+inline constexpr char kMaxClients[] = "MaxClients";          // whole number, 1 or more
+inline constexpr char kIdleTimeout[] = "IdleTimeout";        // seconds, 1 or more
+inline constexpr char kLogMaxBytes[] = "LogMaxBytes";        // bytes, 1 or more
+
+// The optional values, in the order the service reads them (after the
+// values above); none has a default.
+inline constexpr std::array<ValueSpec, 6> kOptionalSystemValues = {{
+    {kRequireAuth, ValueKind::kNoYes, nullptr},
+    {kListenAddress, ValueKind::kText, nullptr},
+    {kAllowedClients, ValueKind::kText, nullptr},
+    {kMaxClients, ValueKind::kWholeNumber, nullptr},
+    {kIdleTimeout, ValueKind::kWholeNumber, nullptr},
+    {kLogMaxBytes, ValueKind::kWholeNumber, nullptr},
+}};
+
 // --- Values of the Security\Default key and of each user's key.
 
 inline constexpr char kAllowList[] = "AllowList";

@@ -126,6 +126,12 @@ void TForm1::SaveChoice(const ComboControl& combo, const std::string& key,
   registry_.WriteRegString(key, name, config::NoYesText(combo.index));
 }
 
+void TForm1::SaveRequireAuth() {
+  if (!requireAuthStored_ && cboRequireAuth.index == 0) return;
+  SaveChoice(cboRequireAuth, SystemKey(), config::kRequireAuth);
+  requireAuthStored_ = true;
+}
+
 void TForm1::LoadSettings() {
   HourglassCursor hourglass(ui_);
   const std::string sys = SystemKey();
@@ -148,6 +154,10 @@ void TForm1::LoadSettings() {
   LoadChoice(cboAllowStop, defaults, config::kAllowStop);
   LoadChoice(cboAllowRestart, defaults, config::kAllowRestart);
   LoadChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
+  // Installations from before logins existed have no value: No.
+  const std::string require_auth = registry_.ReadRegString(sys, config::kRequireAuth);
+  requireAuthStored_ = !require_auth.empty();
+  cboRequireAuth.Select(requireAuthStored_ ? config::NoYesIndex(require_auth) : 0);
 
   RefreshUser();
   ShowService();
@@ -178,6 +188,7 @@ void TForm1::SaveSettings() {
   SaveChoice(cboAllowStop, defaults, config::kAllowStop);
   SaveChoice(cboAllowRestart, defaults, config::kAllowRestart);
   SaveChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
+  SaveRequireAuth();
 
   if (selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
     const std::string user_key = UsersKey() + "\\" + lvUsers[selectedUser].name;

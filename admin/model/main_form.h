@@ -101,6 +101,9 @@ class TForm1 {
   ComboControl cboAllowStatus = NoYes();
   ComboControl cboAllowStop = NoYes();
   ComboControl cboAllowUpdate = NoYes(false);
+  // Whether the service asks its clients to log in (`RequireAuth` of the
+  // System key). Unlike the other choices a missing value reads as No.
+  ComboControl cboRequireAuth = NoYes(true, 0);
   // --- Users tab
   std::vector<UserEntry> lvUsers;
   int selectedUser = -1;  // index into lvUsers, -1 for none
@@ -152,6 +155,7 @@ class TForm1 {
   void cboAllowStatusChange() { MarkChanged(); }
   void cboAllowStopChange() { MarkChanged(); }
   void cboAllowUpdateChange() { MarkChanged(); }
+  void cboRequireAuthChange() { MarkChanged(); }
   void lvPermissionsChange() { MarkChanged(); }
 
   void btnOKClick();
@@ -197,8 +201,8 @@ class TForm1 {
   std::string UsersKey() const;
 
  private:
-  static ComboControl NoYes(bool enabled = true) {
-    return {{config::kNoYesWords.begin(), config::kNoYesWords.end()}, -1, enabled};
+  static ComboControl NoYes(bool enabled = true, int index = -1) {
+    return {{config::kNoYesWords.begin(), config::kNoYesWords.end()}, index, enabled};
   }
   void MarkChanged() { SetDirty(true); }
   void SetDirty(bool value) {
@@ -210,6 +214,9 @@ class TForm1 {
   void Guarded(Body&& body);
   void LoadChoice(ComboControl& combo, const std::string& key, const std::string& name);
   void SaveChoice(const ComboControl& combo, const std::string& key, const std::string& name);
+  // `RequireAuth` is written only once it exists or Yes is chosen, so saving
+  // an installation that never used logins leaves its registry as it was.
+  void SaveRequireAuth();
   void FillPermissions(const std::string& user);
   // Runs the user dialog; on OK writes the pending user (UpdateUser with
   // `update`, else AddUser) and refills the lists.
@@ -219,6 +226,8 @@ class TForm1 {
   // Stop steps of Stop and Restart: settings read now from the registry.
   void StopWithStoredSettings();
 
+  // Whether the last load found a `RequireAuth` value.
+  bool requireAuthStored_ = false;
   SettingsStore& registry_;
   ServiceManager& scm_;
   ConsoleUi& ui_;

@@ -59,6 +59,7 @@ const ComboBinding kCombos[] = {
     {IDC_CBOALLOWSTATUS, &TForm1::cboAllowStatus, &TForm1::cboAllowStatusChange},
     {IDC_CBOALLOWSTOP, &TForm1::cboAllowStop, &TForm1::cboAllowStopChange},
     {IDC_CBOALLOWUPDATE, &TForm1::cboAllowUpdate, &TForm1::cboAllowUpdateChange},
+    {IDC_CBOREQUIREAUTH, &TForm1::cboRequireAuth, &TForm1::cboRequireAuthChange},
 };
 
 const ButtonBinding kButtons[] = {

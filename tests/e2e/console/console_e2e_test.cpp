@@ -174,6 +174,25 @@ TEST_F(ConsoleE2eTest, CancelWithChangesAsksAndCancelKeepsTheWindow) {
   EXPECT_EQ(GetRegString(kSystemKey, "ServiceStopTimeOut"), "5000");
 }
 
+// "Require Login:" on the Security tab: No for an installation without the
+// value, which saving leaves absent; Yes is saved as "1".
+TEST_F(ConsoleE2eTest, RequireLoginShowsNoWhenMissingAndSavesYes) {
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  EXPECT_EQ(Text(admin.Control(IDC_CBOREQUIREAUTH)), "No");
+  Click(admin.Control(IDC_BTNAPPLY));  // disabled: nothing changed
+  SetText(admin.Control(IDC_TXTTIMEOUT), "5000");
+  Click(admin.Control(IDC_BTNAPPLY));
+  EXPECT_EQ(GetRegString(kSystemKey, "ServiceStopTimeOut"), "5000");
+  EXPECT_EQ(GetRegString(kSystemKey, "RequireAuth"), "<missing>");
+  Choose(admin.Control(IDC_CBOREQUIREAUTH), 1);
+  EXPECT_TRUE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
+  Click(admin.Control(IDC_BTNOK));
+  EXPECT_TRUE(admin.WaitExit(10000));
+  EXPECT_EQ(GetRegString(kSystemKey, "RequireAuth"), "1");
+}
+
 TEST_F(ConsoleE2eTest, AProgramNameOfNoServiceShowsTheMessageBeforeAnyWindow) {
   WriteConfiguration("NoSuchHalvService.exe");
   AdminProcess admin;

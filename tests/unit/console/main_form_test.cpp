@@ -56,7 +56,8 @@ TEST_F(ConsoleTest, LoadReadsTheSystemAndDefaultValuesInOrder) {
   };
   EXPECT_EQ(names_read("\\System"),
             (std::vector<std::string>{"StopDependencies", "VerboseLogging", "ServiceStopTimeOut",
-                                      "BaseDir", "LogDir", "DumpDir", "ExecName", "Port"}));
+                                      "BaseDir", "LogDir", "DumpDir", "ExecName", "Port",
+                                      "RequireAuth"}));
   EXPECT_EQ(names_read("\\Security\\Default"),
             (std::vector<std::string>{"AllowList", "AllowStatus", "AllowStart", "AllowStop",
                                       "AllowRestart", "AllowUpdate"}));
@@ -170,6 +171,64 @@ TEST_F(ConsoleTest, NoYesChoicesLoadFromWholeNumbersAndSaveTheirIndex) {
   }
 }
 
+// "Require Login:": a missing value reads as No and is not written back
+// unless Yes is chosen, so an installation without logins keeps its registry
+// as it was; a stored value loads and saves like the other choices.
+TEST_F(ConsoleTest, RequireLoginLoadsMissingAsNoAndSavesLikeTheOtherChoices) {
+  const struct {
+    const char* stored;  // nullptr: no value
+    int index;
+    int choose;         // index chosen before OK, -2 for none
+    const char* saved;  // nullptr: still no value after OK
+    std::string error;
+  } cases[] = {
+      {nullptr, 0, -2, nullptr, ""}, {nullptr, 0, 1, "1", ""},
+      {nullptr, 0, 0, nullptr, ""},  {"0", 0, -2, "0", ""},
+      {"1", 1, -2, "1", ""},         {"1", 1, 0, "0", ""},
+      {"2", -1, -2, "-1", ""},       {"yes", 0, -2, "yes", "'yes' is not a valid integer value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "(none)");
+    MemoryStore store;
+    Install(store, "3.5.1");
+    if (c.stored != nullptr) store.Set(kSystemKey, "RequireAuth", c.stored);
+    FakeUi box;
+    TForm1 f(store, services, box);
+    f.FormCreate();
+    EXPECT_EQ(f.cboRequireAuth.index, c.index);
+    if (!c.error.empty()) {
+      EXPECT_EQ(box.errors, std::vector<std::string>{c.error});
+      EXPECT_TRUE(f.lvUsers.empty());  // the load stopped at the value
+      continue;
+    }
+    EXPECT_TRUE(box.errors.empty());
+    if (c.choose != -2) {
+      f.cboRequireAuth.index = c.choose;
+      f.cboRequireAuthChange();
+    }
+    f.btnOKClick();
+    if (c.saved == nullptr) {
+      EXPECT_FALSE(store.Has(kSystemKey, "RequireAuth"));
+    } else {
+      EXPECT_EQ(store.Get(kSystemKey, "RequireAuth"), c.saved);
+    }
+  }
+}
+
+TEST_F(ConsoleTest, RequireLoginOnceSavedIsWrittenWithEverySave) {
+  Start();
+  form.cboRequireAuth.index = 1;
+  form.cboRequireAuthChange();
+  form.btnApplyClick();
+  EXPECT_EQ(registry.Get(kSystemKey, "RequireAuth"), "1");
+  form.cboRequireAuth.index = 0;
+  form.cboRequireAuthChange();
+  registry.writes.clear();
+  form.btnApplyClick();
+  EXPECT_EQ(registry.Get(kSystemKey, "RequireAuth"), "0");
+  EXPECT_EQ(registry.writes.size(), 15u);
+}
+
 TEST_F(ConsoleTest, AValueOfAnotherTypeStopsTheLoad) {
   registry.SetBinary(kSystemKey, "Port");
   Start();
@@ -244,7 +303,7 @@ TEST_F(ConsoleTest, EveryChangeHandlerMarksTheWindowChanged) {
       &TForm1::txtTimeOutChange,     &TForm1::cboStartupTypeChange, &TForm1::cboStopDependChange,
       &TForm1::cboVerboseChange,     &TForm1::cboAllowListChange,   &TForm1::cboAllowRestartChange,
       &TForm1::cboAllowStartChange,  &TForm1::cboAllowStatusChange, &TForm1::cboAllowStopChange,
-      &TForm1::cboAllowUpdateChange, &TForm1::lvPermissionsChange};
+      &TForm1::cboAllowUpdateChange, &TForm1::lvPermissionsChange,  &TForm1::cboRequireAuthChange};
   for (auto handler : handlers) {
     form.btnApplyClick();
     ASSERT_FALSE(form.btnApply.enabled);
