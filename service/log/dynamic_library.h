@@ -3,9 +3,11 @@
 //
 // Each slot caches one export's entry address and whether it has been looked
 // up; a slot is looked up by name at most once per load, so a missing export
-// costs one look-up per load. The object owns the module handle; unloading
-// (or destroying) it frees the library and empties the slot table. Not
-// thread-safe: one thread uses an object at a time.
+// costs one look-up per load. The library's own dependencies are looked for
+// only in its folder and in System32, never in the current or the program's
+// folder or along PATH, where someone could have planted a DLL. The object owns the module handle;
+// unloading (or destroying) it frees the library and empties the slot table. Not thread-safe: one
+// thread uses an object at a time.
 #ifndef HALV_SERVICE_LOG_DYNAMIC_LIBRARY_H_
 #define HALV_SERVICE_LOG_DYNAMIC_LIBRARY_H_
 
@@ -26,7 +28,9 @@ class DynamicLibrary {
   };
 
   // Loads the library at `path` when it is non-empty; a failure (or an empty
-  // path) leaves no library loaded.
+  // path) leaves no library loaded. A full path loads that file, its
+  // dependencies taken from its folder and System32; a bare name is taken
+  // from System32 only.
   explicit DynamicLibrary(const std::string& path);
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;

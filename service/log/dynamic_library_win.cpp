@@ -1,13 +1,29 @@
-// Win32 implementation of DynamicLibrary: LoadLibraryA, GetProcAddress and
-// FreeLibrary.
+// Win32 implementation of DynamicLibrary: LoadLibraryExA with a safe search
+// path, GetProcAddress and FreeLibrary.
 #include <windows.h>
 
 #include "dynamic_library.h"
 
 namespace halv {
 
+namespace {
+
+// "X:\..." or "\\server\share...": the search flag for the library's own
+// folder takes only such paths.
+bool IsFullPath(const std::string& path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && path[1] == ':' && separator(path[2])) return true;
+  return path.size() >= 3 && separator(path[0]) && separator(path[1]);
+}
+
+}  // namespace
+
 DynamicLibrary::DynamicLibrary(const std::string& path) {
-  if (!path.empty()) module_ = LoadLibraryA(path.c_str());
+  if (path.empty()) return;
+  const DWORD search = IsFullPath(path)
+                           ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                           : LOAD_LIBRARY_SEARCH_SYSTEM32;
+  module_ = LoadLibraryExA(path.c_str(), nullptr, search);
 }
 
 DynamicLibrary::~DynamicLibrary() { Unload(); }

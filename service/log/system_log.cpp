@@ -2,6 +2,10 @@
 // lazily resolved exports.
 #include "system_log.h"
 
+#include <algorithm>
+
+#include "log_files.h"
+
 namespace halv {
 namespace {
 
@@ -28,6 +32,7 @@ bool SystemLog::Open(const std::string& log_path) {
   handle_ = handle;
   path_ = log_path;
   open_ = true;
+  written_ = FileSizeOf(log_path);
   return true;
 }
 
@@ -41,10 +46,38 @@ void SystemLog::Close() {
   open_ = false;
 }
 
+std::string SystemLog::RotatedPath(const std::string& path) {
+  const std::size_t name = path.find_last_of("\\/") + 1;  // 0 without a folder
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot < name || dot == name) return path + ".1";
+  return path.substr(0, dot) + ".1" + path.substr(dot);
+}
+
+std::uint64_t SystemLog::LineBytes(const std::string& text) {
+  constexpr std::uint64_t kPrefix = 13;  // "date Status: "
+  const std::size_t length = std::min(text.size(), text.find('\0'));
+  const auto feeds = std::count(text.begin(), text.begin() + static_cast<long>(length), '\n');
+  return kPrefix + length + static_cast<std::uint64_t>(feeds) + 2;
+}
+
+void SystemLog::Rotate() {
+  const std::string path = path_;
+  Close();  // writes out the buffered lines and releases the file
+  RenameReplacing(path, RotatedPath(path));
+  Open(path);  // a new file, or the old one again when the rename failed
+}
+
 void SystemLog::Write(const std::string& text) {
   if (!open_) return;
+  const std::uint64_t bytes = LineBytes(text);
+  if (max_bytes_ != 0 && written_ > 0 && written_ + bytes > max_bytes_) {
+    Rotate();
+    if (!open_) return;
+  }
   auto write = reinterpret_cast<WriteFn>(Resolve("_write_normal", kWriteNormalSlot));
-  if (write != nullptr) write(handle_, text.c_str());
+  if (write == nullptr) return;
+  write(handle_, text.c_str());
+  written_ += bytes;
 }
 
 }  // namespace halv

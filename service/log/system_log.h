@@ -6,11 +6,18 @@
 // buffer is written out. A missing library, a missing export or a file that
 // cannot be opened leaves the log closed, and writes to a closed log do
 // nothing: logging never fails its caller. Exports sit in the slots numbered
-// by their ordinal minus one. Not thread-safe: the service makes every call,
-// and replaces the object, on one thread.
+// by their ordinal minus one.
+//
+// With a size limit set, a line that would take the file past it first
+// closes the log, renames the file to the rotated name (serverlog.txt
+// becomes serverlog.1.txt, replacing the older one) and opens a new file; a
+// rename that fails (the file held open elsewhere) leaves the file growing
+// and is tried again at the next line. Not thread-safe: the service makes
+// every call, and replaces the object, on one thread.
 #ifndef HALV_SERVICE_LOG_SYSTEM_LOG_H_
 #define HALV_SERVICE_LOG_SYSTEM_LOG_H_
 
+#include <cstdint>
 #include <string>
 
 #include "dynamic_library.h"
@@ -42,13 +49,34 @@ class SystemLog : public DynamicLibrary {
   // found). The library's result is ignored; a closed log does nothing.
   void Write(const std::string& text);
 
+  // Limits the file to `max_bytes` (0: no limit). The count starts from the
+  // file's size when the log was opened.
+  void set_max_bytes(std::uint64_t max_bytes) { max_bytes_ = max_bytes; }
+  std::uint64_t max_bytes() const { return max_bytes_; }
+
+  // The bytes that the file holds once every written line is out.
+  std::uint64_t written() const { return written_; }
+
+  // The name of the one older generation: ".1" before the extension of the
+  // file name ("C:\logs\serverlog.txt" gives "C:\logs\serverlog.1.txt").
+  static std::string RotatedPath(const std::string& path);
+
+  // The bytes that `text` takes in the file as one normal line: the level
+  // prefix, the text up to a zero byte, CR LF for each of its line feeds
+  // and for the end of the line.
+  static std::uint64_t LineBytes(const std::string& text);
+
   bool IsOpen() const { return open_; }
   // The path of the open log; empty when closed.
   const std::string& path() const { return path_; }
 
  private:
+  void Rotate();
+
   void* handle_ = nullptr;
   bool open_ = false;
+  std::uint64_t max_bytes_ = 0;
+  std::uint64_t written_ = 0;
   std::string path_;
 };
 

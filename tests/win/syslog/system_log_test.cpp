@@ -1,5 +1,6 @@
 // DynamicLibrary and SystemLog against the real halvsyslog.dll, a missing
-// library and a library without the log exports.
+// library and a library without the log exports; the search path of the
+// load and the size limit with its one rotated generation.
 #include "system_log.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ using halv::test::Exists;
 using halv::test::LibraryPath;
 using halv::test::ReadShared;
 using halv::test::ScratchDir;
+using halv::test::WriteWhole;
 
 DynamicLibrary::Address Export(const char* name) {
   HMODULE module = GetModuleHandleA(LibraryPath().c_str());
@@ -170,6 +172,103 @@ TEST_F(SystemLogTest, ANewObjectAppendsToTheSameFile) {
             "date Status: Server logging started.\r\n"
             "date Status: Server logging started.\r\n"
             "date Status: Service is stopped.\r\n");
+}
+
+// Only a full path, or a name in System32, is loaded: a bare name is not
+// looked for in the program's folder (where this test's copy of the library
+// sits) nor in the current folder.
+TEST_F(SystemLogTest, ABareNameIsTakenFromSystem32Only) {
+  char program_dir[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, program_dir);
+  const std::string dir = LibraryPath().substr(0, LibraryPath().find_last_of('\\'));
+  SetCurrentDirectoryA(dir.c_str());
+  {
+    DynamicLibrary bare("halvsyslog.dll");
+    EXPECT_FALSE(bare.IsLoaded());
+    DynamicLibrary relative(".\\halvsyslog.dll");
+    EXPECT_FALSE(relative.IsLoaded());
+    DynamicLibrary full(LibraryPath());
+    EXPECT_TRUE(full.IsLoaded());
+    DynamicLibrary system("kernel32.dll");
+    EXPECT_TRUE(system.IsLoaded());
+  }
+  SetCurrentDirectoryA(program_dir);
+}
+
+TEST(SystemLogNamesTest, RotatedPathAndLineBytes) {
+  EXPECT_EQ(SystemLog::RotatedPath("C:\\logs\\serverlog.txt"), "C:\\logs\\serverlog.1.txt");
+  EXPECT_EQ(SystemLog::RotatedPath("C:\\my.logs\\serverlog"), "C:\\my.logs\\serverlog.1");
+  EXPECT_EQ(SystemLog::RotatedPath("C:\\logs\\.log"), "C:\\logs\\.log.1");
+  EXPECT_EQ(SystemLog::LineBytes(""), 15u);
+  EXPECT_EQ(SystemLog::LineBytes("abc"), 18u);
+  EXPECT_EQ(SystemLog::LineBytes("a\nb"), 19u);
+  EXPECT_EQ(SystemLog::LineBytes(std::string("ab\0cd", 5)), 17u);
+}
+
+// The counted bytes are the file's: lines with line feeds and zero bytes.
+TEST_F(SystemLogTest, CountedBytesMatchTheFile) {
+  {
+    SystemLog log(LibraryPath(), log_path_);
+    log.set_max_bytes(1000000);
+    log.Write("Receive buffer is >>help\n<<");
+    log.Write(std::string("cut\0here", 8));
+    log.Write("\n\n");
+    EXPECT_EQ(log.written(), 13u + 27 + 1 + 2 + 13 + 3 + 2 + 13 + 2 + 2 + 2);
+    log.Close();
+  }
+  EXPECT_EQ(ReadShared(log_path_).size(), 13u + 27 + 1 + 2 + 13 + 3 + 2 + 13 + 2 + 2 + 2);
+}
+
+TEST_F(SystemLogTest, ALineThatWouldPassTheLimitStartsANewFile) {
+  const std::string rotated = dir_.File("serverlog.1.txt");
+  WriteWhole(rotated, "an older generation\r\n");
+  WriteWhole(log_path_, "date Status: before\r\n");  // 21 bytes, counted from the open
+  {
+    SystemLog log(LibraryPath(), log_path_);
+    log.set_max_bytes(60);
+    EXPECT_EQ(log.written(), 21u);
+    log.Write("one");    // 18 bytes: 39
+    log.Write("two22");  // 20 bytes: 59, still within
+    EXPECT_EQ(ReadShared(rotated), "an older generation\r\n");
+    log.Write("three");  // would make 79: the file is renamed first
+    EXPECT_EQ(ReadShared(rotated),
+              "date Status: before\r\ndate Status: one\r\ndate Status: two22\r\n");
+    EXPECT_EQ(log.path(), log_path_);
+    EXPECT_EQ(log.written(), 20u);
+    log.Write(std::string(100, 'x'));  // longer than the limit: a file of its own
+    log.Write("last");
+  }
+  EXPECT_EQ(ReadShared(rotated), "date Status: " + std::string(100, 'x') + "\r\n");
+  EXPECT_EQ(ReadShared(log_path_), "date Status: last\r\n");
+}
+
+TEST_F(SystemLogTest, NoLimitLetsTheFileGrow) {
+  {
+    SystemLog log(LibraryPath(), log_path_);
+    for (int i = 0; i < 50; ++i) log.Write("a line of the server log");
+  }
+  EXPECT_EQ(ReadShared(log_path_).size(), 50u * 39);
+  EXPECT_FALSE(Exists(dir_.File("serverlog.1.txt")));
+}
+
+// A file held open without shared deletion cannot be renamed: the log goes
+// on in the same file and tries again with the next line.
+TEST_F(SystemLogTest, ARenameThatFailsKeepsWritingAndTriesAgain) {
+  SystemLog log(LibraryPath(), log_path_);
+  log.set_max_bytes(40);
+  log.Write("first line");  // 25 bytes
+  HANDLE holder = CreateFileA(log_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  log.Write("second line");  // would pass 40: the rename fails
+  EXPECT_TRUE(log.IsOpen());
+  EXPECT_FALSE(Exists(dir_.File("serverlog.1.txt")));
+  CloseHandle(holder);
+  log.Write("third line");
+  log.Close();
+  EXPECT_EQ(ReadShared(dir_.File("serverlog.1.txt")),
+            "date Status: first line\r\ndate Status: second line\r\n");
+  EXPECT_EQ(ReadShared(log_path_), "date Status: third line\r\n");
 }
 
 }  // namespace
