@@ -4,6 +4,11 @@
 //
 // Every reply piece is one SendText/SendBytes call, in order, so the client
 // sees exactly the sends the protocol defines.
+//
+// While logins are required (`require_auth`), AUTH logs the connection in
+// and every other command first passes its permission check, read from the
+// registry as it runs; the commands that change something are written to
+// the server log as an audit trail.
 #include "interpreter.h"
 
 #include <cstdint>
@@ -14,6 +19,9 @@
 
 #include "date_format.h"
 #include "listings.h"
+#include "log_text.h"
+#include "login.h"
+#include "permissions.h"
 #include "reply_text.h"
 #include "service_operation.h"
 
@@ -65,10 +73,13 @@ void Who(ServerContext& server, Connection& client, const CommandLine&) {
   client.SendText(" Login Name      Name            Remote Host   Date              What\n\r");
   client.SendText(kRule);
   const std::string date = FormatDateTime(kWhoRowDateForm, now, server.Months());
+  const bool logins = fields.require_auth;
   for (Connection* each : server.Clients()) {
-    client.SendText(StringPrintf(" %-15s %-15s %-13s %-15s %-13s\n\r", "anonymous",
-                                 "Anonymous User", each->PeerAddress().c_str(), date.c_str(),
-                                 "exec()"));
+    // While logins are required, the user each connection acts as.
+    const std::string login = logins ? each->Login().user() : "anonymous";
+    const char* name = logins && each->Login().logged_in() ? "Logged In User" : "Anonymous User";
+    client.SendText(StringPrintf(" %-15s %-15s %-13s %-15s %-13s\n\r", login.c_str(), name,
+                                 each->PeerAddress().c_str(), date.c_str(), "exec()"));
   }
   client.SendText(kPrompt);
 }
@@ -216,6 +227,94 @@ constexpr Command kCommands[] = {
     {"help", Help},
 };
 
+// The words from `first` on, joined by single blanks: a password with
+// blanks in it as the word splitting left it.
+std::string WordsFrom(const CommandLine& line, int first) {
+  std::string out;
+  for (int i = first; i < line.WordCount; ++i) {
+    if (i > first) out.push_back(' ');
+    out.append(line.Word(i));
+  }
+  return out;
+}
+
+// The command line as the audit trail records it: its words joined by blanks.
+std::string AuditedRequest(const CommandLine& line) {
+  return access::UpperCase(line.Word(0)) + (line.WordCount > 1 ? " " + WordsFrom(line, 1) : "");
+}
+
+// AUTH <user> <password> while logins are required.
+void Authenticate(ServerContext& server, Connection& client, const CommandLine& line) {
+  if (line.WordCount < 2) {
+    client.SendText(access::kAuthUsageText);
+    client.SendText(kPrompt);
+    return;
+  }
+  const std::string user(line.Word(1));
+  const std::string address = client.PeerAddress();
+  const std::string before = client.Login().user();
+  const access::AuthOutcome outcome = client.Login().Authenticate(
+      user, WordsFrom(line, 2), address, server.TickMs(), server.Accounts(), server.LoginThrottle(),
+      access::Credentials::Standard());
+  std::string result;
+  if (outcome == access::AuthOutcome::kSuccess) {
+    result = "succeeded";
+  } else {
+    result = client.Login().last_attempt_throttled()
+                 ? "failed (too soon after a failed login from this address)"
+                 : "failed";
+    if (outcome == access::AuthOutcome::kFailureAndClose)
+      result +=
+          "; connection closed after " + std::to_string(client.Login().failures()) + " failures";
+  }
+  server.WriteAuditLine(access::AuditLine(before, address, "AUTH " + user + " " + result));
+  switch (outcome) {
+    case access::AuthOutcome::kSuccess:
+      client.SendText(access::LoginSucceededText(user));
+      client.SendText(kPrompt);
+      break;
+    case access::AuthOutcome::kFailure:
+      client.SendText(access::kLoginFailedText);
+      client.SendText(kPrompt);
+      break;
+    case access::AuthOutcome::kFailureAndClose:
+      client.SendText(access::kLoginFailedText);
+      client.SendText(access::kTooManyFailuresText);
+      client.Close();
+      break;
+  }
+}
+
+// The commands whose use the audit trail records.
+bool IsAudited(std::string_view command) {
+  for (std::string_view word : {"start", "stop", "rstrt", "update", "init", "cycle"})
+    if (SameWordIgnoringCase(command, word)) return true;
+  return false;
+}
+
+// While logins are required: answers AUTH and refused commands itself and
+// returns true; returns false when the command may run.
+bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line) {
+  const std::string_view command = line.Word(0);
+  if (SameWordIgnoringCase(command, "auth")) {
+    Authenticate(server, client, line);
+    return true;
+  }
+  const access::Permission needed = access::RequiredPermission(command);
+  const std::string& user = client.Login().user();
+  if (!access::HoldsPermission(server.Accounts(), user, needed)) {
+    server.WriteAuditLine(
+        access::AuditLine(user, client.PeerAddress(),
+                          AuditedRequest(line) + " refused, needs " + access::NeededText(needed)));
+    client.SendText(access::RefusalText(command, needed));
+    client.SendText(kPrompt);
+    return true;
+  }
+  if (IsAudited(command))
+    server.WriteAuditLine(access::AuditLine(user, client.PeerAddress(), AuditedRequest(line)));
+  return false;
+}
+
 }  // namespace
 
 bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
@@ -228,6 +327,7 @@ bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
 
 void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line) {
   const std::string_view command = line.Word(0);
+  if (server.Fields().require_auth && HandledByAccessControl(server, client, line)) return;
   for (const Command& each : kCommands) {
     if (SameWordIgnoringCase(command, each.word)) {
       each.handler(server, client, line);

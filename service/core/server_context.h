@@ -15,6 +15,8 @@
 #include "config_schema.h"
 #include "connection.h"
 #include "date_format.h"
+#include "login.h"
+#include "permissions.h"
 
 namespace halv {
 
@@ -36,6 +38,9 @@ struct ServiceFields {
   std::int32_t port = config::kDefaultPort;
   bool verbose = false;
   bool stop_dependencies = config::kDefaultStopDependencies;
+  // RequireAuth "1": clients start as "Anonymous", log in with AUTH, and
+  // each command needs its permission.
+  bool require_auth = false;
 };
 
 inline constexpr std::size_t kVersionCapacity = 127;
@@ -76,6 +81,16 @@ class ServerContext {
   virtual std::unique_ptr<ByteSource> OpenShared(const std::string& path) = 0;
   // The Service Control Manager that START, STOP, LIST and the others use.
   virtual ServiceManager& Manager() = 0;
+
+  // --- Access control, used while `require_auth` is set.
+  // The user accounts, read from the registry at each call.
+  virtual access::AccountStore& Accounts() = 0;
+  // The deadlines of addresses after failed logins (one per service).
+  virtual access::FailureThrottle& LoginThrottle() = 0;
+  // A monotonic count of milliseconds.
+  virtual std::uint64_t TickMs() const = 0;
+  // Writes one audit line to the server log, whatever the logging mode.
+  virtual void WriteAuditLine(const std::string& text) = 0;
 };
 
 }  // namespace halv

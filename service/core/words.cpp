@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "log_text.h"
+
 namespace halv {
 
 std::string_view CommandLine::Word(int i) const {
@@ -36,9 +38,10 @@ void HandleReceipt(std::string_view received, bool verbose, CommandLine& line,
     events.SendPrompt();
     return;
   }
+  // The client's bytes are logged escaped; the line feed is the service's own.
+  if (verbose) events.LogLine(access::ReceiptLogLine(trimmed));
   std::string text(trimmed);
   text.push_back('\n');
-  if (verbose) events.LogLine("Receive buffer is >>" + text + "<<");
 
   const std::size_t examined = text.size() < kReceiptWindow ? text.size() : kReceiptWindow;
   bool in_word = false;

@@ -2,7 +2,8 @@
 // fields, a list of client connections, a fixed clock with English month
 // names, in-memory files for VIEW, a re-initialisation that can be told to
 // fail, a record of restart requests, and a service manager supplied by the
-// test (normally the simulated one).
+// test (normally the simulated one). For access control: user accounts in
+// memory, a settable millisecond clock and a record of audit lines.
 #ifndef HALV_TESTS_FAKES_SERVER_FAKE_SERVER_CONTEXT_H_
 #define HALV_TESTS_FAKES_SERVER_FAKE_SERVER_CONTEXT_H_
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_accounts.h"
 #include "server_context.h"
 
 namespace halv::testing {
@@ -63,6 +65,15 @@ class FakeServerContext : public ServerContext {
 
   ServiceManager& Manager() override { return manager_; }
 
+  access::AccountStore& Accounts() override { return accounts_; }
+  MemoryAccounts& accounts() { return accounts_; }
+  access::FailureThrottle& LoginThrottle() override { return throttle_; }
+  // The millisecond clock stands at 1000000 until set.
+  std::uint64_t TickMs() const override { return tick_ms_; }
+  void set_tick_ms(std::uint64_t ms) { tick_ms_ = ms; }
+  void WriteAuditLine(const std::string& text) override { audit_lines_.push_back(text); }
+  const std::vector<std::string>& audit_lines() const { return audit_lines_; }
+
  private:
   ServiceManager& manager_;
   ServiceFields fields_;
@@ -76,6 +87,10 @@ class FakeServerContext : public ServerContext {
   std::set<std::string> unopenable_;
   std::map<std::string, std::size_t> read_error_after_;
   std::shared_ptr<int> open_sources_ = std::make_shared<int>(0);
+  MemoryAccounts accounts_;
+  access::FailureThrottle throttle_;
+  std::uint64_t tick_ms_ = 1000000;
+  std::vector<std::string> audit_lines_;
 };
 
 }  // namespace halv::testing

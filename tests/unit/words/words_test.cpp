@@ -150,6 +150,16 @@ TEST(Receipt, VerboseLogsSizeAndBuffer) {
   EXPECT_EQ(empty.prompts, 1);
 }
 
+// The client's own control bytes are logged escaped, so a receipt cannot
+// forge log lines; the line feed the service appends stays.
+TEST(Receipt, VerboseLogEscapesTheClientsControlBytes) {
+  halv::CommandLine line;
+  Recorder rec;
+  halv::HandleReceipt(std::string("who\r\nhelp\x1b[2J\0x\\\r\n", 18), true, line, rec);
+  ASSERT_EQ(rec.log.size(), 2u);
+  EXPECT_EQ(rec.log[1], "Receive buffer is >>who\\x0d\\x0ahelp\\x1b[2J\\x00x\\\\\n<<");
+}
+
 TEST(Trim, RemovesBytesBelow33AtBothEnds) {
   EXPECT_EQ(halv::TrimControls(std::string(" \t\0a b\r\n\0", 9)), "a b");
   EXPECT_EQ(halv::TrimControls("\x7f"), "\x7f");

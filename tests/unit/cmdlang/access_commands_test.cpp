@@ -1,0 +1,232 @@
+// The command language while logins are required: AUTH, the permission of
+// each command read from the user accounts as it runs, the refusal that does
+// nothing else, WHO's login names and the audit lines. Users are written as
+// the console writes them: the defaults copied, then Auth.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "auth/auth.h"
+#include "fake_server_context.h"
+#include "interpreter.h"
+#include "recording_connection.h"
+#include "simulated_manager.h"
+#include "transcript.h"
+
+namespace halv::testing {
+namespace {
+
+using Sends = std::vector<std::string>;
+
+const char* const kPermissions[] = {"AllowList", "AllowStatus",  "AllowStart",
+                                    "AllowStop", "AllowRestart", "AllowUpdate"};
+
+class AccessCommandsTest : public ManagerCommandTest {
+ protected:
+  AccessCommandsTest() {
+    server_.fields().require_auth = true;
+    scm_.AddService("Spooler", "Print Spooler", kStateRunning);
+    // Anonymous may list and ask the status; bob may also stop; Admin
+    // (created with an empty password, so its form is that of its name) has
+    // every permission.
+    AddUser("Anonymous", "", {"AllowList", "AllowStatus"});
+    AddUser("bob", "secret pw", {"AllowList", "AllowStatus", "AllowStop"});
+    AddUser("Admin", "",
+            {"AllowList", "AllowStatus", "AllowStart", "AllowStop", "AllowRestart", "AllowUpdate"});
+  }
+
+  void AddUser(const std::string& name, const std::string& password,
+               const std::vector<std::string>& granted) {
+    for (const char* permission : kPermissions) {
+      bool on = false;
+      for (const auto& g : granted) on = on || g == permission;
+      server_.accounts().Set(name, permission, on ? "1" : "0");
+    }
+    server_.accounts().Set(name, "Auth", FormOf(password.empty() ? name : password));
+  }
+
+  // The stored form of `password`, computed once per test program.
+  static const std::string& FormOf(const std::string& password) {
+    static std::map<std::string, std::string> forms;
+    auto it = forms.find(password);
+    if (it == forms.end()) it = forms.emplace(password, auth::AuthFromPassword(password)).first;
+    return it->second;
+  }
+
+  Sends Login(const std::string& user, const std::string& password) {
+    server_.set_tick_ms(server_.TickMs() + 120000);  // past any failure deadline
+    return Run({"auth", user, password});
+  }
+};
+
+const Sends kLoginFailed = {"530-Login incorrect\n\r", ":: "};
+
+Sends Refused(const std::string& command, const std::string& needs) {
+  return {"550-Permission denied: " + command + " needs " + needs + "\n\r", ":: "};
+}
+
+TEST_F(AccessCommandsTest, AnonymousIsRefusedWhatAnonymousLacksAndNothingElseHappens) {
+  server_.SetFile(server_.fields().log_pathfile, "log text");
+  const struct {
+    std::vector<std::string> words;
+    std::string command, needs;
+  } refused[] = {
+      {{"stop", "Spooler"}, "STOP", "AllowStop"},
+      {{"Start", "Spooler"}, "START", "AllowStart"},
+      {{"RSTRT", "Spooler"}, "RSTRT", "AllowRestart"},
+      {{"update", "Spooler", "x", "y"}, "UPDATE", "AllowUpdate"},
+      {{"view"}, "VIEW", "the user Admin"},
+      {{"init"}, "INIT", "the user Admin"},
+      {{"cycle"}, "CYCLE", "the user Admin"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.command);
+    scm_.ClearCalls();
+    EXPECT_EQ(Run(c.words), Refused(c.command, c.needs));
+    EXPECT_TRUE(scm_.Calls().empty());
+  }
+  EXPECT_EQ(scm_.StateOf("Spooler"), kStateRunning);
+  EXPECT_TRUE(server_.arm_calls().empty());
+  EXPECT_EQ(server_.reinitialize_calls(), 0);
+  EXPECT_FALSE(client_.IsClosed());
+  // What Anonymous holds runs as always.
+  EXPECT_EQ(Run({"status", "Spooler"}).back(), ":: ");
+  EXPECT_EQ(Run({"list"}).back(), ":: ");
+  EXPECT_EQ(Run({"display"}).back(), ":: ");
+  EXPECT_EQ(Run({"stime"}).back(), ":: ");
+  EXPECT_EQ(Run({"help", "stop"}).back(), "\n\r:: ");
+  EXPECT_EQ(Run({"open"}), Sends{":: "});
+  EXPECT_EQ(Run({"frobnicate"}), (Sends{"\n\r500-Unknown command 'frobnicate'\n\r", ":: "}));
+}
+
+TEST_F(AccessCommandsTest, AuthWithTheRightPasswordAllowsWhatThatUserHas) {
+  EXPECT_EQ(Login("bob", "secret pw"), (Sends{"230-Logged in as bob\n\r", ":: "}));
+  EXPECT_EQ(Run({"stop", "Spooler"}),
+            (Sends{"Stopping Service...Spooler\n\r", "Service Stopped\n\r", ":: "}));
+  EXPECT_EQ(scm_.StateOf("Spooler"), kStateStopped);
+  EXPECT_EQ(Run({"start", "Spooler"}), Refused("START", "AllowStart"));
+  EXPECT_EQ(Run({"view"}), Refused("VIEW", "the user Admin"));
+  // Admin, with an empty password: AUTH with the name alone.
+  EXPECT_EQ(Run({"auth", "Admin"}), (Sends{"230-Logged in as Admin\n\r", ":: "}));
+  EXPECT_EQ(Run({"start", "Spooler"}),
+            (Sends{"Starting Service...Spooler\n\r", "Service started\n\r", ":: "}));
+  EXPECT_EQ(Run({"cycle"}).back(), "\n\r:: ");
+  EXPECT_EQ(server_.arm_calls().size(), 1u);
+}
+
+TEST_F(AccessCommandsTest, APasswordWithBlanksIsTheWordsJoinedByOneBlank) {
+  EXPECT_EQ(Run({"auth", "bob", "secret", "pw"}), (Sends{"230-Logged in as bob\n\r", ":: "}));
+}
+
+TEST_F(AccessCommandsTest, UnknownUserAndWrongPasswordGetTheSameReply) {
+  const std::vector<std::vector<std::string>> attempts = {
+      {"auth", "bob", "wrong"},   {"auth", "nobody", "secret pw"},  {"auth", "BOB", "secret pw"},
+      {"AUTH", "Anonymous", "x"}, {"auth", "bob", "secret", "pw2"},
+  };
+  for (const auto& words : attempts) {
+    RecordingConnection fresh("127.0.0.1");
+    server_.set_tick_ms(server_.TickMs() + 120000);
+    ProcessCommand(server_, fresh, *MakeLine(words));
+    EXPECT_EQ(fresh.sends(), kLoginFailed) << words[1];
+    EXPECT_EQ(fresh.Login().user(), "Anonymous");
+  }
+}
+
+TEST_F(AccessCommandsTest, ThreeFailuresCloseTheConnection) {
+  EXPECT_EQ(Login("bob", "one"), kLoginFailed);
+  EXPECT_EQ(Login("nobody", "two"), kLoginFailed);
+  EXPECT_FALSE(client_.IsClosed());
+  EXPECT_EQ(
+      Login("bob", "three"),
+      (Sends{"530-Login incorrect\n\r", "421-Too many failed logins, closing the connection\n\r"}));
+  EXPECT_TRUE(client_.IsClosed());
+}
+
+TEST_F(AccessCommandsTest, AuthWithoutAUserShowsTheUsageAndDoesNotCount) {
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Run({"auth"}), (Sends{"501-Usage: AUTH <user> <password>\n\r", ":: "}));
+  EXPECT_EQ(client_.Login().failures(), 0);
+  EXPECT_FALSE(client_.IsClosed());
+}
+
+TEST_F(AccessCommandsTest, AFailureMakesTheAddressWaitWithoutAnyoneWaiting) {
+  EXPECT_EQ(Login("bob", "wrong"), kLoginFailed);
+  // At once, even the right password fails, on another connection from the
+  // same address too; a second later it is checked again.
+  RecordingConnection other("127.0.0.1");
+  ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
+  EXPECT_EQ(other.sends(), kLoginFailed);
+  server_.set_tick_ms(server_.TickMs() + 1000);
+  other.ClearSends();
+  ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
+  EXPECT_EQ(other.sends(), (Sends{"230-Logged in as bob\n\r", ":: "}));
+}
+
+TEST_F(AccessCommandsTest, PermissionsAreReadWhenTheCommandRuns) {
+  EXPECT_EQ(Run({"status", "Spooler"}).back(), ":: ");
+  EXPECT_NE(Run({"status", "Spooler"}), Refused("STATUS", "AllowStatus"));
+  server_.accounts().Set("Anonymous", "AllowStatus", "0");
+  EXPECT_EQ(Run({"status", "Spooler"}), Refused("STATUS", "AllowStatus"));
+  server_.accounts().Set("Anonymous", "AllowStatus", "yes");
+  EXPECT_EQ(Run({"status", "Spooler"}), Refused("STATUS", "AllowStatus"));
+  server_.accounts().Set("Anonymous", "AllowStop", "1");
+  EXPECT_EQ(Run({"stop", "Spooler"}).back(), ":: ");
+  EXPECT_EQ(scm_.StateOf("Spooler"), kStateStopped);
+  // A removed Anonymous key grants nothing.
+  server_.accounts().Remove("Anonymous");
+  EXPECT_EQ(Run({"list"}), Refused("LIST", "AllowList"));
+  // A logged-in user whose key is removed keeps no permission either.
+  EXPECT_EQ(Login("bob", "secret pw").front(), "230-Logged in as bob\n\r");
+  server_.accounts().Remove("bob");
+  EXPECT_EQ(Run({"stop", "Spooler"}), Refused("STOP", "AllowStop"));
+}
+
+TEST_F(AccessCommandsTest, WhoShowsEachConnectionsUser) {
+  RecordingConnection second("10.0.0.6");
+  server_.AddClient(&second);
+  EXPECT_EQ(Login("bob", "secret pw").front(), "230-Logged in as bob\n\r");
+  const Sends sends = Run({"who"});
+  ASSERT_EQ(sends.size(), 6u);
+  EXPECT_EQ(sends[3], Field("bob", 15) + Field("Logged In User", 15) + Field("127.0.0.1", 13) +
+                          Field("7 Dec 2026 23:05", 15) + Field("exec()", 13) + "\n\r");
+  EXPECT_EQ(sends[4], Field("Anonymous", 15) + Field("Anonymous User", 15) + Field("10.0.0.6", 13) +
+                          Field("7 Dec 2026 23:05", 15) + Field("exec()", 13) + "\n\r");
+}
+
+TEST_F(AccessCommandsTest, TheAuditTrailNamesUserAddressAndRequest) {
+  Run({"stop", "Spooler"});
+  Login("bob", "wrong");
+  Login("bob", "secret pw");
+  Run({"stop", "Spooler"});
+  Run({"status", "Spooler"});  // not audited
+  Run({"update", "Spooler", "a\x1b[2J", "b"});
+  EXPECT_EQ(server_.audit_lines(),
+            (std::vector<std::string>{
+                "Audit: Anonymous at 127.0.0.1: STOP Spooler refused, needs AllowStop",
+                "Audit: Anonymous at 127.0.0.1: AUTH bob failed",
+                "Audit: Anonymous at 127.0.0.1: AUTH bob succeeded",
+                "Audit: bob at 127.0.0.1: STOP Spooler",
+                "Audit: bob at 127.0.0.1: UPDATE Spooler a\\x1b[2J b refused, needs AllowUpdate",
+            }));
+  Login("x", "1");
+  Login("x", "2");
+  Login("x", "3");
+  EXPECT_EQ(server_.audit_lines().back(),
+            "Audit: bob at 127.0.0.1: AUTH x failed; connection closed after 3 failures");
+}
+
+TEST_F(AccessCommandsTest, WithoutRequireAuthNothingChanges) {
+  server_.fields().require_auth = false;
+  EXPECT_EQ(Run({"auth", "bob", "secret pw"}), Sends{":: "});
+  EXPECT_EQ(client_.Login().user(), "Anonymous");
+  EXPECT_EQ(Run({"stop", "Spooler"}),
+            (Sends{"Stopping Service...Spooler\n\r", "Service Stopped\n\r", ":: "}));
+  EXPECT_TRUE(server_.audit_lines().empty());
+  const Sends who = Run({"who"});
+  EXPECT_EQ(who[3].substr(0, 17), " anonymous       ");
+}
+
+}  // namespace
+}  // namespace halv::testing
