@@ -15,6 +15,7 @@ constexpr UINT kStopMessage = WM_APP + 10;
 constexpr UINT kShutdownMessage = WM_APP + 11;
 constexpr UINT kReportMessage = WM_APP + 12;
 constexpr UINT_PTR kTimer1Id = 1;
+constexpr UINT_PTR kIdleTimerId = 2;
 constexpr DWORD kPendingWaitHint = 5000;
 // How long a stop waits for cancelled workers to end: well inside the wait
 // hint reported with the stop.
@@ -52,7 +53,8 @@ std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> canc
 }  // namespace
 
 THalvexa351::THalvexa351()
-    : core_(ServicePorts{config_, *this, logs_, ServerSocket1, *this, machine_, machine_, *this},
+    : core_(ServicePorts{config_, *this, logs_, ServerSocket1, *this, machine_, machine_, *this,
+                         accounts_, idle_timer_},
             LocaleMonthNames()),
       scheduler_(workers_, WorkerManager(cancel_),
                  [mailbox = mailbox_](OperationReport report) {
@@ -130,6 +132,14 @@ std::string THalvexa351::Start(std::int32_t interval_ms) {
 
 void THalvexa351::Stop() { KillTimer(window_, kTimer1Id); }
 
+std::string THalvexa351::IdleTimer::Start(std::int32_t interval_ms) {
+  if (SetTimer(window_, kIdleTimerId, static_cast<UINT>(interval_ms), nullptr) == 0)
+    return SystemErrorText(GetLastError());
+  return std::string();
+}
+
+void THalvexa351::IdleTimer::Stop() { KillTimer(window_, kIdleTimerId); }
+
 void THalvexa351::ServiceStart() {
   core_.ServiceStart();
   ReportStatus(SERVICE_RUNNING);
@@ -184,6 +194,10 @@ LRESULT THalvexa351::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
       case WM_TIMER:
         if (wparam == kTimer1Id && core_.Timer1Enabled()) Timer1Timer();
+        if (wparam == kIdleTimerId) {
+          core_.IdleTimerTick();
+          ServerSocket1.Reap();  // drops what the idle check closed
+        }
         return 0;
       case kReportMessage:
         DeliverReports();

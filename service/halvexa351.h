@@ -36,6 +36,7 @@
 #include "command_runner.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
+#include "registry_accounts.h"
 #include "server_socket.h"
 #include "service_core.h"
 #include "service_ports.h"
@@ -77,6 +78,17 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   ServiceManager& Manager() override;
 
  private:
+  // The idle check's window timer (see ServiceCore::IdleTimerTick).
+  class IdleTimer final : public RestartTimer {
+   public:
+    explicit IdleTimer(const HWND& window) : window_(window) {}
+    std::string Start(std::int32_t interval_ms) override;
+    void Stop() override;
+
+   private:
+    const HWND& window_;  // the service object's window, once created
+  };
+
   // Where workers leave their reports for the service thread; shared with
   // the jobs, so a worker that outlives the stop still has somewhere to put
   // its report (which is then simply dropped).
@@ -104,6 +116,8 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   RegistryConfig config_;
   SystemLogLibrary logs_;
   WindowsMachine machine_;
+  RegistryAccounts accounts_{config::kUsersKey};
+  IdleTimer idle_timer_{window_};
   // The listener reports to core_, which is constructed after it and uses it
   // only once events arrive.
   ServerSocket ServerSocket1{core_};

@@ -23,6 +23,7 @@ class LibraryLog final : public ServerLog {
       : log_(library_path, log_path) {}
   bool IsOpen() const override { return log_.IsOpen(); }
   void Write(const std::string& text) override { log_.Write(text); }
+  void SetMaxBytes(std::uint64_t max_bytes) override { log_.set_max_bytes(max_bytes); }
 
  private:
   SystemLog log_;
@@ -38,6 +39,8 @@ std::unique_ptr<ServerLog> SystemLogLibrary::Open(const std::string& library_pat
                                                   const std::string& log_path) {
   return std::make_unique<LibraryLog>(library_path, log_path);
 }
+
+std::uint64_t WindowsMachine::TickMs() const { return GetTickCount64(); }
 
 LocalTime WindowsMachine::Now() const {
   SYSTEMTIME st;

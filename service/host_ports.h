@@ -1,6 +1,6 @@
 // The Win32 side of the service core's ports that the service object does
 // not keep itself: the registry reader, the log library, and the clock with
-// the machine facts.
+// the machine facts. (The user accounts are RegistryAccounts.)
 #ifndef HALV_SERVICE_HOST_PORTS_H_
 #define HALV_SERVICE_HOST_PORTS_H_
 
@@ -30,6 +30,7 @@ class SystemLogLibrary final : public LogLibrary {
 class WindowsMachine final : public Clock, public MachineInfo {
  public:
   LocalTime Now() const override;
+  std::uint64_t TickMs() const override;
   std::string FileVersion(const std::string& path) override;
   std::string ComputerName() override;
   std::string UserName() override;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "halv_error.h"
+#include "listen_socket.h"
 #include "system_error_text.h"
 
 namespace halv {
@@ -98,26 +99,19 @@ void ServerSocket::SetPort(int port) {
   port_ = port;
 }
 
+void ServerSocket::SetAddress(const std::optional<access::IpAddress>& address) {
+  if (address == address_) return;
+  if (Active()) throw Error("Can't change value while socket is active");
+  address_ = address;
+}
+
 void ServerSocket::Open() {
   if (Active()) return;
-  if (port_ < 1 || port_ > 65535) throw Error(SocketErrorText(WSAEADDRNOTAVAIL, "bind"));
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) throw Error(SocketErrorText(WSAGetLastError(), "socket"));
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<u_short>(port_));
-  const char* call = nullptr;
-  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR)
-    call = "bind";
-  else if (listen(s, kBacklog) == SOCKET_ERROR)
-    call = "listen";
-  else if (WSAAsyncSelect(s, window_, kListenMessage, FD_ACCEPT) == SOCKET_ERROR)
-    call = "WSAAsyncSelect";
-  if (call != nullptr) {
+  SOCKET s = OpenListeningSocket(address_, port_, kBacklog);
+  if (WSAAsyncSelect(s, window_, kListenMessage, FD_ACCEPT) == SOCKET_ERROR) {
     const int error = WSAGetLastError();
     closesocket(s);
-    throw Error(SocketErrorText(error, call));
+    throw Error(SocketErrorText(error, "WSAAsyncSelect"));
   }
   listener_ = s;
 }
@@ -193,11 +187,11 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     return;
   }
   for (;;) {
-    sockaddr_in peer = {};
+    sockaddr_storage peer = {};
     int length = sizeof peer;
     SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
     if (s == INVALID_SOCKET) break;
-    std::string address = peer.sin_family == AF_INET ? inet_ntoa(peer.sin_addr) : "";
+    std::string address = PeerAddressText(peer);
     // Every reply piece is its own send: without this each small send after
     // the first would wait for the client's delayed acknowledgement.
     BOOL no_delay = TRUE;

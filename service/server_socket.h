@@ -22,9 +22,11 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "address_list.h"
 #include "connection.h"
 #include "service_core.h"
 #include "service_ports.h"
@@ -91,7 +93,12 @@ class ServerSocket final : public Listener {
   // when the listener is open and the port differs.
   void SetPort(int port) override;
   bool Active() const override { return listener_ != INVALID_SOCKET; }
-  // Opens the listener on all local IPv4 addresses. Raises
+  // The address to bind (ListenAddress); empty for every IPv4 address.
+  // Raises "Can't change value while socket is active" when the listener is
+  // open and the address differs.
+  void SetAddress(const std::optional<access::IpAddress>& address) override;
+  const std::optional<access::IpAddress>& Address() const override { return address_; }
+  // Opens the listener on its address (SO_EXCLUSIVEADDRUSE). Raises
   // "Windows socket error: <text> (<code>), on API '<call>'" on failure.
   void Open() override;
   // Closes the listener and every client connection, without running the
@@ -113,7 +120,7 @@ class ServerSocket final : public Listener {
   // is posted), and a close seen meanwhile is handled after it.
   void ResumeInput(std::uint64_t id);
   // Runs the disconnection handler for, and drops, every connection that a
-  // command or the peer closed.
+  // command, the idle check or the peer closed.
   void Reap();
 
  private:
@@ -122,6 +129,7 @@ class ServerSocket final : public Listener {
   HWND window_ = nullptr;
   ServiceCore& core_;
   int port_ = 9007;
+  std::optional<access::IpAddress> address_;
   SOCKET listener_ = INVALID_SOCKET;
   std::list<std::unique_ptr<ClientConnection>> clients_;
   std::uint64_t next_id_ = 1;

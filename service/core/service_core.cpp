@@ -4,15 +4,22 @@
 #include <string_view>
 #include <utility>
 
+#include "access_settings.h"
+#include "admission.h"
+#include "config_checks.h"
 #include "config_schema.h"
 #include "halv_error.h"
+#include "idle_connections.h"
 #include "interpreter.h"
+#include "login.h"
 
 namespace halv {
 namespace {
 
 // The log library's file name inside BaseDir.
 constexpr char kLogLibraryFile[] = "halvsyslog.dll";
+// How often the idle check runs while IdleTimeout is set.
+constexpr std::int32_t kIdleCheckMs = 1000;
 
 // Copies `value` into a field of fixed capacity, cutting what does not fit.
 void AssignCapped(std::string& field, std::string_view value, std::size_t capacity) {
@@ -58,9 +65,12 @@ void ServiceCore::WriteLog(const std::string& text) {
 void ServiceCore::LoadConfiguration() {
   ConfigReader& config = ports_.config;
 
-  // 1. Base directory and program name.
+  // 1. Base directory and program name. A relative directory would let the
+  // current folder decide which library and program are used: refused.
   const std::string base_dir = config.ReadSystemValue(config::kBaseDir);
-  if (!base_dir.empty()) {
+  if (!base_dir.empty() && !access::IsAbsoluteWindowsPath(base_dir)) {
+    LogEventError("BaseDir '" + base_dir + "' is not an absolute path.  Check path and filename.");
+  } else if (!base_dir.empty()) {
     AssignCapped(fields_.app_path, base_dir, kAppPathCapacity);
     const std::string exec_name = config.ReadSystemValue(config::kExecName);
     if (!exec_name.empty())
@@ -73,11 +83,18 @@ void ServiceCore::LoadConfiguration() {
 
   // 2. Log directory and the server log.
   const std::string log_dir = config.ReadSystemValue(config::kLogDir);
-  if (!log_dir.empty()) {
+  if (!log_dir.empty() && !access::IsAbsoluteWindowsPath(log_dir)) {
+    LogEventError("LogDir '" + log_dir + "' is not an absolute path.  Check path and filename.");
+  } else if (!log_dir.empty()) {
     log_.reset();  // closes the old log and unloads its library
     AssignCapped(fields_.log_pathfile, log_dir + "\\" + config::kServerLogFile,
                  kLogPathfileCapacity);
-    log_ = ports_.logs.Open(fields_.app_path + "\\" + kLogLibraryFile, fields_.log_pathfile);
+    // The library is loaded only by a full path (app_path is empty or absolute).
+    if (access::IsAbsoluteWindowsPath(fields_.app_path)) {
+      log_ = ports_.logs.Open(fields_.app_path + "\\" + kLogLibraryFile, fields_.log_pathfile);
+    } else {
+      LogEventError("The log library is not loaded: BaseDir must be an absolute path.");
+    }
     WriteLog("Server logging started.");
     WriteLog("Service started on " + FormatDateTime(kLogDateForm, Now(), months_));
   } else {
@@ -119,6 +136,36 @@ void ServiceCore::LoadConfiguration() {
                                   : config::WholeNumber(stop_dependencies) != 0;
   WriteLog(fields_.stop_dependencies ? "Service will stop dependent services"
                                      : "Service will not stop dependent services");
+
+  // 11. Logins, listener and limits: all optional; absent, nothing changes.
+  const access::AccessSettings settings = access::ReadAccessSettings(
+      [&config](const char* name) { return config.ReadSystemValue(name); });
+  if (settings.listen_address != ports_.listener.Address()) {
+    if (ports_.listener.Active()) throw Error("Can't change value while socket is active");
+    ports_.listener.SetAddress(settings.listen_address);
+  }
+  fields_.require_auth = settings.require_auth;
+  allowed_clients_ = settings.allowed_clients;
+  max_clients_ = settings.max_clients;
+  idle_timeout_ = settings.idle_timeout.value_or(0);
+  if (log_) log_->SetMaxBytes(static_cast<std::uint64_t>(settings.log_max_bytes.value_or(0)));
+  for (const std::string& line : access::DescribeAccessSettings(settings)) WriteLog(line);
+  if (idle_timeout_ > 0) {
+    const std::string failure = ports_.idle_timer.Start(kIdleCheckMs);
+    if (!failure.empty()) LogEventError(failure);
+  } else {
+    ports_.idle_timer.Stop();
+  }
+}
+
+void ServiceCore::IdleTimerTick() {
+  if (idle_timeout_ <= 0) return;
+  const std::string now = FormatDateTime(kGreetingDateForm, Now(), months_);
+  for (const std::string& peer : CloseIdleConnections(Clients(), TickMs(), idle_timeout_)) {
+    if (fields_.verbose)
+      WriteLog("Client (" + peer + ") idle for " + std::to_string(idle_timeout_) +
+               " seconds, closed at " + now);
+  }
 }
 
 bool ServiceCore::Reinitialize() {
@@ -188,16 +235,36 @@ void ServiceCore::DisarmTimer1() {
 }
 
 void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::string& peer) {
+  client.set_last_receipt_ms(TickMs());
+  const std::size_t listed = Clients().size();
+  const std::size_t others = listed > 0 ? listed - 1 : 0;  // the new one is listed
+  switch (
+      access::Admit(allowed_clients_ ? &*allowed_clients_ : nullptr, max_clients_, peer, others)) {
+    case access::Admission::kNotAllowed:
+      WriteLog("Client (" + peer + ") refused: not in AllowedClients");
+      client.Close();
+      return;
+    case access::Admission::kTooMany:
+      WriteLog("Client (" + peer + ") refused: " + std::to_string(*max_clients_) +
+               " clients already connected");
+      client.SendText(access::kTooManyConnectionsText);
+      client.Close();
+      return;
+    case access::Admission::kAccept:
+      break;
+  }
   const std::string now = FormatDateTime(kGreetingDateForm, Now(), months_);
   if (fields_.verbose) WriteLog("Client (" + peer + ") connected at " + now);
   client.SendText("\n\rHalvexa: Version " + fields_.version);
   client.SendText("\n\rTenmark Halvexa remote service control, (c) Tenmark Software.");
   client.SendText("\n\r\n\rConnected to: " + fields_.server_name +
                   "\n\rService running as: " + fields_.log_on_as + "\n\rLocal Server Date: " + now);
+  if (fields_.require_auth) client.SendText(access::kLoginRequiredNotice);
   client.SendText("\n\r:: ");
 }
 
 void ServiceCore::ServerSocket1ClientRead(Connection& client, const std::string& text) {
+  client.set_last_receipt_ms(TickMs());
   ReceiptRunner runner(*this, client);
   HandleReceipt(text, fields_.verbose, words_, runner);
 }

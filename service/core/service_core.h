@@ -13,11 +13,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "command_runner.h"
 #include "operation_scheduler.h"
+#include "address_list.h"
+#include "login.h"
 #include "server_context.h"
 #include "service_ports.h"
 #include "words.h"
@@ -33,8 +36,11 @@ class ServiceCore final : public ServerContext {
   // Reads the configuration into the fields, in this order: BaseDir and
   // ExecName, LogDir (which opens a new server log), VerboseLogging, the
   // program file and its version, the computer and account names, Port,
-  // ServiceStopTimeOut, StopDependencies. Missing BaseDir, ExecName and
-  // LogDir are recorded in the event log and passed over. A missing
+  // ServiceStopTimeOut, StopDependencies, then the optional access values
+  // (RequireAuth, ListenAddress, AllowedClients, MaxClients, IdleTimeout,
+  // LogMaxBytes; absent, they change nothing). Missing BaseDir, ExecName and
+  // LogDir, and relative ones, are recorded in the event log and passed
+  // over; the log library is loaded only from an absolute BaseDir. A missing
   // VerboseLogging, a text that is not a whole number, a value that is not a
   // string, a changed port while listening or an unreadable version resource
   // ends the read by raising halv::Error; what was read before stays.
@@ -94,6 +100,16 @@ class ServiceCore final : public ServerContext {
     return ports_.commands.OpenShared(path);
   }
   ServiceManager& Manager() override { return ports_.commands.Manager(); }
+  access::AccountStore& Accounts() override { return ports_.accounts; }
+  access::FailureThrottle& LoginThrottle() override { return login_throttle_; }
+  std::uint64_t TickMs() const override { return ports_.clock.TickMs(); }
+  // Audit lines go to the server log whatever the logging mode.
+  void WriteAuditLine(const std::string& text) override { WriteLog(text); }
+
+  // The idle check (every second while IdleTimeout is set): connections
+  // silent for that long are told and closed, each with a verbose log line.
+  // The host then drops them from the listener.
+  void IdleTimerTick();
 
  private:
   bool LogIsOpen() const { return log_ && log_->IsOpen(); }
@@ -106,6 +122,11 @@ class ServiceCore final : public ServerContext {
   std::int32_t timer_interval_ = 100;
   bool timer_enabled_ = false;
   CommandRunner* runner_ = nullptr;
+  // Access control and the listener's limits, from the last read.
+  access::FailureThrottle login_throttle_;
+  std::optional<access::AllowList> allowed_clients_;
+  std::optional<std::int32_t> max_clients_;
+  std::int32_t idle_timeout_ = 0;  // seconds; 0: none
 };
 
 }  // namespace halv

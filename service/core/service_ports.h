@@ -10,11 +10,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "address_list.h"
 #include "connection.h"
 #include "date_format.h"
+#include "permissions.h"
 #include "server_context.h"
 
 namespace halv {
@@ -45,6 +48,9 @@ class ServerLog {
   virtual bool IsOpen() const = 0;
   // Writes one normal line; nothing when closed.
   virtual void Write(const std::string& text) = 0;
+  // Limits the file to `max_bytes` (0: no limit): the line that would pass
+  // it starts a new file, the old one kept as the one older generation.
+  virtual void SetMaxBytes(std::uint64_t max_bytes) = 0;
 };
 
 // The log library, loaded by full path.
@@ -67,6 +73,10 @@ class Listener {
   // Changes the port of the next Open. The core never changes it while the
   // listener is open.
   virtual void SetPort(int port) = 0;
+  // The address the next Open binds (ListenAddress); none: every IPv4
+  // address. The core never changes it while the listener is open.
+  virtual void SetAddress(const std::optional<access::IpAddress>& address) = 0;
+  virtual const std::optional<access::IpAddress>& Address() const = 0;
   // Opens the listener (nothing when open); raises halv::Error on failure.
   virtual void Open() = 0;
   // Closes the listener and every connection, without disconnection events.
@@ -75,8 +85,9 @@ class Listener {
   virtual std::vector<Connection*> Clients() = 0;
 };
 
-// The one-shot restart timer, Timer1. Its ticks arrive on the service
-// thread as the host calls ServiceCore::Timer1Timer.
+// An interval timer of the service thread: Timer1, the one-shot restart,
+// whose ticks arrive as the host calls ServiceCore::Timer1Timer, and the
+// idle check's (ServiceCore::IdleTimerTick).
 class RestartTimer {
  public:
   virtual ~RestartTimer() = default;
@@ -90,6 +101,8 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual LocalTime Now() const = 0;
+  // A monotonic count of milliseconds (login deadlines, IdleTimeout).
+  virtual std::uint64_t TickMs() const = 0;
 };
 
 // Facts the configuration read records about the machine and the program.
@@ -124,6 +137,11 @@ struct ServicePorts {
   Clock& clock;
   MachineInfo& machine;
   CommandHost& commands;
+  // The console's user accounts, read at each permission check and AUTH.
+  access::AccountStore& accounts;
+  // The idle check's timer: while IdleTimeout is set it ticks every second
+  // and the host calls ServiceCore::IdleTimerTick.
+  RestartTimer& idle_timer;
 };
 
 }  // namespace halv

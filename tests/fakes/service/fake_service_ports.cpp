@@ -9,8 +9,9 @@ namespace {
 // A server log that appends its lines to the fake's record.
 class RecordingLog final : public ServerLog {
  public:
-  RecordingLog(bool open, std::vector<std::string>& lines, std::shared_ptr<int> live)
-      : open_(open), lines_(lines), live_(std::move(live)) {
+  RecordingLog(bool open, std::vector<std::string>& lines, std::uint64_t& max_bytes,
+               std::shared_ptr<int> live)
+      : open_(open), lines_(lines), max_bytes_(max_bytes), live_(std::move(live)) {
     ++*live_;
   }
   ~RecordingLog() override { --*live_; }
@@ -20,10 +21,12 @@ class RecordingLog final : public ServerLog {
   void Write(const std::string& text) override {
     if (open_) lines_.push_back(text);
   }
+  void SetMaxBytes(std::uint64_t max_bytes) override { max_bytes_ = max_bytes; }
 
  private:
   bool open_;
   std::vector<std::string>& lines_;
+  std::uint64_t& max_bytes_;
   std::shared_ptr<int> live_;
 };
 
@@ -39,7 +42,8 @@ std::string FakeServicePorts::ReadSystemValue(const std::string& name) {
 std::unique_ptr<ServerLog> FakeServicePorts::Open(const std::string& library_path,
                                                   const std::string& log_path) {
   opened_logs.emplace_back(library_path, log_path);
-  return std::make_unique<RecordingLog>(log_opens, log_lines, live_logs_);
+  log_max_bytes = 0;
+  return std::make_unique<RecordingLog>(log_opens, log_lines, log_max_bytes, live_logs_);
 }
 
 void FakeServicePorts::Open() {

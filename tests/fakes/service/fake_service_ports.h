@@ -3,7 +3,8 @@
 // an event log and a server log that record their lines, a listener that
 // tracks its port and whether it is open, a restart timer that records its
 // starts and stops, a fixed clock, fixed machine facts, and VIEW's files and
-// the manager supplied by the test.
+// the manager supplied by the test; user accounts in memory and the idle
+// check's timer.
 //
 //   FakeServicePorts fakes(scm);
 //   fakes.SetValue("VerboseLogging", "1");
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_accounts.h"
 #include "service_ports.h"
 
 namespace halv::testing {
@@ -38,7 +40,8 @@ class FakeServicePorts final : public ConfigReader,
 
   // The ports over this object; it must outlive every user of them.
   ServicePorts Ports() {
-    return ServicePorts{*this, *this, *this, *this, *this, *this, *this, *this};
+    return ServicePorts{*this, *this, *this, *this,    *this,
+                        *this, *this, *this, accounts, idle_timer};
   }
 
   // --- Registry: values set here, "" for the rest. A value marked with
@@ -61,6 +64,8 @@ class FakeServicePorts final : public ConfigReader,
   std::vector<std::pair<std::string, std::string>> opened_logs;
   std::vector<std::string> log_lines;
   bool log_opens = true;
+  // The size limit given to the last log opened (0: none).
+  std::uint64_t log_max_bytes = 0;
   // Logs handed out and not yet destroyed.
   int live_logs() const { return *live_logs_; }
 
@@ -68,6 +73,9 @@ class FakeServicePorts final : public ConfigReader,
   int Port() const override { return port; }
   bool Active() const override { return active; }
   void SetPort(int value) override { port = value; }
+  void SetAddress(const std::optional<access::IpAddress>& value) override { address = value; }
+  const std::optional<access::IpAddress>& Address() const override { return address; }
+  std::optional<access::IpAddress> address;
   void Open() override;
   void Close() override {
     active = false;
@@ -93,6 +101,21 @@ class FakeServicePorts final : public ConfigReader,
   // --- Clock: 7 December 2026 23:05:09 until set.
   LocalTime Now() const override { return now; }
   LocalTime now{2026, 12, 7, 23, 5, 9};
+  // The millisecond clock stands at 1000000 until set.
+  std::uint64_t TickMs() const override { return tick_ms; }
+  std::uint64_t tick_ms = 1000000;
+
+  // --- User accounts, and the idle check's timer.
+  MemoryAccounts accounts;
+  struct IdleTimer final : RestartTimer {
+    std::string Start(std::int32_t interval_ms) override {
+      starts.push_back(interval_ms);
+      return {};
+    }
+    void Stop() override { ++stops; }
+    std::vector<std::int32_t> starts;
+    int stops = 0;
+  } idle_timer;
 
   // --- Machine.
   std::string FileVersion(const std::string& path) override;

@@ -116,7 +116,9 @@ struct LoadCase {
   std::function<void(ServiceFields&)> fields;
 };
 
-const std::string kLong600(600, 'd');
+// Absolute paths of 600 characters (relative ones are refused).
+const std::string kLongBaseDir = "C:\\" + std::string(597, 'b');
+const std::string kLong600 = "C:\\" + std::string(597, 'd');
 
 const LoadCase kLoadCases[] = {
     {"Complete", {}, {}, false, "", {}, DefaultLogLines(), [](ServiceFields&) {}},
@@ -218,17 +220,15 @@ const LoadCase kLoadCases[] = {
        return l;
      }(),
      [](ServiceFields& f) { f.port = 9100; }},
+    // Without a BaseDir the log library has no full path: no log.
     {"MissingBaseDir",
      {{config::kBaseDir, std::nullopt}},
      {},
      false,
      "",
-     {"Unable to find base directory.  Check path and filename."},
-     [] {
-       Lines l = DefaultLogLines();
-       l[2] = "Service is using \\";
-       return l;
-     }(),
+     {"Unable to find base directory.  Check path and filename.",
+      "The log library is not loaded: BaseDir must be an absolute path."},
+     {},
      [](ServiceFields& f) {
        f.app_path = f.exec_name = "";
        f.bin_pathname = "\\";
@@ -269,7 +269,7 @@ const LoadCase kLoadCases[] = {
        f.bin_pathname = "\\";
      }},
     {"ValuesLongerThanTheirFields",
-     {{config::kBaseDir, std::string(600, 'b')},
+     {{config::kBaseDir, kLongBaseDir},
       {config::kExecName, std::string(300, 'e')},
       {config::kLogDir, kLong600}},
      {},
@@ -278,13 +278,13 @@ const LoadCase kLoadCases[] = {
      {},
      [] {
        Lines l = DefaultLogLines();
-       l[2] = "Service is using " + std::string(511, 'b') + "\\" + std::string(255, 'e');
+       l[2] = "Service is using " + kLongBaseDir.substr(0, 511) + "\\" + std::string(255, 'e');
        return l;
      }(),
      [](ServiceFields& f) {
-       f.app_path = std::string(511, 'b');
+       f.app_path = kLongBaseDir.substr(0, 511);
        f.exec_name = std::string(255, 'e');
-       f.log_pathfile = std::string(511, 'd');
+       f.log_pathfile = kLong600.substr(0, 511);
        f.bin_pathname = f.app_path + "\\" + f.exec_name;
      }},
     {"ChangedPortWhileListening",
@@ -338,8 +338,10 @@ INSTANTIATE_TEST_SUITE_P(Registry, LoadConfigurationTest, ::testing::ValuesIn(kL
 
 TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   ASSERT_EQ(Load(), "");
-  EXPECT_EQ(fakes_.reads, (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port",
-                                 "ServiceStopTimeOut", "StopDependencies"}));
+  EXPECT_EQ(fakes_.reads,
+            (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
+                   "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
+                   "MaxClients", "IdleTimeout", "LogMaxBytes"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 

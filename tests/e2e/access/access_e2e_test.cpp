@@ -1,0 +1,347 @@
+// Access control and hardening end to end: the real service under Wine with
+// logins required (users written as the console writes them), the
+// allow-list, the listen address, the connection limit and idle time-out,
+// the escaped verbose log, the log size limit and the refused relative
+// BaseDir.
+#include <gtest/gtest.h>
+
+#include <ws2tcpip.h>
+
+#include <string>
+#include <vector>
+
+#include "auth/auth.h"
+#include "registry.h"
+#include "service_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kPort = 19261;
+constexpr char kPrompt[] = "\n\r:: ";
+constexpr char kTestService[] = "HalvAccessTestSvc";
+constexpr char kVersionKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1";
+
+// A TCP client that can choose its own loopback address and the server's.
+class AddressedClient {
+ public:
+  AddressedClient() = default;
+  ~AddressedClient() { Close(); }
+  AddressedClient(const AddressedClient&) = delete;
+  AddressedClient& operator=(const AddressedClient&) = delete;
+
+  // Connects from `local` (any port) to `remote`:kPort.
+  bool Connect(const char* local, const char* remote, int port = kPort) {
+    Close();
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket_ == INVALID_SOCKET) return false;
+    sockaddr_in from = {};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, local, &from.sin_addr);
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) return false;
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<u_short>(port));
+    inet_pton(AF_INET, remote, &to.sin_addr);
+    return connect(socket_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+  }
+  void Send(const std::string& bytes) {
+    send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0);
+  }
+  // Reads until the text ends with `suffix`, the peer closes or `limit` passes.
+  std::string ReadUntil(const std::string& suffix, std::chrono::milliseconds limit = 10s) {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!closed_) {
+      if (out.size() >= suffix.size() &&
+          out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
+        break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(socket_, &set);
+      timeval tv = {static_cast<long>(left.count() / 1000),
+                    static_cast<long>((left.count() % 1000) * 1000)};
+      if (select(0, &set, nullptr, nullptr, &tv) <= 0) break;
+      char buffer[4096];
+      const int n = recv(socket_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed_ = true;
+        break;
+      }
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+  std::string Ask(const std::string& line, const std::string& until = ":: ") {
+    Send(line + "\r\n");
+    return ReadUntil(until, 30s);
+  }
+  // Everything until the peer closes (or `limit`), and whether it closed.
+  bool WaitClosed(std::chrono::milliseconds limit, std::string* text = nullptr) {
+    const std::string got = ReadUntil(std::string("\x01never", 6), limit);
+    if (text != nullptr) *text = got;
+    return closed_;
+  }
+  void Close() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    closed_ = false;
+  }
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+  bool closed_ = false;
+};
+
+class AccessTest : public halv::e2e::InstalledServiceTest {
+ protected:
+  int Port() const override { return kPort; }
+  void SetUp() override {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    ASSERT_TRUE(halv::e2e::InstallTestService(kTestService, "Halvexa access test service"));
+    InstalledServiceTest::SetUp();
+  }
+  void TearDown() override {
+    InstalledServiceTest::TearDown();
+    halv::e2e::RemoveTestService(kTestService);
+  }
+
+  static void SetSystem(const char* name, const std::string& value) {
+    halv::WriteRegString(halv::e2e::kSystemKey, name, value, true);
+  }
+
+  // A user as the console writes one: every default copied, then Auth, then
+  // the ticks of the permission list ("1" or "0").
+  static void AddUser(const std::string& name, const std::string& password,
+                      const std::vector<std::string>& granted) {
+    const std::string defaults = std::string(kVersionKey) + "\\Security\\Default";
+    const std::string user = std::string(kVersionKey) + "\\Security\\Users\\" + name;
+    const char* const permissions[] = {"AllowList", "AllowStatus",  "AllowStart",
+                                       "AllowStop", "AllowRestart", "AllowUpdate"};
+    for (const char* p : permissions)
+      halv::WriteRegString(defaults, p, p == std::string("AllowList") ? "1" : "0", true);
+    for (const char* p : permissions)
+      halv::WriteRegString(user, p, halv::ReadRegString(defaults, p), true);
+    halv::WriteRegString(user, "Auth",
+                         halv::auth::AuthFromPassword(password.empty() ? name : password), true);
+    for (const char* p : permissions) {
+      bool on = false;
+      for (const auto& g : granted) on = on || g == p;
+      halv::WriteRegString(user, p, on ? "1" : "0", true);
+    }
+  }
+
+  std::string ServerLog() const { return halv::e2e::ReadFileBytes(log_dir_ + "\\serverlog.txt"); }
+};
+
+TEST_F(AccessTest, LoginsGateEachCommandAndAreAudited) {
+  AddUser("Anonymous", "", {"AllowList", "AllowStatus"});
+  AddUser("bob", "secret pw", {"AllowStatus", "AllowStop", "AllowStart"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  ASSERT_EQ(halv::e2e::StartAndWait(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+
+  AddressedClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  const std::string greeting = c.ReadUntil(kPrompt);
+  EXPECT_NE(greeting.find("\n\r\n\rThis server requires a login: AUTH <user> <password>\n\r:: "),
+            std::string::npos)
+      << greeting;
+  // Anonymous: refused STOP, allowed STATUS.
+  EXPECT_EQ(c.Ask("stop " + std::string(kTestService)),
+            "550-Permission denied: STOP needs AllowStop\n\r:: ");
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_NE(c.Ask("status " + std::string(kTestService)).find("running"), std::string::npos);
+  // bob may stop.
+  EXPECT_EQ(c.Ask("auth bob secret pw"), "230-Logged in as bob\n\r:: ");
+  EXPECT_EQ(c.Ask("stop " + std::string(kTestService)),
+            "Stopping Service..." + std::string(kTestService) + "\n\rService Stopped\n\r:: ");
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(c.Ask("list"), "550-Permission denied: LIST needs AllowList\n\r:: ");
+  EXPECT_EQ(c.Ask("view"), "550-Permission denied: VIEW needs the user Admin\n\r:: ");
+  const std::string who = c.Ask("who");
+  EXPECT_NE(who.find("\n\r bob             Logged In User  127.0.0.1     "), std::string::npos)
+      << who;
+  // A permission taken away in the registry counts at the next command.
+  halv::WriteRegString(std::string(kVersionKey) + "\\Security\\Users\\bob", "AllowStart", "0",
+                       true);
+  EXPECT_EQ(c.Ask("start " + std::string(kTestService)),
+            "550-Permission denied: START needs AllowStart\n\r:: ");
+
+  c.Close();
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  const std::string log = ServerLog();
+  for (const std::string& line :
+       {"date Status: Audit: Anonymous at 127.0.0.1: STOP " + std::string(kTestService) +
+            " refused, needs AllowStop\r\n",
+        std::string("date Status: Audit: Anonymous at 127.0.0.1: AUTH bob succeeded\r\n"),
+        "date Status: Audit: bob at 127.0.0.1: STOP " + std::string(kTestService) + "\r\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
+}
+
+TEST_F(AccessTest, ThreeWrongPasswordsCloseTheConnection) {
+  AddUser("bob", "secret pw", {"AllowStop"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  AddressedClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  c.ReadUntil(kPrompt);
+  EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
+  EXPECT_EQ(c.Ask("auth nobody secret pw"), "530-Login incorrect\n\r:: ");
+  c.Send("auth bob secret pw\r\n");  // too soon after a failure: not checked
+  std::string rest;
+  EXPECT_TRUE(c.WaitClosed(10s, &rest));
+  EXPECT_EQ(rest, "530-Login incorrect\n\r421-Too many failed logins, closing the connection\n\r");
+}
+
+TEST_F(AccessTest, AllowedClientsRefusesOtherAddressesWithoutAGreeting) {
+  SetSystem("AllowedClients", "127.0.0.1");
+  StartRunning();
+  AddressedClient other;
+  ASSERT_TRUE(other.Connect("127.0.0.2", "127.0.0.1"));
+  std::string said;
+  EXPECT_TRUE(other.WaitClosed(10s, &said));
+  EXPECT_EQ(said, "");
+  AddressedClient local;
+  ASSERT_TRUE(local.Connect("127.0.0.1", "127.0.0.1"));
+  EXPECT_NE(local.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+  local.Close();
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_NE(ServerLog().find("date Status: Client (127.0.0.2) refused: not in AllowedClients"),
+            std::string::npos)
+      << ServerLog();
+}
+
+TEST_F(AccessTest, ListenAddressBindsThatAddressOnly) {
+  SetSystem("ListenAddress", "127.0.0.2");
+  StartRunning();
+  AddressedClient c;
+  EXPECT_FALSE(c.Connect("127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.2"));
+  EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+}
+
+TEST_F(AccessTest, BadListenAddressOrAllowListFailsTheStart) {
+  SetSystem("ListenAddress", "localhost");
+  EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+      "Service failed on start: Invalid ListenAddress 'localhost': not an IPv4 or IPv6 address",
+      10s));
+  SetSystem("ListenAddress", "127.0.0.1");
+  SetSystem("AllowedClients", "127.0.0.1,10.0.0.0/33");
+  EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+      "Service failed on start: Invalid entry '10.0.0.0/33' in AllowedClients: the prefix length "
+      "must be a number from 0 to 32",
+      10s));
+}
+
+TEST_F(AccessTest, MaxClientsTurnsAwayTheOneTooMany) {
+  SetSystem("MaxClients", "2");
+  StartRunning();
+  AddressedClient a, b, c;
+  ASSERT_TRUE(a.Connect("127.0.0.1", "127.0.0.1"));
+  a.ReadUntil(kPrompt);
+  ASSERT_TRUE(b.Connect("127.0.0.1", "127.0.0.1"));
+  b.ReadUntil(kPrompt);
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  std::string said;
+  EXPECT_TRUE(c.WaitClosed(10s, &said));
+  EXPECT_EQ(said, "421-Too many connections, try again later\n\r");
+  // Once one has gone there is room again.
+  a.Close();
+  Sleep(500);
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+  EXPECT_NE(b.Ask("stime").find(":: "), std::string::npos);  // the others are still served
+}
+
+TEST_F(AccessTest, IdleTimeoutClosesASilentConnection) {
+  SetSystem("IdleTimeout", "2");
+  SetSystem("VerboseLogging", "1");
+  StartRunning();
+  AddressedClient quiet, busy;
+  ASSERT_TRUE(quiet.Connect("127.0.0.1", "127.0.0.1"));
+  quiet.ReadUntil(kPrompt);
+  ASSERT_TRUE(busy.Connect("127.0.0.1", "127.0.0.1"));
+  busy.ReadUntil(kPrompt);
+  const auto start = std::chrono::steady_clock::now();
+  std::string said;
+  // The busy client speaks every half second and stays.
+  bool quiet_closed = false;
+  while (std::chrono::steady_clock::now() - start < 6s && !quiet_closed) {
+    EXPECT_NE(busy.Ask("stime").find(":: "), std::string::npos);
+    quiet_closed = quiet.WaitClosed(500ms, &said);
+  }
+  EXPECT_TRUE(quiet_closed);
+  EXPECT_EQ(said, "\n\r421-Idle time-out, closing the connection\n\r");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_NE(busy.Ask("stime").find(":: "), std::string::npos);
+  busy.Close();
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_NE(ServerLog().find(") idle for 2 seconds, closed at "), std::string::npos) << ServerLog();
+}
+
+TEST_F(AccessTest, VerboseLogShowsControlBytesEscaped) {
+  SetSystem("VerboseLogging", "1");
+  StartRunning();
+  AddressedClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  c.ReadUntil(kPrompt);
+  c.Send("help\r\n");
+  c.ReadUntil("311-End of HELP info\n\r:: ");
+  c.Send("stime\x1b[2Jx\rdate Status: forged\nstime\r\n");
+  c.ReadUntil(":: ");
+  Sleep(300);
+  c.Close();
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  const std::string log = ServerLog();
+  // A plain line logs as it always has; the client's CR, LF and ESC show as
+  // escapes and start no line of their own.
+  EXPECT_NE(log.find("date Status: Receive buffer is >>help\r\n<<\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\\x1b[2Jx\\x0ddate Status: forged\\x0astime"), std::string::npos) << log;
+  EXPECT_EQ(log.find('\x1b'), std::string::npos);
+  EXPECT_EQ(log.find("\r\ndate Status: forged"), std::string::npos);
+}
+
+TEST_F(AccessTest, LogMaxBytesKeepsOneOlderGeneration) {
+  SetSystem("LogMaxBytes", "600");
+  SetSystem("VerboseLogging", "1");
+  StartRunning();
+  AddressedClient c;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+    c.ReadUntil(kPrompt);
+    c.Ask("stime");
+    c.Close();
+  }
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  const std::string current = ServerLog();
+  const std::string older = halv::e2e::ReadFileBytes(log_dir_ + "\\serverlog.1.txt");
+  EXPECT_FALSE(older.empty());
+  EXPECT_LE(current.size(), 600u);
+  EXPECT_LE(older.size(), 600u);
+  EXPECT_NE(current.find("date Status: Service is stopped.\r\n"), std::string::npos) << current;
+}
+
+TEST_F(AccessTest, ARelativeBaseDirIsRefused) {
+  SetSystem("BaseDir", "halvexa");
+  StartRunning();
+  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+      "BaseDir 'halvexa' is not an absolute path.  Check path and filename.", 10s));
+  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+      "The log library is not loaded: BaseDir must be an absolute path.", 10s));
+  AddressedClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+  c.Close();
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(ServerLog(), "");
+}
+
+}  // namespace

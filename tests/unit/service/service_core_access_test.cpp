@@ -1,0 +1,210 @@
+// The service core with the access values: relative directories refused,
+// the optional values read and reported, the listen address kept while
+// listening, the greeting's login notice, AllowedClients and MaxClients at
+// connect, the idle check, the log's size limit. Absent values change
+// nothing (the other core tests run without them).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config_schema.h"
+#include "fake_service_ports.h"
+#include "recording_connection.h"
+#include "service_core.h"
+#include "simulated_manager.h"
+
+namespace halv::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class CoreAccessTest : public ::testing::Test {
+ protected:
+  CoreAccessTest() {
+    fakes_.SetValue(config::kBaseDir, "C:\\Halvexa");
+    fakes_.SetValue(config::kExecName, "halvexa351.exe");
+    fakes_.SetValue(config::kLogDir, "C:\\Halvexa\\log");
+    fakes_.SetValue(config::kVerboseLogging, "0");
+  }
+  std::string Load() {
+    try {
+      core_.LoadConfiguration();
+      return "";
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+  // The log lines after the nine of a default configuration.
+  Lines LinesAfterDefaults() const {
+    return fakes_.log_lines.size() <= 9
+               ? Lines{}
+               : Lines(fakes_.log_lines.begin() + 9, fakes_.log_lines.end());
+  }
+
+  SimulatedManager scm_;
+  FakeServicePorts fakes_{scm_};
+  ServiceCore core_{fakes_.Ports(), EnglishMonthNames()};
+};
+
+TEST_F(CoreAccessTest, RelativeDirectoriesAreRefused) {
+  const struct {
+    std::string base_dir, log_dir;
+    Lines events;
+    bool log_opened;
+    std::string app_path;
+  } cases[] = {
+      {"Halvexa",
+       "C:\\logs",
+       {"BaseDir 'Halvexa' is not an absolute path.  Check path and filename.",
+        "The log library is not loaded: BaseDir must be an absolute path."},
+       false,
+       ""},
+      {"\\Halvexa",
+       "C:\\logs",
+       {"BaseDir '\\Halvexa' is not an absolute path.  Check path and filename.",
+        "The log library is not loaded: BaseDir must be an absolute path."},
+       false,
+       ""},
+      {"C:\\Halvexa",
+       "logs",
+       {"LogDir 'logs' is not an absolute path.  Check path and filename."},
+       false,
+       "C:\\Halvexa"},
+      {"\\\\server\\share\\Halvexa",
+       "\\\\server\\share\\logs",
+       {},
+       true,
+       "\\\\server\\share\\Halvexa"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.base_dir + " | " + c.log_dir);
+    SimulatedManager scm;
+    FakeServicePorts fakes(scm);
+    fakes.SetValue(config::kBaseDir, c.base_dir);
+    fakes.SetValue(config::kExecName, "halvexa351.exe");
+    fakes.SetValue(config::kLogDir, c.log_dir);
+    fakes.SetValue(config::kVerboseLogging, "0");
+    ServiceCore core(fakes.Ports(), EnglishMonthNames());
+    core.LoadConfiguration();  // the service starts all the same
+    EXPECT_EQ(fakes.event_lines, c.events);
+    EXPECT_EQ(fakes.opened_logs.size(), c.log_opened ? 1u : 0u);
+    EXPECT_EQ(core.Fields().app_path, c.app_path);
+    // A refused BaseDir is not used for the program either.
+    EXPECT_EQ(core.Fields().exec_name, c.app_path.empty() ? "" : "halvexa351.exe");
+  }
+}
+
+TEST_F(CoreAccessTest, TheOptionalValuesAreReportedAndApplied) {
+  fakes_.SetValue(config::kRequireAuth, "1");
+  fakes_.SetValue(config::kListenAddress, "127.0.0.2");
+  fakes_.SetValue(config::kAllowedClients, "127.0.0.0/8");
+  fakes_.SetValue(config::kMaxClients, "5");
+  fakes_.SetValue(config::kIdleTimeout, "60");
+  fakes_.SetValue(config::kLogMaxBytes, "100000");
+  ASSERT_EQ(Load(), "");
+  EXPECT_EQ(
+      LinesAfterDefaults(),
+      (Lines{"Service requires clients to log in", "Service is listening on address 127.0.0.2",
+             "Service accepts clients from 127.0.0.0/8", "Service serves at most 5 clients at once",
+             "Service closes connections idle for 60 seconds",
+             "Service keeps the server log under 100000 bytes"}));
+  EXPECT_TRUE(core_.Fields().require_auth);
+  ASSERT_TRUE(fakes_.address);
+  EXPECT_EQ(*fakes_.address, *access::ParseIpAddress("127.0.0.2"));
+  EXPECT_EQ(fakes_.log_max_bytes, 100000u);
+  EXPECT_EQ(fakes_.idle_timer.starts, std::vector<std::int32_t>{1000});
+  // Removed again: everything back as before.
+  for (const char* name : {config::kRequireAuth, config::kListenAddress, config::kAllowedClients,
+                           config::kMaxClients, config::kIdleTimeout, config::kLogMaxBytes})
+    fakes_.RemoveValue(name);
+  fakes_.log_lines.clear();
+  ASSERT_EQ(Load(), "");
+  EXPECT_EQ(fakes_.log_lines.size(), 9u);
+  EXPECT_FALSE(core_.Fields().require_auth);
+  EXPECT_FALSE(fakes_.address);
+  EXPECT_EQ(fakes_.log_max_bytes, 0u);
+  EXPECT_EQ(fakes_.idle_timer.stops, 1);
+}
+
+TEST_F(CoreAccessTest, TheListenAddressCannotChangeWhileListening) {
+  fakes_.active = true;
+  fakes_.SetValue(config::kListenAddress, "127.0.0.2");
+  EXPECT_EQ(Load(), "Can't change value while socket is active");
+  EXPECT_FALSE(fakes_.address);
+  fakes_.active = false;
+  EXPECT_EQ(Load(), "");
+  fakes_.active = true;
+  EXPECT_EQ(Load(), "");  // the same address while listening is fine
+}
+
+TEST_F(CoreAccessTest, ABadValueEndsTheReadWithItsMessage) {
+  fakes_.SetValue(config::kAllowedClients, "127.0.0.1, nowhere");
+  EXPECT_EQ(Load(), "Invalid entry 'nowhere' in AllowedClients: not an IPv4 or IPv6 address");
+}
+
+TEST_F(CoreAccessTest, TheGreetingSaysHowToLogIn) {
+  fakes_.SetValue(config::kRequireAuth, "1");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection client("127.0.0.5");
+  core_.ServerSocket1ClientConnect(client, "127.0.0.5");
+  const Lines sends = client.sends();
+  ASSERT_EQ(sends.size(), 5u);
+  EXPECT_EQ(sends[3], "\n\r\n\rThis server requires a login: AUTH <user> <password>");
+  EXPECT_EQ(sends[4], "\n\r:: ");
+}
+
+TEST_F(CoreAccessTest, ClientsOutsideTheAllowListAreClosedWithoutAWord) {
+  fakes_.SetValue(config::kAllowedClients, "127.0.0.1");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection stranger("127.0.0.2"), local("127.0.0.1");
+  fakes_.clients = {&stranger};
+  core_.ServerSocket1ClientConnect(stranger, "127.0.0.2");
+  EXPECT_TRUE(stranger.sends().empty());
+  EXPECT_TRUE(stranger.IsClosed());
+  EXPECT_EQ(LinesAfterDefaults().back(), "Client (127.0.0.2) refused: not in AllowedClients");
+  fakes_.clients = {&local};
+  core_.ServerSocket1ClientConnect(local, "127.0.0.1");
+  EXPECT_FALSE(local.IsClosed());
+  EXPECT_EQ(local.sends().back(), "\n\r:: ");
+}
+
+TEST_F(CoreAccessTest, TheConnectionBeyondMaxClientsGetsOneLine) {
+  fakes_.SetValue(config::kMaxClients, "2");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection a("127.0.0.1"), b("127.0.0.1"), c("127.0.0.1");
+  fakes_.clients = {&a, &b};  // the new connection is listed with the others
+  core_.ServerSocket1ClientConnect(b, "127.0.0.1");
+  EXPECT_FALSE(b.IsClosed());
+  fakes_.clients = {&a, &b, &c};
+  core_.ServerSocket1ClientConnect(c, "127.0.0.1");
+  EXPECT_EQ(c.sends(), Lines{"421-Too many connections, try again later\n\r"});
+  EXPECT_TRUE(c.IsClosed());
+  EXPECT_EQ(LinesAfterDefaults().back(), "Client (127.0.0.1) refused: 2 clients already connected");
+}
+
+TEST_F(CoreAccessTest, TheIdleCheckClosesSilentConnectionsAndLogsThemWhenVerbose) {
+  fakes_.SetValue(config::kIdleTimeout, "30");
+  fakes_.SetValue(config::kVerboseLogging, "1");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection quiet("127.0.0.1"), talking("127.0.0.2");
+  fakes_.clients = {&quiet, &talking};
+  fakes_.tick_ms = 1000;
+  core_.ServerSocket1ClientConnect(quiet, "127.0.0.1");
+  core_.ServerSocket1ClientConnect(talking, "127.0.0.2");
+  fakes_.tick_ms = 20000;
+  core_.ServerSocket1ClientRead(talking, "stime\r\n");
+  fakes_.tick_ms = 31000;
+  core_.IdleTimerTick();
+  EXPECT_TRUE(quiet.IsClosed());
+  EXPECT_EQ(quiet.sends().back(), "\n\r421-Idle time-out, closing the connection\n\r");
+  EXPECT_FALSE(talking.IsClosed());
+  EXPECT_EQ(fakes_.log_lines.back(),
+            "Client (127.0.0.1) idle for 30 seconds, closed at 7 December 2026 11:05:09 PM");
+  fakes_.tick_ms = 50000;
+  core_.IdleTimerTick();
+  EXPECT_TRUE(talking.IsClosed());
+}
+
+}  // namespace
+}  // namespace halv::testing
