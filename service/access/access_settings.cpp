@@ -7,16 +7,16 @@ namespace halv::access {
 
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read) {
   AccessSettings settings;
-  settings.require_auth = read(kRequireAuth) == "1";
-  settings.listen_address_text = read(kListenAddress);
+  settings.require_auth = read(config::kRequireAuth) == "1";
+  settings.listen_address_text = read(config::kListenAddress);
   if (!settings.listen_address_text.empty())
     settings.listen_address = ParseListenAddress(settings.listen_address_text);
-  settings.allowed_clients_text = read(kAllowedClients);
+  settings.allowed_clients_text = read(config::kAllowedClients);
   if (!settings.allowed_clients_text.empty())
     settings.allowed_clients = ParseAllowedClients(settings.allowed_clients_text);
-  settings.max_clients = ParseLimit(kMaxClients, read(kMaxClients));
-  settings.idle_timeout = ParseLimit(kIdleTimeout, read(kIdleTimeout));
-  settings.log_max_bytes = ParseLimit(kLogMaxBytes, read(kLogMaxBytes));
+  settings.max_clients = ParseLimit(config::kMaxClients, read(config::kMaxClients));
+  settings.idle_timeout = ParseLimit(config::kIdleTimeout, read(config::kIdleTimeout));
+  settings.log_max_bytes = ParseLimit(config::kLogMaxBytes, read(config::kLogMaxBytes));
   return settings;
 }
 

@@ -14,16 +14,9 @@
 #include <vector>
 
 #include "address_list.h"
+#include "config_schema.h"
 
 namespace halv::access {
-
-// The value names, in the order they are read.
-inline constexpr char kRequireAuth[] = "RequireAuth";
-inline constexpr char kListenAddress[] = "ListenAddress";
-inline constexpr char kAllowedClients[] = "AllowedClients";
-inline constexpr char kMaxClients[] = "MaxClients";
-inline constexpr char kIdleTimeout[] = "IdleTimeout";
-inline constexpr char kLogMaxBytes[] = "LogMaxBytes";
 
 struct AccessSettings {
   bool require_auth = false;                  // RequireAuth is exactly "1"
@@ -36,8 +29,8 @@ struct AccessSettings {
   std::optional<std::int32_t> log_max_bytes;  // none: no limit
 };
 
-// Reads the six values through `read` (the value's text, "" when missing; it
-// may raise) in the order of the names above. A value that is present but
+// Reads the six values of config::kOptionalSystemValues through `read` (the
+// value's text, "" when missing; it may raise) in that order. A value that is present but
 // wrong raises halv::Error with a message naming it, which ends the read.
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read);
 

@@ -54,7 +54,7 @@ bool CheckPassword(AccountStore& accounts, const std::string& user, const std::s
   } catch (const std::exception&) {
     known = false;
   }
-  const std::string stored = known ? ReadOrEmpty(accounts, user, "Auth") : std::string();
+  const std::string stored = known ? ReadOrEmpty(accounts, user, config::kAuth) : std::string();
   // The console stores the form of the user name for an empty password.
   const std::string computed = credentials.transform(password.empty() ? user : password);
   const bool equal =

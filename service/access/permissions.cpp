@@ -35,17 +35,17 @@ std::string UpperCase(std::string_view word) {
 std::string_view PermissionValueName(Permission permission) {
   switch (permission) {
     case Permission::kAllowList:
-      return "AllowList";
+      return config::kAllowList;
     case Permission::kAllowStatus:
-      return "AllowStatus";
+      return config::kAllowStatus;
     case Permission::kAllowStart:
-      return "AllowStart";
+      return config::kAllowStart;
     case Permission::kAllowStop:
-      return "AllowStop";
+      return config::kAllowStop;
     case Permission::kAllowRestart:
-      return "AllowRestart";
+      return config::kAllowRestart;
     case Permission::kAllowUpdate:
-      return "AllowUpdate";
+      return config::kAllowUpdate;
     case Permission::kNone:
     case Permission::kAdminUser:
       break;

@@ -16,12 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include "config_schema.h"
+
 namespace halv::access {
 
 // The built-in accounts: every connection starts as the first; the second
 // alone may use VIEW, INIT and CYCLE. Both compare case-sensitively.
-inline constexpr char kAnonymousUser[] = "Anonymous";
-inline constexpr char kAdminUser[] = "Admin";
+using config::kAdminUser;
+using config::kAnonymousUser;
 
 enum class Permission {
   kNone,  // anyone

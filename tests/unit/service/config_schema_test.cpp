@@ -28,6 +28,18 @@ TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
   EXPECT_EQ(WholeNumber(FindSystemValue(kServiceStopTimeOut)->default_text), kDefaultStopTimeOut);
 }
 
+// The optional values have no default (absent means off) and no name of a
+// value that existed before.
+TEST(ConfigSchemaTest, OptionalValuesStandApart) {
+  for (const ValueSpec& spec : kOptionalSystemValues) {
+    SCOPED_TRACE(spec.name);
+    EXPECT_EQ(spec.default_text, nullptr);
+    EXPECT_EQ(FindSystemValue(spec.name), nullptr);
+  }
+  EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
+  EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
+}
+
 TEST(ConfigSchemaTest, NoYesIndex) {
   const struct {
     const char* text;
