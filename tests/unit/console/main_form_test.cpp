@@ -193,7 +193,7 @@ TEST_F(ConsoleTest, RequireLoginLoadsMissingAsNoAndSavesLikeTheOtherChoices) {
     Install(store, "3.5.1");
     if (c.stored != nullptr) store.Set(kSystemKey, "RequireAuth", c.stored);
     FakeUi box;
-    TForm1 f(store, services, box);
+    TForm1 f(store, scm, box);
     f.FormCreate();
     EXPECT_EQ(f.cboRequireAuth.index, c.index);
     if (!c.error.empty()) {
