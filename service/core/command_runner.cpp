@@ -58,9 +58,11 @@ void CommandRunner::RunLine(ConnectionId id, Connection& client, const CommandLi
 }
 
 void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLine& line) {
+  // Logins and permissions first, also for the commands that wait.
+  if (HandledByAccessControl(server_, client, line)) return;
   std::optional<ServiceOperation> operation = ServiceOperationOf(line, server_.Fields());
   if (!operation) {
-    ProcessCommand(server_, client, line);
+    RunCommandUnchecked(server_, client, line);
     return;
   }
   client.SendText(OperationHeading(*operation));

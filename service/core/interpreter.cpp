@@ -292,9 +292,10 @@ bool IsAudited(std::string_view command) {
   return false;
 }
 
-// While logins are required: answers AUTH and refused commands itself and
-// returns true; returns false when the command may run.
+}  // namespace
+
 bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line) {
+  if (!server.Fields().require_auth) return false;
   const std::string_view command = line.Word(0);
   if (SameWordIgnoringCase(command, "auth")) {
     Authenticate(server, client, line);
@@ -315,8 +316,6 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
   return false;
 }
 
-}  // namespace
-
 bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
   if (word.size() != keyword.size()) return false;
   for (std::size_t i = 0; i < word.size(); ++i) {
@@ -326,8 +325,12 @@ bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
 }
 
 void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line) {
+  if (HandledByAccessControl(server, client, line)) return;
+  RunCommandUnchecked(server, client, line);
+}
+
+void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line) {
   const std::string_view command = line.Word(0);
-  if (server.Fields().require_auth && HandledByAccessControl(server, client, line)) return;
   for (const Command& each : kCommands) {
     if (SameWordIgnoringCase(command, each.word)) {
       each.handler(server, client, line);

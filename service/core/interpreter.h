@@ -20,8 +20,19 @@ inline constexpr std::string_view kFeedbackAddress = "http://www.tenmark.example
 // START, STOP and RSTRT run inline here and block it while they wait (the
 // CommandRunner sends them to worker threads instead). A failed send raises
 // halv::Error as the connection does; CYCLE finishes its work first (see
-// interpreter.cpp).
+// interpreter.cpp). While logins are required the line first passes
+// HandledByAccessControl.
 void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line);
+
+// While logins are required (`require_auth`): answers AUTH, and a command the
+// connection's user may not use (one 550 line and the prompt), itself and
+// returns true; records the commands that change something in the audit
+// trail and returns false when the line may run. Without logins it does
+// nothing and returns false. Every road to a command passes here first.
+bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line);
+
+// ProcessCommand without the access check, for a caller that has made it.
+void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line);
 
 // Whether `word` equals `keyword` when both are mapped to upper case
 // character by character (ASCII mapping).
