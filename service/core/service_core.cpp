@@ -271,6 +271,7 @@ void ServiceCore::ServerSocket1ClientRead(Connection& client, const std::string&
 
 void ServiceCore::ServerSocket1ClientRead(Connection& client, ConnectionId id,
                                           const std::string& text) {
+  client.set_last_receipt_ms(TickMs());
   ReceiptRunner runner(*this, client, runner_, id);
   HandleReceipt(text, fields_.verbose, words_, runner);
 }

@@ -193,7 +193,7 @@ TEST_F(CoreAccessTest, TheIdleCheckClosesSilentConnectionsAndLogsThemWhenVerbose
   core_.ServerSocket1ClientConnect(quiet, "127.0.0.1");
   core_.ServerSocket1ClientConnect(talking, "127.0.0.2");
   fakes_.tick_ms = 20000;
-  core_.ServerSocket1ClientRead(talking, "stime\r\n");
+  core_.ServerSocket1ClientRead(talking, 2, "stime\r\n");  // the service's road
   fakes_.tick_ms = 31000;
   core_.IdleTimerTick();
   EXPECT_TRUE(quiet.IsClosed());
