@@ -16,6 +16,10 @@ constexpr UINT kShutdownMessage = WM_APP + 11;
 constexpr UINT kReportMessage = WM_APP + 12;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kIdleTimerId = 2;
+// How often the service thread looks for connections that no accept
+// notification announced.
+constexpr UINT_PTR kAcceptPollId = 3;
+constexpr UINT kAcceptPollMs = 1000;
 constexpr DWORD kPendingWaitHint = 5000;
 // How long a stop waits for cancelled workers to end: well inside the wait
 // hint reported with the stop.
@@ -194,6 +198,7 @@ LRESULT THalvexa351::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
       case WM_TIMER:
         if (wparam == kTimer1Id && core_.Timer1Enabled()) Timer1Timer();
+        if (wparam == kAcceptPollId) ServerSocket1.PollAccept();
         if (wparam == kIdleTimerId) {
           core_.IdleTimerTick();
           ServerSocket1.Reap();  // drops what the idle check closed
@@ -245,6 +250,7 @@ void THalvexa351::Run() {
     return;
   }
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetTimer(window_, kAcceptPollId, kAcceptPollMs, nullptr);
   ServerSocket1.SetWindow(window_);
   {
     std::lock_guard<std::mutex> lock(mailbox_->mutex);

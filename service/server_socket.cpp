@@ -182,10 +182,10 @@ void ServerSocket::ResumeInput(std::uint64_t id) {
 
 void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
   if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
-  if (WSAGETSELECTERROR(lparam) != 0) {
+  // An error notification is recorded, and the queue is drained all the
+  // same: no further accept notification comes until accept() is called.
+  if (WSAGETSELECTERROR(lparam) != 0)
     core_.LogEventError("Asynchronous socket error " + std::to_string(WSAGETSELECTERROR(lparam)));
-    return;
-  }
   for (;;) {
     sockaddr_storage peer = {};
     int length = sizeof peer;
@@ -210,6 +210,10 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     Reap();
     if (listener_ == INVALID_SOCKET) break;
   }
+}
+
+void ServerSocket::PollAccept() {
+  if (listener_ != INVALID_SOCKET) OnListenerEvent(static_cast<WPARAM>(listener_), 0);
 }
 
 void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {

@@ -77,7 +77,8 @@ class ServerSocket final : public Listener {
  public:
   static constexpr UINT kListenMessage = WM_APP + 1;
   static constexpr UINT kClientMessage = WM_APP + 2;
-  static constexpr int kBacklog = 5;
+  // The system's largest queue, so a burst of connects waits to be accepted.
+  static constexpr int kBacklog = SOMAXCONN;
 
   // `core` is only used once events arrive, so it may be constructed later.
   explicit ServerSocket(ServiceCore& core);
@@ -110,6 +111,9 @@ class ServerSocket final : public Listener {
   // Window-message entry points.
   void OnListenerEvent(WPARAM wparam, LPARAM lparam);
   void OnClientEvent(WPARAM wparam, LPARAM lparam);
+  // Accepts whatever waits in the listen queue. Called periodically by the
+  // service thread, so a lost accept notification cannot stall the listener.
+  void PollAccept();
 
   // The open connection numbered `id`, or null when it has gone or closed.
   Connection* FindById(std::uint64_t id);
