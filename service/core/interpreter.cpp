@@ -2,8 +2,9 @@
 // services and on the server itself, and the help texts. The reporting
 // commands live in listings.cpp.
 //
-// Every reply piece is one SendText/SendBytes call, in order, so the client
-// sees exactly the sends the protocol defines.
+// Every reply piece is one SendText/SendBytes call, in order; the
+// connection writes a command's pieces together when it ends, and before a
+// wait (Flush) so the client sees what is under way.
 //
 // While logins are required (`require_auth`), AUTH logs the connection in
 // and every other command first passes its permission check, read from the
@@ -108,20 +109,15 @@ void ServerTime(ServerContext& server, Connection& client, const CommandLine&) {
   client.SendText(kPrompt);
 }
 
+// Sends the log file up to the end it finds (a read error ends it like the
+// end), then the prompt. The connection reads the file as its output drains,
+// so a log of any size is sent without holding it in memory.
 void View(ServerContext& server, Connection& client, const CommandLine&) {
-  constexpr std::size_t kBlockSize = 128;
   std::unique_ptr<ByteSource> file = server.OpenShared(server.Fields().log_pathfile);
   if (!file) {
     client.SendText("Unable to open logfile.\n\r");
   } else {
-    char block[kBlockSize];
-    // A read error ends the transfer like the end of the file; so does a
-    // client that has gone, as nothing more can reach it.
-    while (!client.IsClosed()) {
-      const long count = file->Read(block, sizeof block);
-      if (count <= 0) break;
-      client.SendBytes(block, static_cast<std::size_t>(count));
-    }
+    client.SendStream(std::move(file));
   }
   client.SendText(kNewLinePrompt);
 }

@@ -14,8 +14,9 @@ namespace halv {
 inline constexpr std::string_view kFeedbackAddress = "http://www.tenmark.example/halvexa/feedback";
 
 // Chooses the command by word 0 (case-insensitive over the whole word),
-// carries it out and sends its reply pieces to `client`, one send each, then
-// its prompt (none after UPDATE and QUIT). Unknown commands get the 500
+// carries it out and hands its reply pieces to `client` in order, then its
+// prompt (none after UPDATE and QUIT), flushing the connection before each
+// wait of START, STOP and RSTRT. Unknown commands get the 500
 // reply. Needs WordCount >= 1. Keeps no state. Runs on the service thread;
 // START, STOP and RSTRT run inline here and block it while they wait (the
 // CommandRunner sends them to worker threads instead). A failed send raises

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "config_schema.h"
 #include "connection.h"
 #include "date_format.h"
@@ -50,15 +51,6 @@ inline constexpr std::size_t kLogPathfileCapacity = 511;
 inline constexpr std::size_t kExecNameCapacity = 255;
 inline constexpr std::size_t kLogOnAsCapacity = 255;
 inline constexpr std::size_t kBinPathnameCapacity = 1023;
-
-// A file opened for reading by VIEW.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to `size` bytes; returns the number read, 0 at the end, or a
-  // negative number on a read error.
-  virtual long Read(void* buffer, std::size_t size) = 0;
-};
 
 class ServerContext {
  public:

@@ -83,6 +83,7 @@ void RunOperationInline(ServiceManager& scm, Connection& client,
                         const ServiceOperation& operation) {
   client.SendText(OperationHeading(operation));
   for (OperationStep step : StepsOf(operation)) {
+    client.Flush();  // what is under way reaches the client before the wait
     SendStepResult(client, operation, step, RunOperationStep(scm, operation, step));
   }
   client.SendText(kPrompt);

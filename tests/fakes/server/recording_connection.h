@@ -24,6 +24,8 @@ class RecordingConnection : public Connection {
   void SendText(std::string_view text) override;
   // Records the bytes (zero bytes included) as one send, as SendText.
   void SendBytes(const void* data, std::size_t size) override;
+  // Records the point of the flush: the number of sends made before it.
+  void Flush() override { flushes_.push_back(sends_.size()); }
   void Close() override { closed_ = true; }
   bool IsClosed() const override { return closed_; }
   std::string PeerAddress() const override { return peer_address_; }
@@ -34,9 +36,12 @@ class RecordingConnection : public Connection {
   // Every recorded send, in order, and whether each was text or a byte block.
   const std::vector<std::string>& sends() const { return sends_; }
   const std::vector<SendKind>& kinds() const { return kinds_; }
+  // For each Flush, how many sends had been recorded before it.
+  const std::vector<std::size_t>& flushes() const { return flushes_; }
   void ClearSends() {
     sends_.clear();
     kinds_.clear();
+    flushes_.clear();
   }
 
  private:
@@ -47,6 +52,7 @@ class RecordingConnection : public Connection {
   bool fail_sends_ = false;
   std::vector<std::string> sends_;
   std::vector<SendKind> kinds_;
+  std::vector<std::size_t> flushes_;
 };
 
 }  // namespace halv::testing

@@ -120,6 +120,25 @@ TEST_F(ServiceCommandsTest, RestartOfAStoppedServiceStartsIt) {
   EXPECT_EQ(scm_.StateOf("Idle"), kStateRunning);
 }
 
+// The line that says what is under way leaves before each wait; the rest of
+// the reply leaves with the end of the command.
+TEST_F(ServiceCommandsTest, WaitingCommandsFlushBeforeEachWait) {
+  scm_.AddService("Spooler", "Print Spooler", kStateStopped);
+  const struct {
+    std::vector<std::string> words;
+    std::vector<std::size_t> flushes;
+  } cases[] = {
+      {{"start", "Spooler"}, {1}},    {{"stop", "Spooler"}, {1}},
+      {{"rstrt", "Spooler"}, {1, 2}},  // before the stop, and before the start
+      {{"status", "Spooler"}, {}},    {{"help"}, {}},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.words[0]);
+    Run(each.words);
+    EXPECT_EQ(client_.flushes(), each.flushes);
+  }
+}
+
 TEST_F(ServiceCommandsTest, StatusTextForEveryState) {
   struct {
     std::uint32_t state;
