@@ -87,7 +87,9 @@ void THalvexa351::DeliverReports() {
       LogEventError(e.what());
     }
   }
-  // A connection that a delivered reply or a held QUIT closed is dropped.
+  // The replies leave; a connection that a delivered reply or a held QUIT
+  // closed is dropped.
+  ServerSocket1.FlushAll();
   ServerSocket1.Reap();
 }
 

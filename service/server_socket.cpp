@@ -1,6 +1,8 @@
 // Winsock listener and connections with window-message notification.
 #include "server_socket.h"
 
+#include <climits>
+#include <exception>
 #include <utility>
 
 #include "halv_error.h"
@@ -46,23 +48,21 @@ std::string SocketErrorText(int code, const char* call) {
 }
 
 ClientConnection::ClientConnection(SOCKET socket, std::string peer, std::uint64_t id)
-    : socket_(socket), peer_(std::move(peer)), id_(id) {}
+    : QueuedConnection(static_cast<StreamSocket&>(*this), std::move(peer)),
+      socket_(socket),
+      id_(id) {}
 
 ClientConnection::~ClientConnection() { Destroy(); }
 
-void ClientConnection::SendText(std::string_view text) { SendBytes(text.data(), text.size()); }
-
-void ClientConnection::SendBytes(const void* data, std::size_t size) {
-  if (closed_ || size == 0) return;
-  const int rc = send(socket_, static_cast<const char*>(data), static_cast<int>(size), 0);
-  if (rc != SOCKET_ERROR) return;
+std::size_t ClientConnection::Send(const char* data, std::size_t size) {
+  if (socket_ == INVALID_SOCKET) throw Error(SocketErrorText(WSAENOTSOCK, "send"));
+  const int length = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+  const int rc = send(socket_, data, length, 0);
+  if (rc != SOCKET_ERROR) return static_cast<std::size_t>(rc);
   const int error = WSAGetLastError();
-  if (error == WSAEWOULDBLOCK) return;  // nothing is queued: the text is dropped
-  Close();
+  if (error == WSAEWOULDBLOCK) return 0;  // the rest waits for FD_WRITE
   throw Error(SocketErrorText(error, "send"));
 }
-
-void ClientConnection::Close() { closed_ = true; }
 
 int ClientConnection::ReadAvailable(std::string& out) {
   char buffer[4096];
@@ -75,7 +75,7 @@ int ClientConnection::ReadAvailable(std::string& out) {
       if (static_cast<std::size_t>(n) < sizeof buffer) return 0;
       continue;
     }
-    if (n == 0) return -1;  // the peer has closed
+    if (n == 0) return -1;  // the peer has finished sending
     const int error = WSAGetLastError();
     return error == WSAEWOULDBLOCK ? 0 : error;
   }
@@ -86,7 +86,7 @@ void ClientConnection::Destroy() {
   if (socket_ == INVALID_SOCKET) return;
   closesocket(socket_);
   socket_ = INVALID_SOCKET;
-  closed_ = true;
+  Gone();
 }
 
 ServerSocket::ServerSocket(ServiceCore& core) : core_(core) {}
@@ -121,7 +121,7 @@ void ServerSocket::Close() {
     closesocket(listener_);
     listener_ = INVALID_SOCKET;
   }
-  clients_.clear();  // closes each socket; no disconnection handler runs
+  clients_.clear();  // closes each socket and drops its queue; no disconnection handler runs
 }
 
 std::vector<Connection*> ServerSocket::Clients() {
@@ -129,6 +129,17 @@ std::vector<Connection*> ServerSocket::Clients() {
   for (auto& c : clients_)
     if (!c->IsClosed()) out.push_back(c.get());
   return out;
+}
+
+void ServerSocket::FlushAll() {
+  for (auto& c : clients_) {
+    if (c->Output().Empty() || c->Output().Blocked()) continue;
+    try {
+      c->Flush();
+    } catch (const std::exception& e) {
+      core_.LogEventError(e.what());
+    }
+  }
 }
 
 ClientConnection* ServerSocket::Find(SOCKET socket) {
@@ -139,17 +150,25 @@ ClientConnection* ServerSocket::Find(SOCKET socket) {
 
 void ServerSocket::Reap() {
   for (auto it = clients_.begin(); it != clients_.end();) {
-    if (!(*it)->IsClosed()) {
+    ClientConnection& c = **it;
+    if (!c.IsClosed()) {
       ++it;
       continue;
     }
-    std::unique_ptr<ClientConnection> gone = std::move(*it);
-    it = clients_.erase(it);
-    try {
-      core_.ServerSocket1ClientDisconnect(gone->Peer());
-    } catch (const std::exception& e) {
-      core_.LogEventError(e.what());
+    if (!c.disconnected) {
+      c.disconnected = true;
+      c.drain_since = GetTickCount();
+      try {
+        core_.ServerSocket1ClientDisconnect(c.Peer());
+      } catch (const std::exception& e) {
+        core_.LogEventError(e.what());
+      }
     }
+    if (c.Draining()) {
+      ++it;  // the socket stays until its last output has gone out
+      continue;
+    }
+    it = clients_.erase(it);
   }
 }
 
@@ -161,43 +180,38 @@ Connection* ServerSocket::FindById(std::uint64_t id) {
 
 void ServerSocket::PauseInput(std::uint64_t id) {
   for (auto& c : clients_)
-    if (c->Id() == id) c->input_paused_ = true;
+    if (c->Id() == id) c->wait_paused = true;
 }
 
 void ServerSocket::ResumeInput(std::uint64_t id) {
   for (auto& c : clients_) {
     if (c->Id() != id) continue;
-    c->input_paused_ = false;
-    const WPARAM socket = static_cast<WPARAM>(c->Socket());
-    if (c->read_deferred_ || c->close_deferred_) {
-      c->read_deferred_ = false;
-      PostMessageA(window_, kClientMessage, socket, WSAMAKESELECTREPLY(FD_READ, 0));
-    }
-    if (c->close_deferred_) {
-      c->close_deferred_ = false;
-      PostMessageA(window_, kClientMessage, socket, WSAMAKESELECTREPLY(FD_CLOSE, 0));
-    }
+    c->wait_paused = false;
+    c->read_pending = true;
+    PostMessageA(window_, kClientMessage, static_cast<WPARAM>(c->Socket()),
+                 WSAMAKESELECTREPLY(FD_READ, 0));
   }
 }
 
-void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
-  if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
-  // An error notification is recorded, and the queue is drained all the
-  // same: no further accept notification comes until accept() is called.
-  if (WSAGETSELECTERROR(lparam) != 0)
-    core_.LogEventError("Asynchronous socket error " + std::to_string(WSAGETSELECTERROR(lparam)));
-  for (;;) {
+void ServerSocket::AcceptPending() {
+  // Bounded, so a flood cannot hold the thread; the rest is taken next time.
+  for (int i = 0; i < 1000 && listener_ != INVALID_SOCKET; ++i) {
     sockaddr_storage peer = {};
     int length = sizeof peer;
     SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (s == INVALID_SOCKET) break;
+    if (s == INVALID_SOCKET) {
+      // A connection reset while it waited is passed over; anything else
+      // (would block, no resources) ends this round.
+      if (WSAGetLastError() == WSAECONNRESET) continue;
+      break;
+    }
     std::string address = PeerAddressText(peer);
-    // Every reply piece is its own send: without this each small send after
-    // the first would wait for the client's delayed acknowledgement.
+    // A reply leaves in one send when the command ends; it should not wait
+    // for the client's delayed acknowledgement of the previous one.
     BOOL no_delay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
                sizeof no_delay);
-    if (WSAAsyncSelect(s, window_, kClientMessage, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+    if (WSAAsyncSelect(s, window_, kClientMessage, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
       closesocket(s);
       continue;
     }
@@ -207,13 +221,71 @@ void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
     } catch (const std::exception& e) {
       core_.LogEventError(e.what());
     }
-    Reap();
-    if (listener_ == INVALID_SOCKET) break;
   }
 }
 
-void ServerSocket::PollAccept() {
-  if (listener_ != INVALID_SOCKET) OnListenerEvent(static_cast<WPARAM>(listener_), 0);
+void ServerSocket::OnListenerEvent(WPARAM wparam, LPARAM lparam) {
+  if (static_cast<SOCKET>(wparam) != listener_ || listener_ == INVALID_SOCKET) return;
+  // An error is recorded, and the queue is still drained: no further accept
+  // notification comes until accept() has been called.
+  if (WSAGETSELECTERROR(lparam) != 0) {
+    core_.LogEventError("Asynchronous socket error " + std::to_string(WSAGETSELECTERROR(lparam)));
+  }
+  AcceptPending();
+  FlushAll();
+  Reap();
+}
+
+void ServerSocket::Read(ClientConnection& client) {
+  if (client.IsClosed()) return;
+  // Lines that waited run before anything further is read.
+  if (!client.InputPaused() && client.HasInput())
+    core_.ServerSocket1ClientRead(client, client.Id(), std::string());
+  if (client.IsClosed()) return;
+  if (client.input_ended) {
+    if (!client.InputPaused() && !client.HasInput()) client.Close();
+    return;
+  }
+  if (client.InputPaused()) {
+    client.read_pending = true;  // the recv happens when the queue drains
+    return;
+  }
+  client.read_pending = false;
+  std::string text;
+  const int state = client.ReadAvailable(text);
+  std::exception_ptr failure;  // from the commands; the read's own state is handled first
+  try {
+    if (!text.empty()) core_.ServerSocket1ClientRead(client, client.Id(), text);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (state > 0) {
+    client.Gone();
+    const std::string read_error = "Asynchronous socket error " + std::to_string(state);
+    if (!failure) throw Error(read_error);
+    core_.LogEventError(read_error);
+  } else if (state < 0) {
+    EndInput(client);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void ServerSocket::Resume(ClientConnection& client) {
+  if (client.IsClosed() || client.InputPaused()) return;
+  if (client.HasInput()) core_.ServerSocket1ClientRead(client, client.Id(), std::string());
+  if (client.IsClosed() || client.InputPaused()) return;
+  if (client.input_ended) {
+    if (!client.HasInput()) client.Close();
+  } else if (client.read_pending) {
+    Read(client);
+  }
+}
+
+void ServerSocket::EndInput(ClientConnection& client) {
+  client.input_ended = true;
+  client.read_pending = false;
+  // Lines already received still run (they may wait for the queue).
+  if (!client.HasInput()) client.Close();
 }
 
 void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
@@ -223,36 +295,57 @@ void ServerSocket::OnClientEvent(WPARAM wparam, LPARAM lparam) {
   const int error = WSAGETSELECTERROR(lparam);
   try {
     if (error != 0) {
-      client->Close();
+      client->Gone();
       throw Error("Asynchronous socket error " + std::to_string(error));
     }
-    if (event == FD_READ && !client->IsClosed()) {
-      if (client->input_paused_) {
-        // Left unread: no further read event comes until it is read.
-        client->read_deferred_ = true;
-      } else {
-        std::string text;
-        const int state = client->ReadAvailable(text);
-        if (!text.empty()) core_.ServerSocket1ClientRead(*client, client->Id(), text);
-        if (state != 0) client->Close();
-        if (state > 0) throw Error("Asynchronous socket error " + std::to_string(state));
-      }
+    if (event == FD_READ) {
+      Read(*client);
+    } else if (event == FD_WRITE) {
+      client->Writable();
+      Resume(*client);
     } else if (event == FD_CLOSE) {
       // A socket value can be reused: a stale close is recognised by a socket
-      // that still has nothing to say.
+      // that still has nothing to say. Data still waiting is read first.
       char probe;
       const int n = recv(client->Socket(), &probe, 1, MSG_PEEK);
-      if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) {
-        client->Close();
-      } else if (n > 0 && client->input_paused_) {
-        // Bytes still wait unread: the close is looked at again once they
-        // have been read.
-        client->close_deferred_ = true;
+      if (n == 0) {
+        if (!client->IsClosed()) EndInput(*client);
+      } else if (n > 0) {
+        Read(*client);
+      } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        client->Gone();
       }
     }
   } catch (const std::exception& e) {
     core_.LogEventError(e.what());
   }
+  FlushAll();
+  Reap();
+}
+
+void ServerSocket::PollAccept() {
+  if (listener_ != INVALID_SOCKET) AcceptPending();
+  const DWORD now = GetTickCount();
+  for (auto& c : clients_) {
+    try {
+      if (c->disconnected) {
+        // Closed by a command, draining: retry the write; give up when overdue.
+        if (now - c->drain_since > kDrainLimitMs) {
+          c->Gone();
+        } else if (c->Output().Blocked()) {
+          c->Writable();
+        }
+        continue;
+      }
+      // A lost write or read notification must not stall the connection.
+      if (c->Output().Blocked()) c->Writable();
+      Resume(*c);
+      if (!c->IsClosed() && !c->InputPaused() && !c->input_ended) Read(*c);
+    } catch (const std::exception& e) {
+      core_.LogEventError(e.what());
+    }
+  }
+  FlushAll();
   Reap();
 }
 

@@ -1,16 +1,21 @@
 // ServerSocket1: the service's TCP listener and its client connections.
 //
-// Non-blocking Winsock sockets whose events (accept, read, close) arrive as
-// window messages on a message-only window owned by the service thread, so
-// every connection event runs on that thread, one at a time. Connections are
-// kept in order of acceptance. A connection closed by a command is closed
-// and dropped after the event that closed it, so its object outlives every
-// call that still uses it.
+// Non-blocking Winsock sockets whose events (accept, read, write, close)
+// arrive as window messages on a message-only window owned by the service
+// thread, so every connection event runs on that thread, one at a time.
+// Connections are kept in order of acceptance. Each connection queues what
+// the interpreter sends and writes it when a command ends and whenever the
+// socket becomes writable; while its queue is above the high-water mark it
+// reads no further input. A connection closed by a command is dropped after
+// the event that closed it (once its queued output has gone out), so its
+// object outlives every call that still uses it. A poll timer on the same
+// timer of the service thread retries accepts, reads and writes, so a lost
+// notification cannot stall the listener or a connection for good.
 //
 // Each connection has a number that is never used again, by which a result
 // computed elsewhere finds it (or finds it gone). A connection's input can
-// be paused: its read events are then left unread (the bytes wait in the
-// socket) until it is resumed.
+// also be paused while one of its commands waits: its lines then wait, and
+// its read events are left unread (the bytes wait in the socket).
 #ifndef HALV_SERVICE_SERVER_SOCKET_H_
 #define HALV_SERVICE_SERVER_SOCKET_H_
 
@@ -27,47 +32,49 @@
 #include <vector>
 
 #include "address_list.h"
-#include "connection.h"
+#include "queued_connection.h"
 #include "service_core.h"
 #include "service_ports.h"
 
 namespace halv {
 
-class ClientConnection final : public Connection {
+class ClientConnection final : public QueuedConnection, private StreamSocket {
  public:
   ClientConnection(SOCKET socket, std::string peer, std::uint64_t id);
   ~ClientConnection() override;
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
 
-  void SendText(std::string_view text) override;
-  void SendBytes(const void* data, std::size_t size) override;
-  void Close() override;
-  bool IsClosed() const override { return closed_; }
-  std::string PeerAddress() const override { return closed_ ? std::string() : peer_; }
-
   SOCKET Socket() const { return socket_; }
   std::uint64_t Id() const { return id_; }
-  // The peer address as it was when connected (for the disconnection line).
-  const std::string& Peer() const { return peer_; }
-  // Reads everything that has arrived so far (up to a bound per event).
-  // Returns 0 while the connection is open, -1 when the peer has closed, or
-  // the socket error code of a failed read.
+  // Paused also while one of its commands waits.
+  bool InputPaused() const override { return wait_paused || QueuedConnection::InputPaused(); }
+  // Reads what has arrived so far (up to a bound per call). Returns 0 while
+  // the connection is open, -1 when the peer has finished sending, or the
+  // socket error code of a failed read.
   int ReadAvailable(std::string& out);
   // Closes the socket without running any handler.
   void Destroy();
 
+  // A read notification is waiting for its recv (input was paused).
+  bool read_pending = false;
+  // One of its commands waits (START, STOP, RSTRT on a worker).
+  bool wait_paused = false;
+  // The peer has finished sending: the connection closes once the lines
+  // already received have run.
+  bool input_ended = false;
+  // The disconnection handler has run (the socket may still be draining).
+  bool disconnected = false;
+  // When the connection was closed with output still queued (tick count).
+  DWORD drain_since = 0;
+
  private:
-  friend class ServerSocket;
+  // StreamSocket: one non-blocking send; WSAEWOULDBLOCK takes nothing, any
+  // other failure raises "Windows socket error: ... on API 'send'".
+  std::size_t Send(const char* data, std::size_t size) override;
 
   SOCKET socket_;
-  std::string peer_;
   std::uint64_t id_;
-  bool closed_ = false;
-  // Input paused; a read event or a close arrived meanwhile.
-  bool input_paused_ = false;
-  bool read_deferred_ = false;
-  bool close_deferred_ = false;
 };
 
 // The listener reports connections, receipts and disconnections straight to
@@ -79,6 +86,8 @@ class ServerSocket final : public Listener {
   static constexpr UINT kClientMessage = WM_APP + 2;
   // The system's largest queue, so a burst of connects waits to be accepted.
   static constexpr int kBacklog = SOMAXCONN;
+  // How long a connection closed by QUIT may take to write its last output.
+  static constexpr DWORD kDrainLimitMs = 30000;
 
   // `core` is only used once events arrive, so it may be constructed later.
   explicit ServerSocket(ServiceCore& core);
@@ -99,36 +108,51 @@ class ServerSocket final : public Listener {
   // open and the address differs.
   void SetAddress(const std::optional<access::IpAddress>& address) override;
   const std::optional<access::IpAddress>& Address() const override { return address_; }
-  // Opens the listener on its address (SO_EXCLUSIVEADDRUSE). Raises
+  // Opens the listener on its address (SO_EXCLUSIVEADDRUSE) with the
+  // system's largest backlog. Raises
   // "Windows socket error: <text> (<code>), on API '<call>'" on failure.
   void Open() override;
-  // Closes the listener and every client connection, without running the
-  // disconnection handler for them.
+  // Closes the listener and every client connection at once, whatever they
+  // have queued, without running the disconnection handler for them.
   void Close() override;
 
+  // The open connections, in order of acceptance.
   std::vector<Connection*> Clients() override;
+  // Writes every connection's queued output as far as its socket takes it
+  // (after each command, so replies to other clients leave at once too).
+  void FlushAll() override;
 
   // Window-message entry points.
   void OnListenerEvent(WPARAM wparam, LPARAM lparam);
   void OnClientEvent(WPARAM wparam, LPARAM lparam);
-  // Accepts whatever waits in the listen queue. Called periodically by the
-  // service thread, so a lost accept notification cannot stall the listener.
+  // Called periodically by the service thread: accepts what waits, retries
+  // blocked writes and reads that may have lost their notification, ends
+  // overdue drains. So a lost notification cannot stall the listener or a
+  // connection for good.
   void PollAccept();
 
   // The open connection numbered `id`, or null when it has gone or closed.
   Connection* FindById(std::uint64_t id);
-  // Pauses the input of connection `id`: read events leave the bytes in the
-  // socket. Nothing for a connection that has gone.
+  // Pauses the input of connection `id` while its command waits. Nothing
+  // for a connection that has gone.
   void PauseInput(std::uint64_t id);
-  // Resumes it: what arrived meanwhile is read as one receipt (a read event
-  // is posted), and a close seen meanwhile is handled after it.
+  // Resumes it: its waiting lines run and what arrived meanwhile is read
+  // (through a posted read event, so not inside the caller).
   void ResumeInput(std::uint64_t id);
-  // Runs the disconnection handler for, and drops, every connection that a
-  // command, the idle check or the peer closed.
+  // Runs the disconnection handler for every connection that a command or
+  // the peer closed, and drops those with nothing left to write.
   void Reap();
 
  private:
   ClientConnection* Find(SOCKET socket);
+  // Accepts every waiting connection until accept would block.
+  void AcceptPending();
+  // Reads one receipt (unless input is paused) and runs its lines.
+  void Read(ClientConnection& client);
+  // Runs lines that waited for the queue to drain, then reads on.
+  void Resume(ClientConnection& client);
+  // The peer has finished sending.
+  void EndInput(ClientConnection& client);
 
   HWND window_ = nullptr;
   ServiceCore& core_;

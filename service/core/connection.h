@@ -20,6 +20,8 @@
 
 namespace halv {
 
+class ClientInput;
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -45,6 +47,13 @@ class Connection {
   virtual bool IsClosed() const = 0;
   // The peer's IPv4 address in dotted form; empty when not connected.
   virtual std::string PeerAddress() const = 0;
+
+  // The connection's line input (the unfinished line, telnet state), kept
+  // between receipts; null when the connection keeps none.
+  virtual ClientInput* Input() { return nullptr; }
+  // Whether no further line may run now: closed, or (for a queued
+  // connection) its output is above the high-water mark.
+  virtual bool InputPaused() const { return IsClosed(); }
 
   // The block size of the default SendStream (VIEW's block size).
   static constexpr std::size_t kStreamBlock = 128;

@@ -52,7 +52,8 @@ class QueuedConnection : public Connection {
   void RunLines(CommandLine& words, const CommandRunner& run);
   // Whether no line may run now: closed, or output above the high-water mark
   // (then no further input should be read either).
-  bool InputPaused() const { return closed_ || queue_.AboveHighWater(); }
+  bool InputPaused() const override { return closed_ || queue_.AboveHighWater(); }
+  ClientInput* Input() override { return &input_; }
   // Whether received lines wait to run.
   bool HasInput() const { return input_.HasInput(); }
 

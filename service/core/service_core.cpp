@@ -11,6 +11,7 @@
 #include "halv_error.h"
 #include "idle_connections.h"
 #include "interpreter.h"
+#include "line_assembler.h"
 #include "login.h"
 
 namespace halv {
@@ -26,26 +27,33 @@ void AssignCapped(std::string& field, std::string_view value, std::size_t capaci
   field.assign(value.substr(0, capacity));
 }
 
-// One receipt's command lines go to the command runner when there is one,
-// else straight to the interpreter.
-class ReceiptRunner final : public ReceiptEvents {
+// A connection's complete lines go to the command runner when there is one,
+// else straight to the interpreter; each command's reply (and what it sent
+// to other clients) is written when it ends. A line waits, unrun, while the
+// connection's input is paused (output above the high-water mark, or an
+// operation of that connection in flight).
+class LineRunner final : public LineSink {
  public:
-  ReceiptRunner(ServiceCore& core, Connection& client, CommandRunner* runner = nullptr,
-                ConnectionId id = 0)
-      : core_(core), client_(client), runner_(runner), id_(id) {}
-  void LogLine(const std::string& text) override { core_.WriteLog(text); }
-  void SendPrompt() override { client_.SendText("\n\r:: "); }
-  bool RunCommand(const CommandLine& line) override {
+  LineRunner(ServiceCore& core, Listener& listener, Connection& client,
+             CommandRunner* runner = nullptr, ConnectionId id = 0)
+      : core_(core), listener_(listener), client_(client), runner_(runner), id_(id) {}
+  bool ReadyForLine() override {
+    return !client_.InputPaused() && (runner_ == nullptr || !runner_->IsWaiting(id_));
+  }
+  void RunCommand(const CommandLine& line) override {
     if (runner_ != nullptr) {
       runner_->RunLine(id_, client_, line);
     } else {
       ProcessCommand(core_, client_, line);
     }
-    return !client_.IsClosed();
+    listener_.FlushAll();
   }
+  void SendText(std::string_view text) override { client_.SendText(text); }
+  void LogLine(const std::string& text) override { core_.WriteLog(text); }
 
  private:
   ServiceCore& core_;
+  Listener& listener_;
   Connection& client_;
   CommandRunner* runner_;
   ConnectionId id_;
@@ -264,16 +272,22 @@ void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::stri
 }
 
 void ServiceCore::ServerSocket1ClientRead(Connection& client, const std::string& text) {
-  client.set_last_receipt_ms(TickMs());
-  ReceiptRunner runner(*this, client);
-  HandleReceipt(text, fields_.verbose, words_, runner);
+  if (!text.empty()) client.set_last_receipt_ms(TickMs());
+  ClientInput* input = client.Input();
+  if (input == nullptr) return;
+  LineRunner runner(*this, ports_.listener, client);
+  if (!text.empty()) input->Receive(text, fields_.verbose, runner);
+  input->RunLines(words_, runner);
 }
 
 void ServiceCore::ServerSocket1ClientRead(Connection& client, ConnectionId id,
                                           const std::string& text) {
-  client.set_last_receipt_ms(TickMs());
-  ReceiptRunner runner(*this, client, runner_, id);
-  HandleReceipt(text, fields_.verbose, words_, runner);
+  if (!text.empty()) client.set_last_receipt_ms(TickMs());
+  ClientInput* input = client.Input();
+  if (input == nullptr) return;
+  LineRunner runner(*this, ports_.listener, client, runner_, id);
+  if (!text.empty()) input->Receive(text, fields_.verbose, runner);
+  input->RunLines(words_, runner);
 }
 
 void ServiceCore::ServerSocket1ClientDisconnect(const std::string& peer) {

@@ -73,8 +73,10 @@ class ServiceCore final : public ServerContext {
   // A client has connected from `peer`: the verbose log line, then the
   // greeting and the prompt.
   void ServerSocket1ClientConnect(Connection& client, const std::string& peer);
-  // A receipt from `client`: split into command lines, each run by the
-  // command interpreter.
+  // A receipt from `client` (or, with `text` empty, a connection whose
+  // waiting lines may run again): its bytes join the connection's line
+  // input, and its complete lines run through the command interpreter while
+  // the connection's output is below the high-water mark.
   void ServerSocket1ClientRead(Connection& client, const std::string& text);
   // The same for the connection numbered `id`, whose lines go to the
   // command runner when one is set (START, STOP and RSTRT then wait on

@@ -83,6 +83,9 @@ class Listener {
   virtual void Close() = 0;
   // The open connections, in order of acceptance.
   virtual std::vector<Connection*> Clients() = 0;
+  // Writes every connection's queued output as far as its socket takes it;
+  // called when a command ends. Nothing for connections that do not queue.
+  virtual void FlushAll() {}
 };
 
 // An interval timer of the service thread: Timer1, the one-shot restart,

@@ -179,13 +179,17 @@ bool WaitForEventLog(const std::string& text, std::chrono::milliseconds limit) {
 
 Client::~Client() { Close(); }
 
-bool Client::Connect(int port) {
+bool Client::Connect(int port, int receive_buffer) {
   EnsureWinsock();
   Close();
   socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (socket_ == INVALID_SOCKET) return false;
   BOOL on = TRUE;
   setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  if (receive_buffer > 0) {
+    setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer),
+               sizeof receive_buffer);
+  }
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<u_short>(port));
@@ -235,9 +239,34 @@ bool Client::WaitClosed(std::chrono::milliseconds limit) {
   return peer_closed_;
 }
 
+std::string Client::ReadSome(std::size_t max, std::chrono::milliseconds limit) {
+  if (socket_ == INVALID_SOCKET || peer_closed_) return {};
+  fd_set read_set;
+  FD_ZERO(&read_set);
+  FD_SET(socket_, &read_set);
+  timeval tv = {static_cast<long>(limit.count() / 1000),
+                static_cast<long>((limit.count() % 1000) * 1000)};
+  if (select(0, &read_set, nullptr, nullptr, &tv) <= 0) return {};
+  std::string out(max, '\0');
+  const int n = recv(socket_, out.data(), static_cast<int>(max), 0);
+  if (n <= 0) {
+    peer_closed_ = true;
+    return {};
+  }
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
 void Client::Close() {
   if (socket_ != INVALID_SOCKET) closesocket(socket_);
   socket_ = INVALID_SOCKET;
+}
+
+void Client::Reset() {
+  if (socket_ == INVALID_SOCKET) return;
+  linger abort = {1, 0};
+  setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+  Close();
 }
 
 std::string Client::LocalAddress() const {

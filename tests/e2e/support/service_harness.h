@@ -65,7 +65,9 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  bool Connect(int port);
+  // Connects; a non-zero `receive_buffer` sets the socket's receive buffer
+  // first (a small one makes a slow reader).
+  bool Connect(int port, int receive_buffer = 0);
   void Send(const std::string& bytes);
   // Reads until the received text ends with `suffix` or `limit` passes.
   std::string ReadUntil(const std::string& suffix,
@@ -74,7 +76,12 @@ class Client {
   std::string ReadFor(std::chrono::milliseconds limit);
   // Whether the server has closed the connection (waits up to `limit`).
   bool WaitClosed(std::chrono::milliseconds limit);
+  // Reads what arrives within `limit`, at most `max` bytes in one receive;
+  // empty when nothing came or the peer has closed.
+  std::string ReadSome(std::size_t max, std::chrono::milliseconds limit);
   void Close();
+  // Closes abortively: the peer sees the connection reset.
+  void Reset();
   std::string LocalAddress() const;
 
  private:

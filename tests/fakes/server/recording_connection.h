@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "connection.h"
+#include "line_assembler.h"
 
 namespace halv::testing {
 
@@ -29,6 +30,8 @@ class RecordingConnection : public Connection {
   void Close() override { closed_ = true; }
   bool IsClosed() const override { return closed_; }
   std::string PeerAddress() const override { return peer_address_; }
+  // Keeps the unfinished line between receipts, as a real connection does.
+  ClientInput* Input() override { return &input_; }
 
   void set_peer_address(std::string address) { peer_address_ = std::move(address); }
   void set_fail_sends(bool fail) { fail_sends_ = fail; }
@@ -53,6 +56,7 @@ class RecordingConnection : public Connection {
   std::vector<std::string> sends_;
   std::vector<SendKind> kinds_;
   std::vector<std::size_t> flushes_;
+  ClientInput input_;
 };
 
 }  // namespace halv::testing
