@@ -1,9 +1,10 @@
 // A bare Winsock server to compare the service with: greets like the
-// service (four sends) and answers every line with seven sends of about the
-// size of HELP's pieces, the last one the prompt. Non-blocking sockets and
-// select(), TCP_NODELAY on each connection, one thread.
+// service and answers every line with HELP-sized text: seven sends of about
+// the size of HELP's pieces, the last one the prompt, or (SENDS 1) the same
+// bytes joined into one send. Non-blocking sockets and select(),
+// TCP_NODELAY on each connection, one thread.
 //
-// baseline_server PORT
+// baseline_server PORT [SENDS]   (SENDS 7, the default, or 1)
 #define FD_SETSIZE 1024  // room for the 100-client run
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -15,7 +16,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: baseline_server PORT\n");
+    std::fprintf(stderr, "usage: baseline_server PORT [SENDS]\n");
     return 2;
   }
   WSADATA wsa;
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
   address.sin_port = htons(static_cast<u_short>(std::atoi(argv[1])));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 5) != 0) {
+      listen(listener, SOMAXCONN) != 0) {
     std::fprintf(stderr, "cannot listen\n");
     return 1;
   }
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
                                           std::string(130, 'e'),
                                           std::string(100, 'f'),
                                           "\n\r:: "};
+  const bool joined = argc > 2 && std::atoi(argv[2]) == 1;
+  std::vector<std::string> pieces = joined ? std::vector<std::string>{""} : reply;
+  if (joined)
+    for (const auto& piece : reply) pieces[0] += piece;
   std::vector<SOCKET> clients;
   for (;;) {
     fd_set read_set;
@@ -53,7 +58,14 @@ int main(int argc, char** argv) {
       if (c != INVALID_SOCKET && clients.size() < FD_SETSIZE - 1) {
         BOOL on = TRUE;
         setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-        for (const auto& piece : greeting) send(c, piece.data(), static_cast<int>(piece.size()), 0);
+        std::string all;
+        for (const auto& piece : greeting) all += piece;
+        if (joined) {
+          send(c, all.data(), static_cast<int>(all.size()), 0);
+        } else {
+          for (const auto& piece : greeting)
+            send(c, piece.data(), static_cast<int>(piece.size()), 0);
+        }
         clients.push_back(c);
       } else if (c != INVALID_SOCKET) {
         closesocket(c);
@@ -74,7 +86,7 @@ int main(int argc, char** argv) {
       }
       for (int k = 0; k < n; ++k) {
         if (buffer[k] != '\n') continue;
-        for (const auto& piece : reply) send(c, piece.data(), static_cast<int>(piece.size()), 0);
+        for (const auto& piece : pieces) send(c, piece.data(), static_cast<int>(piece.size()), 0);
       }
       ++i;
     }
