@@ -29,17 +29,16 @@ void AssignCapped(std::string& field, std::string_view value, std::size_t capaci
 
 // A connection's complete lines go to the command runner when there is one,
 // else straight to the interpreter; each command's reply (and what it sent
-// to other clients) is written when it ends. A line waits, unrun, while the
-// connection's input is paused (output above the high-water mark, or an
-// operation of that connection in flight).
+// to other clients) is written when it ends. A line waits, unrun, in the
+// connection's line input while its input is paused (output above the
+// high-water mark, or, in the host, an operation of it in flight; lines that
+// reach the command runner during a wait are held there).
 class LineRunner final : public LineSink {
  public:
   LineRunner(ServiceCore& core, Listener& listener, Connection& client,
              CommandRunner* runner = nullptr, ConnectionId id = 0)
       : core_(core), listener_(listener), client_(client), runner_(runner), id_(id) {}
-  bool ReadyForLine() override {
-    return !client_.InputPaused() && (runner_ == nullptr || !runner_->IsWaiting(id_));
-  }
+  bool ReadyForLine() override { return !client_.InputPaused(); }
   void RunCommand(const CommandLine& line) override {
     if (runner_ != nullptr) {
       runner_->RunLine(id_, client_, line);
