@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "log_text.h"
 #include "reply_text.h"
 
 namespace halv {
@@ -88,7 +89,7 @@ void ClientInput::Receive(std::string_view received, bool verbose, LineSink& sin
   if (verbose) {
     const std::string_view trimmed = TrimControls(data);
     sink.LogLine("Received buffer size is " + std::to_string(trimmed.size()));
-    if (!trimmed.empty()) sink.LogLine("Receive buffer is >>" + std::string(trimmed) + "\n<<");
+    if (!trimmed.empty()) sink.LogLine(access::ReceiptLogLine(trimmed));
   }
   lines_.Append(data);
 }

@@ -87,8 +87,9 @@ class ClientInput {
  public:
   // Takes one receipt: removes telnet commands (answering requests through
   // sink.SendText), logs "Received buffer size is " + the length of the
-  // trimmed input and, when that is not empty, "Receive buffer is >>" + it +
-  // LF + "<<" in verbose mode, and adds the input to the line being
+  // trimmed input and, when that is not empty, "Receive buffer is >>" + it
+  // (client bytes escaped) + LF + "<<" in verbose mode, and adds the input
+  // to the line being
   // assembled. A receipt of telnet commands only logs nothing. Runs nothing.
   void Receive(std::string_view received, bool verbose, LineSink& sink);
   // Runs the complete lines in order while sink.ReadyForLine(): a command
