@@ -71,7 +71,7 @@ enum class ValueKind {
   kNoYes,        // a whole number: 0 is No, 1 is Yes (see NoYesIndex)
 };
 
-struct ValueSpec {
+struct ValueDef {
   const char* name;
   ValueKind kind;
   // The text that stands for a missing (or empty) value; null where a
@@ -86,7 +86,7 @@ inline constexpr bool kDefaultStopDependencies = true;
 inline constexpr std::int32_t kDefaultGracePeriod = 30000;
 
 // The System values, in the order the console writes them.
-inline constexpr std::array<ValueSpec, 8> kSystemValues = {{
+inline constexpr std::array<ValueDef, 8> kSystemValues = {{
     {kStopDependencies, ValueKind::kNoYes, "1"},
     {kVerboseLogging, ValueKind::kNoYes, nullptr},  // required by the service
     {kServiceStopTimeOut, ValueKind::kWholeNumber, "30000"},
@@ -97,10 +97,10 @@ inline constexpr std::array<ValueSpec, 8> kSystemValues = {{
     {kPort, ValueKind::kWholeNumber, "9007"},
 }};
 
-// The spec of System value `name`; null for a name not in kSystemValues.
-inline const ValueSpec* FindSystemValue(std::string_view name) {
-  for (const ValueSpec& spec : kSystemValues)
-    if (name == spec.name) return &spec;
+// The definition of System value `name`; null for a name not in kSystemValues.
+inline const ValueDef* FindSystemValue(std::string_view name) {
+  for (const ValueDef& value : kSystemValues)
+    if (name == value.name) return &value;
   return nullptr;
 }
 
@@ -117,7 +117,7 @@ inline constexpr char kLogMaxBytes[] = "LogMaxBytes";        // bytes, 1 or more
 
 // The optional values, in the order the service reads them (after the
 // values above); none has a default.
-inline constexpr std::array<ValueSpec, 6> kOptionalSystemValues = {{
+inline constexpr std::array<ValueDef, 6> kOptionalSystemValues = {{
     {kRequireAuth, ValueKind::kNoYes, nullptr},
     {kListenAddress, ValueKind::kText, nullptr},
     {kAllowedClients, ValueKind::kText, nullptr},

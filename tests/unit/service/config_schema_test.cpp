@@ -16,11 +16,11 @@ TEST(ConfigSchemaTest, KeysOfTheVersion) {
 }
 
 TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
-  for (const ValueSpec& spec : kSystemValues) {
-    SCOPED_TRACE(spec.name);
-    EXPECT_EQ(FindSystemValue(spec.name), &spec);
-    if (spec.default_text != nullptr && spec.kind != ValueKind::kText) {
-      EXPECT_TRUE(ParseWholeNumber(spec.default_text).has_value());
+  for (const ValueDef& value : kSystemValues) {
+    SCOPED_TRACE(value.name);
+    EXPECT_EQ(FindSystemValue(value.name), &value);
+    if (value.default_text != nullptr && value.kind != ValueKind::kText) {
+      EXPECT_TRUE(ParseWholeNumber(value.default_text).has_value());
     }
   }
   EXPECT_EQ(FindSystemValue("Nothing"), nullptr);
@@ -31,10 +31,10 @@ TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
 // The optional values have no default (absent means off) and no name of a
 // value that existed before.
 TEST(ConfigSchemaTest, OptionalValuesStandApart) {
-  for (const ValueSpec& spec : kOptionalSystemValues) {
-    SCOPED_TRACE(spec.name);
-    EXPECT_EQ(spec.default_text, nullptr);
-    EXPECT_EQ(FindSystemValue(spec.name), nullptr);
+  for (const ValueDef& value : kOptionalSystemValues) {
+    SCOPED_TRACE(value.name);
+    EXPECT_EQ(value.default_text, nullptr);
+    EXPECT_EQ(FindSystemValue(value.name), nullptr);
   }
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
