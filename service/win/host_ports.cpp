@@ -1,4 +1,5 @@
-// Registry, log library, clock and machine facts for the service core.
+// Registry, log library, clock, machine facts, commands and timers for the
+// service core.
 #include "host_ports.h"
 
 #include <windows.h>
@@ -11,6 +12,9 @@
 #include "config_schema.h"
 #include "halv_error.h"
 #include "registry.h"
+#include "service_manager_win.h"
+#include "shared_file.h"
+#include "system_error_text.h"
 #include "system_log.h"
 
 namespace halv {
@@ -90,6 +94,17 @@ std::string WindowsMachine::UserName() {
   if (user_size == 0 || !GetUserNameA(user.data(), &user_length)) user_length = 0;
   user.resize(user_length > 0 ? user_length - 1 : 0);  // the count includes the zero
   return user.c_str();
+}
+
+std::unique_ptr<ByteSource> SystemCommands::OpenShared(const std::string& path) {
+  return OpenSharedFile(path);
+}
+
+ServiceManager& SystemCommands::Manager() { return SystemServiceManager(); }
+
+std::string LoopTimer::Start(std::int32_t interval_ms) {
+  const DWORD error = loop_.StartTimer(id_, static_cast<std::uint32_t>(interval_ms), on_tick_);
+  return error == 0 ? std::string() : SystemErrorText(error);
 }
 
 MonthNames LocaleMonthNames() {

@@ -1,13 +1,17 @@
-// The Win32 side of the service core's ports that the service object does
-// not keep itself: the registry reader, the log library, and the clock with
-// the machine facts. (The user accounts are RegistryAccounts.)
-#ifndef HALV_SERVICE_HOST_PORTS_H_
-#define HALV_SERVICE_HOST_PORTS_H_
+// The Win32 side of the service core's ports: the registry reader, the log
+// library, the clock with the machine facts, what the commands open (VIEW's
+// file, the system's manager) and the timers of the service thread's loop.
+// (The user accounts are RegistryAccounts, the event log
+// ApplicationEventLog, the listener ServerSocket.)
+#ifndef HALV_SERVICE_WIN_HOST_PORTS_H_
+#define HALV_SERVICE_WIN_HOST_PORTS_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "date_format.h"
+#include "event_loop.h"
 #include "service_ports.h"
 
 namespace halv {
@@ -36,9 +40,33 @@ class WindowsMachine final : public Clock, public MachineInfo {
   std::string UserName() override;
 };
 
+// VIEW's files (OpenSharedFile) and the system's Service Control Manager.
+class SystemCommands final : public CommandHost {
+ public:
+  std::unique_ptr<ByteSource> OpenShared(const std::string& path) override;
+  ServiceManager& Manager() override;
+};
+
+// One timer of an event loop: Timer1 or the idle check. Loop thread.
+class LoopTimer final : public RestartTimer {
+ public:
+  // `on_tick` runs on the loop's thread at each tick; `loop` must outlive
+  // the timer.
+  LoopTimer(EventLoop& loop, EventLoop::TimerId id, EventLoop::Callback on_tick)
+      : loop_(loop), id_(id), on_tick_(std::move(on_tick)) {}
+  // "" or the system's text for the failure.
+  std::string Start(std::int32_t interval_ms) override;
+  void Stop() override { loop_.StopTimer(id_); }
+
+ private:
+  EventLoop& loop_;
+  EventLoop::TimerId id_;
+  EventLoop::Callback on_tick_;
+};
+
 // The system locale's month names (English where the locale has none).
 MonthNames LocaleMonthNames();
 
 }  // namespace halv
 
-#endif  // HALV_SERVICE_HOST_PORTS_H_
+#endif  // HALV_SERVICE_WIN_HOST_PORTS_H_

@@ -3,10 +3,10 @@
 // "/INSTALL" (or "-install", any case) registers the service, "/UNINSTALL"
 // removes it, and "/SILENT" with either suppresses the success message.
 // Without them the program runs as the process of service Halvexa351 under
-// the Service Control Manager until the service has stopped. Installing also
-// registers the event source (this program carries the message table) and
-// restricts the "\\Security" key to Administrators and SYSTEM; uninstalling
-// removes the event source.
+// the Service Control Manager (ServiceHost) until the service has stopped.
+// Installing also registers the event source (this program carries the
+// message table) and restricts the "\\Security" key to Administrators and
+// SYSTEM; uninstalling removes the event source.
 // Winsock's header must come before windows.h.
 #include <winsock2.h>
 
@@ -18,13 +18,12 @@
 
 #include "halvexa351.h"
 #include "install_registry.h"
+#include "service_host.h"
 #include "system_error_text.h"
 
 namespace {
 
 constexpr char kTitle[] = "Halvexa Service";
-
-halv::THalvexa351* g_service = nullptr;
 
 std::string ErrorText(DWORD code) {
   const std::string text = halv::SystemErrorText(code);
@@ -78,8 +77,6 @@ DWORD Register(bool install) {
   return error != 0 ? error : source_error;
 }
 
-void WINAPI ServiceMain(DWORD, LPSTR*) { g_service->Run(); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,7 +90,6 @@ int main(int argc, char** argv) {
       return error;
     }
     halv::THalvexa351 service;
-    g_service = &service;
 
     const bool install = HasSwitch(argc, argv, "INSTALL");
     const bool uninstall = HasSwitch(argc, argv, "UNINSTALL");
@@ -110,10 +106,8 @@ int main(int argc, char** argv) {
       return 0;
     }
 
-    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(halv::kServiceName), ServiceMain},
-                                    {nullptr, nullptr}};
-    if (!StartServiceCtrlDispatcherA(table)) {
-      const DWORD error = GetLastError();
+    halv::ServiceHost host(halv::kServiceName, service, service.Events());
+    if (const DWORD error = host.Dispatch(); error != 0) {
       Show(ErrorText(error), MB_ICONERROR);
       return static_cast<int>(error);
     }
