@@ -3,7 +3,7 @@
 // the machine and what the commands open.
 //
 // Each is a small interface. The Windows host implements them with Win32
-// calls (service/host_ports.h and the listener); tests use the fakes in
+// calls (service/win/host_ports.h and the listener); tests use the fakes in
 // tests/fakes/service. Every call happens on the service thread.
 #ifndef HALV_SERVICE_CORE_SERVICE_PORTS_H_
 #define HALV_SERVICE_CORE_SERVICE_PORTS_H_
