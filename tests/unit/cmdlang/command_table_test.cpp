@@ -83,7 +83,9 @@ TEST(CommandTableTest, EveryWordIsUniqueInAnyLetterCase) {
     const std::string word(row.word);
     EXPECT_TRUE(upper.insert(Spellings(word)[1]).second) << word;
     for (const CommandRow& other : CommandTable()) {
-      if (&other != &row) EXPECT_FALSE(SameWordIgnoringCase(row.word, other.word)) << word;
+      if (&other != &row) {
+        EXPECT_FALSE(SameWordIgnoringCase(row.word, other.word)) << word;
+      }
     }
   }
 }
