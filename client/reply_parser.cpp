@@ -18,16 +18,6 @@ namespace {
 using halv::kNewLinePrompt;
 using halv::kPrompt;
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameWord(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
-
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
@@ -324,7 +314,7 @@ Command CommandFromWord(std::string_view word) {
       {"update", Command::kUpdate}, {"quit", Command::kQuit},
   };
   for (const Entry& each : kCommands) {
-    if (SameWord(word, each.word)) return each.command;
+    if (SameWordIgnoringCase(word, each.word)) return each.command;
   }
   return Command::kOther;
 }

@@ -1,9 +1,11 @@
-// The service-control error texts, and turning a code into its text and a
-// text back into its code.
+// The service-control error texts, turning a code into its text and a text
+// back into its code, and the matching of words without regard to case.
 #include "protocol_text.h"
 
 namespace halv {
 namespace {
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 constexpr ScmErrorEntry kErrorTexts[] = {
     {3, "The service binary file could not be found."},
@@ -36,6 +38,14 @@ constexpr ScmErrorEntry kErrorTexts[] = {
 };
 
 }  // namespace
+
+bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
+  if (word.size() != keyword.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (AsciiUpper(word[i]) != AsciiUpper(keyword[i])) return false;
+  }
+  return true;
+}
 
 std::span<const ScmErrorEntry> ScmErrorEntries() { return kErrorTexts; }
 

@@ -20,6 +20,11 @@
 
 namespace halv {
 
+// Whether `word` equals `keyword` when both are mapped to upper case
+// character by character (ASCII mapping): how a line's words are matched
+// against command words and help topics, by the service and the client.
+bool SameWordIgnoringCase(std::string_view word, std::string_view keyword);
+
 // The end of every line the service sends.
 inline constexpr std::string_view kLineEnd = "\n\r";
 

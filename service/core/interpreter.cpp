@@ -23,8 +23,6 @@ namespace halv {
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The words from `first` on, joined by single blanks: a password with
 // blanks in it as the word splitting left it.
 std::string WordsFrom(const CommandLine& line, int first) {
@@ -105,14 +103,6 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
   if (IsAudited(command))
     server.WriteAuditLine(access::AuditLine(user, client.PeerAddress(), AuditedRequest(line)));
   return false;
-}
-
-bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
-  if (word.size() != keyword.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (AsciiUpper(word[i]) != AsciiUpper(keyword[i])) return false;
-  }
-  return true;
 }
 
 void ProcessCommand(ServerContext& server, Connection& client, const CommandLine& line) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "connection.h"
+#include "protocol_text.h"  // SameWordIgnoringCase, the matching of command words
 #include "server_context.h"
 #include "words.h"
 
@@ -32,10 +33,6 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
 
 // ProcessCommand without the access check, for a caller that has made it.
 void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line);
-
-// Whether `word` equals `keyword` when both are mapped to upper case
-// character by character (ASCII mapping).
-bool SameWordIgnoringCase(std::string_view word, std::string_view keyword);
 
 }  // namespace halv
 
