@@ -1,31 +1,22 @@
 // Reading the server's replies. The server ends its lines with LF CR; the
 // parser turns them into lines first and then reads each command's layout:
 // fixed-width columns that widen (never cut) for long values, so rows are
-// read by their words rather than by fixed positions alone.
+// read by their words rather than by fixed positions alone. The texts it
+// looks for are the service's own (protocol_text.h).
 #include "reply_parser.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <iterator>
 
+#include "protocol_text.h"
+
 namespace halv::client {
 
 namespace {
 
-constexpr std::string_view kPrompt = ":: ";
-constexpr std::string_view kNewLinePrompt = "\n\r:: ";
-constexpr std::string_view kRule =
-    "--------------------------------------------------------------------------------";
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameWord(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
+using halv::kNewLinePrompt;
+using halv::kPrompt;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -91,62 +82,15 @@ bool IsNumberedError(std::string_view line) {
   return line.substr(0, 3) != "311";
 }
 
-constexpr std::string_view kStateWords[] = {"Stopped",    "Starting", "Stopping", "Running",
-                                            "Continuing", "Pausing",  "Paused",   "Unknown"};
-constexpr std::string_view kStartTypeWords[] = {"Boot",   "System",   "Automatic",
-                                                "Demand", "Disabled", "Unknown"};
-
-struct StatusText {
-  std::string_view text;
-  std::string_view state;
-};
-constexpr StatusText kStatusTexts[] = {
-    {"The service is stopped.", "Stopped"},
-    {"The service is starting.", "Starting"},
-    {"The service is stopping.", "Stopping"},
-    {"The service is running.", "Running"},
-    {"The service continue is pending.", "Continuing"},
-    {"The service pause is pending.", "Pausing"},
-    {"The service is paused.", "Paused"},
-    {"Unable to determine status.", "Unknown"},
-};
-
-struct ErrorText {
-  std::uint32_t code;
-  std::string_view text;
-};
-// The server's texts for service-control failures, without their line end.
-constexpr ErrorText kErrorTexts[] = {
-    {3, "The service binary file could not be found."},
-    {5, "The requested access was denied."},
-    {6, "The specified handle is invalid."},
-    {87, "A parameter that was specified is invalid."},
-    {123, "The specified service name is invalid."},
-    {124,
-     "The InfoLevel parameter contains an unsupported value (Info may not be available for your "
-     "operating system."},
-    {234, "The buffer is not large enough."},
-    {1051, "The service cannot be stopped because other running services are dependent on it."},
-    {1052, "The requested control code is not valid, or it is unacceptable to the service."},
-    {1053, "The service did not respond to the start request in a timely fashion."},
-    {1054, "A thread could not be created for the Win32 service."},
-    {1055, "The database is locked."},
-    {1056, "An instance of the service is already running."},
-    {1058, "The service has been disabled."},
-    {1060, "Service does not exist."},
-    {1061,
-     "The requested control code cannot be sent to the service because the state of the service "
-     "is SERVICE_STOPPED, SERVICE_START_PENDING, or SERVICE_STOP_PENDING."},
-    {1062, "The service has not been started."},
-    {1065, "The specified database does not exist."},
-    {1068, "The service depends on another service that has failed to start."},
-    {1069, "The service could not be logged on."},
-    {1072, "The service has been marked for deletion."},
-    {1075, "The service depends on a service that does not exist or has been marked for deletion."},
-    {1115, "The system is shutting down; this function cannot be called."},
-};
-constexpr std::string_view kGenericError =
-    "The specified service error is not known for error code ";
+// A LIST row's state and start-type words, "Unknown" included.
+bool IsStateWord(std::string_view word) {
+  return word == kUnknownWord ||
+         std::find(kListStateWords.begin(), kListStateWords.end(), word) != kListStateWords.end();
+}
+bool IsStartTypeWord(std::string_view word) {
+  return word == kUnknownWord ||
+         std::find(kStartTypeWords.begin(), kStartTypeWords.end(), word) != kStartTypeWords.end();
+}
 
 // The outcome line of a control step: `success` or an error text. Any other
 // non-empty line is taken as an error text we do not know (code 0), so a
@@ -176,14 +120,11 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
-// The word of `table` that `text` starts with, followed by a blank or the end.
-std::string_view WordAt(std::string_view text, const std::string_view* table, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view word = table[i];
-    if (StartsWith(text, word) && (text.size() == word.size() || text[word.size()] == ' '))
-      return word;
-  }
-  return {};
+// The word that `text` starts with (up to a blank or the end) when `is_word`
+// takes it; empty otherwise.
+std::string_view WordAt(std::string_view text, bool (*is_word)(std::string_view)) {
+  const std::string_view word = text.substr(0, text.find(' '));
+  return !word.empty() && is_word(word) ? word : std::string_view();
 }
 
 // One LIST row: " %-34s %-11s %-13s %-16s". The state column starts at
@@ -195,11 +136,11 @@ bool ReadServiceRow(std::string_view row, ServiceRow* out) {
   for (std::size_t at = 36; at < row.size(); ++at) {
     if (row[at - 1] != ' ' || row[at] == ' ') continue;
     const std::string_view rest = row.substr(at);
-    const std::string_view state = WordAt(rest, kStateWords, std::size(kStateWords));
+    const std::string_view state = WordAt(rest, IsStateWord);
     if (state.empty()) continue;
     const std::string_view after_state = TrimLeft(rest.substr(state.size()));
     if (after_state.size() == rest.size() - state.size()) continue;  // no blank after the state
-    const std::string_view type = WordAt(after_state, kStartTypeWords, std::size(kStartTypeWords));
+    const std::string_view type = WordAt(after_state, IsStartTypeWord);
     if (type.empty()) continue;
     out->name = std::string(TrimRight(row.substr(1, at - 2)));
     out->state = std::string(state);
@@ -251,7 +192,7 @@ void ReadHeaderFields(const std::vector<std::string_view>& lines, std::size_t en
 // Returns the index of the first line after the rule, or 0 when absent.
 std::size_t AfterRule(const std::vector<std::string_view>& lines, std::string_view header) {
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    if (StartsWith(lines[i], header) && lines[i + 1] == kRule) return i + 2;
+    if (StartsWith(lines[i], header) && lines[i + 1] == kRuleLine) return i + 2;
   }
   return 0;
 }
@@ -315,17 +256,19 @@ std::string ParseDisplay(const std::vector<std::string_view>& lines, Reply* repl
 }
 
 std::string ParseStatus(const std::vector<std::string_view>& lines, Reply* reply) {
-  if (lines.size() != 2 || lines[0] != "Retrieving Status")
+  if (lines.size() != 2 || lines[0] != kRetrievingStatusLine)
     return "the STATUS reply is not \"Retrieving Status\" and a state";
-  for (const StatusText& each : kStatusTexts) {
-    if (lines[1] == each.text) {
-      reply->state = std::string(each.state);
-      if (each.state == "Unknown") {
-        reply->ok = false;
-        reply->error = std::string(each.text);
-      }
+  for (std::size_t i = 0; i < kStatusLines.size(); ++i) {
+    if (lines[1] == kStatusLines[i]) {
+      reply->state = std::string(kListStateWords[i]);
       return {};
     }
+  }
+  if (lines[1] == kStatusUnknownLine) {
+    reply->state = std::string(kUnknownWord);
+    reply->ok = false;
+    reply->error = std::string(kStatusUnknownLine);
+    return {};
   }
   return "unknown STATUS text: \"" + std::string(lines[1]) + "\"";
 }
@@ -343,12 +286,11 @@ std::string ParseControl(const std::vector<std::string_view>& lines, std::string
 }
 
 std::string ParseRestart(const std::vector<std::string_view>& lines, Reply* reply) {
-  constexpr std::string_view kEcho = "Restarting Service...";
-  if (lines.size() != 3 || !StartsWith(lines[0], kEcho))
+  if (lines.size() != 3 || !StartsWith(lines[0], kRestartingHeading))
     return "the RSTRT reply is not the echo, the stop outcome and the start outcome";
-  reply->service = std::string(lines[0].substr(kEcho.size()));
-  if (!ReadControlLine(lines[1], "Service Stopped...", &reply->stop) ||
-      !ReadControlLine(lines[2], "Service Started", &reply->control))
+  reply->service = std::string(lines[0].substr(kRestartingHeading.size()));
+  if (!ReadControlLine(lines[1], kRestartStoppedLine, &reply->stop) ||
+      !ReadControlLine(lines[2], kRestartStartedLine, &reply->control))
     return "the RSTRT reply has an empty outcome";
   // The restart succeeded when the service was started again; a failed stop
   // (it was not running) is reported but is not the command's failure.
@@ -372,7 +314,7 @@ Command CommandFromWord(std::string_view word) {
       {"update", Command::kUpdate}, {"quit", Command::kQuit},
   };
   for (const Entry& each : kCommands) {
-    if (SameWord(word, each.word)) return each.command;
+    if (SameWordIgnoringCase(word, each.word)) return each.command;
   }
   return Command::kOther;
 }
@@ -481,9 +423,9 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
     case Command::kStatus:
       return ParseStatus(lines, reply);
     case Command::kStart:
-      return ParseControl(lines, "Starting Service...", "Service started", reply);
+      return ParseControl(lines, kStartingHeading, kStartedLine, reply);
     case Command::kStop:
-      return ParseControl(lines, "Stopping Service...", "Service Stopped", reply);
+      return ParseControl(lines, kStoppingHeading, kStoppedLine, reply);
     case Command::kRestart:
       return ParseRestart(lines, reply);
     case Command::kDisplay:
@@ -512,24 +454,7 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
 }
 
 bool ControlErrorCode(std::string_view line, std::uint32_t* code) {
-  for (const ErrorText& each : kErrorTexts) {
-    if (line == each.text) {
-      *code = each.code;
-      return true;
-    }
-  }
-  if (!StartsWith(line, kGenericError) || !EndsWith(line, ".")) return false;
-  const std::string_view digits =
-      line.substr(kGenericError.size(), line.size() - kGenericError.size() - 1);
-  if (digits.empty() || digits.size() > 10) return false;
-  std::uint64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value > 0xFFFFFFFFu) return false;
-  *code = static_cast<std::uint32_t>(value);
-  return true;
+  return ScmErrorCodeOf(line, code);
 }
 
 }  // namespace halv::client

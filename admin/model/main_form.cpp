@@ -8,7 +8,7 @@
 #include "auth/auth.h"
 #include "halv_error.h"
 #include "scm/service_control.h"
-#include "service_words.h"
+#include "protocol_text.h"
 #include "str_to_int.h"
 #include "user_form.h"
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol_text.h"  // ScmErrorText: the client text of each code
 #include "service_manager.h"
 
 namespace halv {
@@ -66,11 +67,6 @@ std::uint32_t EnumerateServices(ServiceManager& scm, std::vector<ServiceEntry>* 
 // and then `*bytes` holds the size needed).
 std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& name,
                                         ServiceConfigInfo* config, std::uint32_t* bytes);
-
-// The client text for a code: "" for 0, the table's text for a known code,
-// else the generic text with the code in unsigned decimal. Every text ends in
-// "\n\r".
-std::string ScmErrorText(std::uint32_t code);
 
 }  // namespace halv
 

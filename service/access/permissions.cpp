@@ -1,26 +1,10 @@
-// The command-to-permission table and the permission reads.
+// The permission value names and the permission reads.
 #include "permissions.h"
 
 #include <exception>
 
 namespace halv::access {
 namespace {
-
-struct Rule {
-  std::string_view command;  // lower case
-  Permission needed;
-};
-
-constexpr Rule kRules[] = {
-    {"open", Permission::kNone},          {"auth", Permission::kNone},
-    {"start", Permission::kAllowStart},   {"cycle", Permission::kAdminUser},
-    {"stop", Permission::kAllowStop},     {"rstrt", Permission::kAllowRestart},
-    {"who", Permission::kNone},           {"init", Permission::kAdminUser},
-    {"stime", Permission::kNone},         {"display", Permission::kAllowList},
-    {"view", Permission::kAdminUser},     {"list", Permission::kAllowList},
-    {"update", Permission::kAllowUpdate}, {"quit", Permission::kNone},
-    {"status", Permission::kAllowStatus}, {"help", Permission::kNone},
-};
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -51,14 +35,6 @@ std::string_view PermissionValueName(Permission permission) {
       break;
   }
   return "";
-}
-
-Permission RequiredPermission(std::string_view command) {
-  const std::string upper = UpperCase(command);
-  for (const Rule& rule : kRules) {
-    if (upper == UpperCase(rule.command)) return rule.needed;
-  }
-  return Permission::kNone;
 }
 
 bool HoldsPermission(AccountStore& accounts, const std::string& user, Permission permission) {

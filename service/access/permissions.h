@@ -1,5 +1,6 @@
-// What each command needs when logins are required, and whether a user
-// holds it.
+// The permissions a command can need when logins are required, and whether
+// a user holds one. Which command needs which is a column of the command
+// table (service/core/command_table.cpp).
 //
 // A permission is a value of the user's key under "\Security\Users"; it
 // counts only when it reads exactly "1". VIEW, INIT and CYCLE are reserved
@@ -39,10 +40,6 @@ enum class Permission {
 // The registry value that grants `permission` ("AllowStop"); "" for kNone
 // and kAdminUser.
 std::string_view PermissionValueName(Permission permission);
-
-// The permission that the command word `command` (any letter case) needs;
-// kNone for the commands anyone may use and for words that are no command.
-Permission RequiredPermission(std::string_view command);
 
 // The user accounts as the service reads them.
 class AccountStore {

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "date_format.h"
+#include "protocol_text.h"
 #include "reply_text.h"
 #include "report_scm_error.h"
 #include "service_control.h"
-#include "service_words.h"
 
 namespace halv {
 
@@ -41,25 +41,10 @@ std::string_view StartTypeWord(std::uint32_t start_type) {
   return WordOf(kStartTypeWords, start_type, 0);
 }
 
-std::string_view StatusText(std::uint32_t state) {
-  switch (state) {
-    case kStateStopped:
-      return "The service is stopped.\n\r";
-    case kStateStartPending:
-      return "The service is starting.\n\r";
-    case kStateStopPending:
-      return "The service is stopping.\n\r";
-    case kStateRunning:
-      return "The service is running.\n\r";
-    case kStateContinuePending:
-      return "The service continue is pending.\n\r";
-    case kStatePausePending:
-      return "The service pause is pending.\n\r";
-    case kStatePaused:
-      return "The service is paused.\n\r";
-    default:
-      return "Unable to determine status.\n\r";
-  }
+std::string StatusText(std::uint32_t state) {
+  const bool known = state >= kStateStopped && state - kStateStopped < kStatusLines.size();
+  return std::string(known ? kStatusLines[state - kStateStopped] : kStatusUnknownLine) +
+         std::string(kLineEnd);
 }
 
 void ListServices(ServerContext& server, Connection& client, const CommandLine& /*line*/) {
@@ -91,7 +76,7 @@ void ListServices(ServerContext& server, Connection& client, const CommandLine& 
 }
 
 void ShowServiceStatus(ServerContext& server, Connection& client, const CommandLine& line) {
-  client.SendText("Retrieving Status\n\r");
+  client.SendText(std::string(kRetrievingStatusLine) + std::string(kLineEnd));
   client.SendText(StatusText(QueryServiceState(server.Manager(), std::string(line.Word(1)))));
   client.SendText(kPrompt);
 }

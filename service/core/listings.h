@@ -10,6 +10,7 @@
 #define HALV_SERVICE_CORE_LISTINGS_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "connection.h"
@@ -39,7 +40,7 @@ void UpdateService(ServerContext& server, Connection& client, const CommandLine&
 // status.\n\r".
 std::string_view StateWord(std::uint32_t state);
 std::string_view StartTypeWord(std::uint32_t start_type);
-std::string_view StatusText(std::uint32_t state);
+std::string StatusText(std::uint32_t state);
 
 }  // namespace halv
 

@@ -1,7 +1,7 @@
 // START, STOP and RSTRT: the steps and their reply texts.
 #include "service_operation.h"
 
-#include "interpreter.h"
+#include "command_table.h"
 #include "reply_text.h"
 #include "report_scm_error.h"
 #include "service_control.h"
@@ -18,17 +18,10 @@ OperationSettings OperationSettings::From(const ServiceFields& fields) {
 
 std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
                                                    const ServiceFields& fields) {
-  const std::string_view word = line.Word(0);
+  const CommandRow* row = FindCommand(line.Word(0));
+  if (row == nullptr || row->operation == OperationKind::kNone) return std::nullopt;
   ServiceOperation operation;
-  if (SameWordIgnoringCase(word, "start")) {
-    operation.kind = OperationKind::kStart;
-  } else if (SameWordIgnoringCase(word, "stop")) {
-    operation.kind = OperationKind::kStop;
-  } else if (SameWordIgnoringCase(word, "rstrt")) {
-    operation.kind = OperationKind::kRestart;
-  } else {
-    return std::nullopt;
-  }
+  operation.kind = row->operation;
   operation.service = std::string(line.Word(1));
   operation.settings = OperationSettings::From(fields);
   return operation;
@@ -36,6 +29,8 @@ std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
 
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation) {
   switch (operation.kind) {
+    case OperationKind::kNone:
+      return {};
     case OperationKind::kStart:
       return {OperationStep::kStart};
     case OperationKind::kStop:
@@ -48,14 +43,15 @@ std::vector<OperationStep> StepsOf(const ServiceOperation& operation) {
 
 std::string OperationHeading(const ServiceOperation& operation) {
   switch (operation.kind) {
+    case OperationKind::kNone:
     case OperationKind::kStart:
-      return "Starting Service..." + operation.service + "\n\r";
+      return std::string(kStartingHeading) + operation.service + std::string(kLineEnd);
     case OperationKind::kStop:
-      return "Stopping Service..." + operation.service + "\n\r";
+      return std::string(kStoppingHeading) + operation.service + std::string(kLineEnd);
     case OperationKind::kRestart:
       break;
   }
-  return "Restarting Service..." + operation.service + "\n\r";
+  return std::string(kRestartingHeading) + operation.service + std::string(kLineEnd);
 }
 
 std::uint32_t RunOperationStep(ServiceManager& scm, const ServiceOperation& operation,
@@ -72,21 +68,10 @@ void SendStepResult(Connection& client, const ServiceOperation& operation, Opera
     return;
   }
   const bool restart = operation.kind == OperationKind::kRestart;
-  if (step == OperationStep::kStop) {
-    client.SendText(restart ? "Service Stopped...\n\r" : "Service Stopped\n\r");
-  } else {
-    client.SendText(restart ? "Service Started\n\r" : "Service started\n\r");
-  }
-}
-
-void RunOperationInline(ServiceManager& scm, Connection& client,
-                        const ServiceOperation& operation) {
-  client.SendText(OperationHeading(operation));
-  for (OperationStep step : StepsOf(operation)) {
-    client.Flush();  // what is under way reaches the client before the wait
-    SendStepResult(client, operation, step, RunOperationStep(scm, operation, step));
-  }
-  client.SendText(kPrompt);
+  const std::string_view line = step == OperationStep::kStop
+                                    ? (restart ? kRestartStoppedLine : kStoppedLine)
+                                    : (restart ? kRestartStartedLine : kStartedLine);
+  client.SendText(std::string(line) + std::string(kLineEnd));
 }
 
 }  // namespace halv

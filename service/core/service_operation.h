@@ -1,11 +1,11 @@
-// START, STOP and RSTRT as operations that can run away from the service
+// START, STOP and RSTRT as operations that run away from the service
 // thread: what an operation is (its kind, its service and the settings
 // taken when its command started), the manager work of each of its steps,
 // and the reply texts around them.
 //
-// The interpreter runs an operation inline; the operation scheduler runs the
-// steps on a worker and the service thread sends the texts as each step's
-// result comes back. Either way the client sees the same sends.
+// The command runner sends the heading and submits the operation; the
+// operation scheduler runs the steps on a worker, and the service thread
+// sends each step's result as it comes back, then the prompt.
 #ifndef HALV_SERVICE_CORE_SERVICE_OPERATION_H_
 #define HALV_SERVICE_CORE_SERVICE_OPERATION_H_
 
@@ -22,7 +22,9 @@ namespace halv {
 
 class ServiceManager;
 
-enum class OperationKind { kStart, kStop, kRestart };
+// What a command waits for. kNone is a command that does not wait (the
+// command table's rows say which); a ServiceOperation is never kNone.
+enum class OperationKind { kNone, kStart, kStop, kRestart };
 
 // One step of an operation: START has a start, STOP a stop, RSTRT a stop and
 // then a start (tried whatever the stop gave).
@@ -45,13 +47,14 @@ struct ServiceOperation {
   OperationSettings settings;
 };
 
-// The operation a START, STOP or RSTRT line asks for (word 0 compared
-// without regard to case), with the settings of `fields`; nothing for any
-// other line.
+// The operation a line asks for: that of its command's row in the command
+// table (word 0 compared without regard to case), with word 1 as the
+// service and the settings of `fields`; nothing for a line whose command
+// does not wait or is no command.
 std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
                                                    const ServiceFields& fields);
 
-// The steps of `operation`, in order.
+// The steps of `operation`, in order (none for kNone).
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation);
 
 // "Starting Service...NAME\n\r", "Stopping Service...NAME\n\r" or
@@ -66,10 +69,6 @@ std::uint32_t RunOperationStep(ServiceManager& scm, const ServiceOperation& oper
 // Sends what step `step` gave: its error text, or its success line.
 void SendStepResult(Connection& client, const ServiceOperation& operation, OperationStep step,
                     std::uint32_t code);
-
-// The whole operation on the calling thread: heading, each step and its
-// result, then the prompt.
-void RunOperationInline(ServiceManager& scm, Connection& client, const ServiceOperation& operation);
 
 }  // namespace halv
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "fake_server_context.h"
-#include "interpreter.h"
+#include "protocol_text.h"
 #include "recording_connection.h"
-#include "service_control.h"
+#include "settled_runner.h"
 #include "simulated_manager.h"
 
 namespace halv::client {
@@ -296,7 +296,8 @@ TEST(ReplyParserTest, ErrorTextsMatchTheServiceTable) {
       "The specified service error is not known for error code 99999999999.", &read));
 }
 
-// The bytes the service's own interpreter sends, joined as they arrive.
+// The bytes the service sends, joined as they arrive: each line through the
+// command runner, START, STOP and RSTRT waiting on the scheduler.
 class InterpreterRoundTripTest : public ::testing::Test {
  protected:
   InterpreterRoundTripTest() { server_.AddClient(&connection_); }
@@ -308,7 +309,7 @@ class InterpreterRoundTripTest : public ::testing::Test {
       word.copy(line.CommandWords[line.WordCount], CommandLine::kWordSize - 1);
       ++line.WordCount;
     }
-    ProcessCommand(server_, connection_, line);
+    commands_.Run(connection_, line);
     std::string bytes;
     for (const std::string& send : connection_.sends()) bytes += send;
     EXPECT_TRUE(ReplyComplete(CommandFromWord(words[0]), bytes)) << bytes;
@@ -318,6 +319,7 @@ class InterpreterRoundTripTest : public ::testing::Test {
   halv::SimulatedManager scm_;
   halv::testing::FakeServerContext server_{scm_};
   halv::testing::RecordingConnection connection_{"10.1.2.3"};
+  halv::testing::SettledRunner commands_{server_};
 };
 
 TEST_F(InterpreterRoundTripTest, EveryCommandReadsBack) {

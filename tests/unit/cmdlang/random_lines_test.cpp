@@ -97,7 +97,8 @@ TEST(RandomLinesTest, EveryLineGetsACompleteReplyAndLeavesNoHandleOpen) {
     server.AddClient(&client);
     const std::vector<std::string> words = maker.Words();
     const std::string typed = words[0].substr(0, CommandLine::kWordSize - 1);
-    ProcessCommand(server, client, *MakeLine(words));
+    SettledRunner commands{server};
+    commands.Run(client, *MakeLine(words));
 
     std::string command = typed;
     for (char& c : command) {

@@ -1,5 +1,7 @@
 // Transcript tests of the commands that go to the Service Control Manager:
-// START, STOP, RSTRT and STATUS, against the simulated manager.
+// START, STOP, RSTRT and STATUS, against the simulated manager. The lines
+// take the service's road: START, STOP and RSTRT wait on the operation
+// scheduler, whose jobs the tests run on their own thread.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -120,23 +122,71 @@ TEST_F(ServiceCommandsTest, RestartOfAStoppedServiceStartsIt) {
   EXPECT_EQ(scm_.StateOf("Idle"), kStateRunning);
 }
 
-// The line that says what is under way leaves before each wait; the rest of
-// the reply leaves with the end of the command.
-TEST_F(ServiceCommandsTest, WaitingCommandsFlushBeforeEachWait) {
+// The line that says what is under way has gone out when the wait begins
+// (the job is handed out with nothing else sent); each step's result goes
+// out as its report arrives, and the prompt with the last. A command that
+// does not wait hands out no job and is complete at once.
+TEST_F(ServiceCommandsTest, HeadingBeforeTheWaitThenEachStepAsItEnds) {
   scm_.AddService("Spooler", "Print Spooler", kStateStopped);
+  const std::string start = "Starting Service...Spooler\n\r";
+  const std::string stop = "Stopping Service...Spooler\n\r";
+  const std::string restart = "Restarting Service...Spooler\n\r";
   const struct {
     std::vector<std::string> words;
-    std::vector<std::size_t> flushes;
+    std::vector<Sends> stages;  // when the line has run, then after each report
   } cases[] = {
-      {{"start", "Spooler"}, {1}},    {{"stop", "Spooler"}, {1}},
-      {{"rstrt", "Spooler"}, {1, 2}},  // before the stop, and before the start
-      {{"status", "Spooler"}, {}},    {{"help"}, {}},
+      {{"start", "Spooler"}, {{start}, {start, "Service started\n\r", ":: "}}},
+      {{"stop", "Spooler"}, {{stop}, {stop, "Service Stopped\n\r", ":: "}}},
+      // before the stop, and before the start
+      {{"rstrt", "Spooler"},
+       {{restart},
+        {restart, "Service Stopped...\n\r"},
+        {restart, "Service Stopped...\n\r", "Service Started\n\r", ":: "}}},
+      {{"status", "Spooler"}, {{"Retrieving Status\n\r", "The service is running.\n\r", ":: "}}},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(each.words[0]);
-    Run(each.words);
-    EXPECT_EQ(client_.flushes(), each.flushes);
+    client_.ClearSends();
+    commands_.Submit(client_, *MakeLine(each.words));
+    EXPECT_EQ(client_.sends(), each.stages[0]);
+    EXPECT_EQ(commands_.executor().Pending(), each.stages.size() > 1 ? 1u : 0u);
+    if (each.stages.size() > 1) {
+      EXPECT_EQ(scm_.CountCalls("OpenManager"), 0u);  // nothing of the wait has run yet
+    }
+    if (commands_.executor().RunNext()) {
+      for (std::size_t i = 1; i < each.stages.size(); ++i) {
+        ASSERT_TRUE(commands_.DeliverNext());
+        EXPECT_EQ(client_.sends(), each.stages[i]);
+      }
+    }
+    EXPECT_FALSE(commands_.DeliverNext());
+    EXPECT_FALSE(commands_.runner().IsWaiting(1));
+    scm_.ClearCalls();
   }
+}
+
+// The interpreter alone never waits: given a command that waits, with no
+// scheduler behind it, it answers as for an operation no worker could take
+// and leaves the manager alone.
+TEST_F(ServiceCommandsTest, WithoutASchedulerTheInterpreterDoesNotWait) {
+  scm_.AddService("Spooler", "Print Spooler", kStateStopped);
+  const std::string no_worker = "The specified service error is not known for error code 8.\n\r";
+  const struct {
+    std::vector<std::string> words;
+    Sends sends;
+  } cases[] = {
+      {{"start", "Spooler"}, {"Starting Service...Spooler\n\r", no_worker, ":: "}},
+      {{"STOP", "Spooler"}, {"Stopping Service...Spooler\n\r", no_worker, ":: "}},
+      {{"Rstrt", "Spooler"}, {"Restarting Service...Spooler\n\r", no_worker, no_worker, ":: "}},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.words[0]);
+    client_.ClearSends();
+    ProcessCommand(server_, client_, *MakeLine(each.words));
+    EXPECT_EQ(client_.sends(), each.sends);
+  }
+  EXPECT_EQ(scm_.CountCalls("OpenManager"), 0u);
+  EXPECT_EQ(scm_.StateOf("Spooler"), kStateStopped);
 }
 
 TEST_F(ServiceCommandsTest, StatusTextForEveryState) {

@@ -1,6 +1,7 @@
 // Helpers for the interpreter's transcript tests: building a command line
 // from words, the padded fields of the tabular replies, and a fixture with a
-// recording client and the simulated manager.
+// recording client and the simulated manager whose lines take the service's
+// road (command runner, operation scheduler, the waits run to their end).
 #ifndef HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
 #define HALV_TESTS_UNIT_CMDLANG_TRANSCRIPT_H_
 
@@ -15,6 +16,7 @@
 #include "fake_server_context.h"
 #include "interpreter.h"
 #include "recording_connection.h"
+#include "settled_runner.h"
 #include "simulated_manager.h"
 #include "words.h"
 
@@ -42,15 +44,16 @@ inline std::string Field(const std::string& value, std::size_t width) {
 inline const std::string kRuleText = std::string(80, '-') + "\n\r";
 
 // One connected client and a server object over the simulated manager. Run
-// sends one command line from the client and returns what it was sent,
-// checking that the manager has no handle left open.
+// sends one command line from the client through the command runner, lets
+// any wait it starts end, and returns what the client was sent, checking
+// that the manager has no handle left open.
 class ManagerCommandTest : public ::testing::Test {
  protected:
   ManagerCommandTest() { server_.AddClient(&client_); }
 
   std::vector<std::string> Run(const std::vector<std::string>& words) {
     client_.ClearSends();
-    ProcessCommand(server_, client_, *MakeLine(words));
+    commands_.Run(client_, *MakeLine(words));
     EXPECT_EQ(scm_.OpenHandleCount(), 0u);
     return client_.sends();
   }
@@ -58,6 +61,7 @@ class ManagerCommandTest : public ::testing::Test {
   SimulatedManager scm_;
   FakeServerContext server_{scm_};
   RecordingConnection client_;
+  SettledRunner commands_{server_};
 };
 
 }  // namespace halv::testing

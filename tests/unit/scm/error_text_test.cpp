@@ -1,11 +1,12 @@
 // ScmErrorText: a few codes of the table byte for byte, the generic text for
-// codes outside it, nothing for 0, and the "\n\r" ending of every text.
+// codes outside it, nothing for 0, and the "\n\r" ending of every text; and
+// ScmErrorCodeOf, which reads a text back as the client does.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-#include "service_control.h"
+#include "protocol_text.h"
 
 namespace halv {
 namespace {
@@ -66,6 +67,47 @@ TEST(ErrorText, EveryTextIsOneLineEndingInLfCr) {
   // The table holds a few dozen codes, all within this range.
   EXPECT_GE(from_table, 7);
   EXPECT_LT(from_table, 100);
+}
+
+// The table: 23 codes in ascending order, each text read back as its code.
+TEST(ErrorText, TheTableReadsBackCodeForCode) {
+  const auto entries = ScmErrorEntries();
+  ASSERT_EQ(entries.size(), 23u);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(entries[i].code);
+    if (i > 0) {
+      EXPECT_LT(entries[i - 1].code, entries[i].code);
+    }
+    EXPECT_EQ(ScmErrorText(entries[i].code), std::string(entries[i].text) + "\n\r");
+    std::uint32_t code = 0;
+    ASSERT_TRUE(ScmErrorCodeOf(entries[i].text, &code));
+    EXPECT_EQ(code, entries[i].code);
+  }
+}
+
+TEST(ErrorText, TheGenericTextReadsBackOnlyWithANumberThatFits) {
+  const struct {
+    const char* line;
+    bool read;
+    std::uint32_t code;
+  } cases[] = {
+      {"The specified service error is not known for error code 1460.", true, 1460},
+      {"The specified service error is not known for error code 4294967295.", true, 0xFFFFFFFFu},
+      {"The specified service error is not known for error code 4294967296.", false, 0},
+      {"The specified service error is not known for error code 99999999999.", false, 0},
+      {"The specified service error is not known for error code .", false, 0},
+      {"The specified service error is not known for error code 12a.", false, 0},
+      {"The specified service error is not known for error code 12", false, 0},
+      {"The specified service error is not known for error code ", false, 0},
+      {"Service does not exist.\n\r", false, 0},  // with its line end: not a line
+      {"", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::uint32_t code = 7;
+    EXPECT_EQ(ScmErrorCodeOf(c.line, &code), c.read);
+    EXPECT_EQ(code, c.read ? c.code : 7u);  // untouched when not read
+  }
 }
 
 }  // namespace

@@ -61,10 +61,16 @@ TEST_F(CoreRouteTest, StopWaitsOnTheSchedulerAndTheRestFollowsItsReply) {
   EXPECT_EQ(scm_.StateOf("Slow"), kStateStopped);
 }
 
-TEST_F(CoreRouteTest, WithoutANumberTheCoreRunsInline) {
+// With no command runner behind it the interpreter does not wait: the stop
+// is answered as one no worker could take, and the manager is not touched.
+TEST_F(CoreRouteTest, WithoutANumberTheCoreDoesNotWait) {
   core_.ServerSocket1ClientRead(client_, "stop Slow\r\n");
-  EXPECT_EQ(client_.sends(), (Sends{"Stopping Service...Slow\n\r", "Service Stopped\n\r", ":: "}));
+  EXPECT_EQ(client_.sends(),
+            (Sends{"Stopping Service...Slow\n\r",
+                   "The specified service error is not known for error code 8.\n\r", ":: "}));
   EXPECT_EQ(executor_.Pending(), 0u);
+  EXPECT_EQ(scm_.CountCalls("OpenManager"), 0u);
+  EXPECT_EQ(scm_.StateOf("Slow"), kStateRunning);
 }
 
 }  // namespace

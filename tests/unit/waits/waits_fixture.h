@@ -21,6 +21,7 @@
 #include "manual_executor.h"
 #include "operation_scheduler.h"
 #include "recording_connection.h"
+#include "settled_runner.h"
 #include "simulated_manager.h"
 #include "words.h"
 
@@ -46,9 +47,10 @@ class LineEvents final : public ReceiptEvents {
   std::function<void(const CommandLine&)> run_;
 };
 
-// The transcript one client gets today, every command inline on one thread:
+// The transcript one client gets when every wait ends at once (each line
+// through a command runner of its own, its jobs run before the next line):
 // a fresh manager prepared by `setup`, then `receipts`, all but the first
-// sent while the first one's wait blocks the thread, so that they are read
+// sent while the first one's wait is under way, so that they are read
 // afterwards in one go.
 inline Sends InlineTranscript(const std::function<void(SimulatedManager&)>& setup,
                               const std::vector<std::string>& receipts) {
@@ -57,8 +59,9 @@ inline Sends InlineTranscript(const std::function<void(SimulatedManager&)>& setu
   FakeServerContext server(scm);
   RecordingConnection client;
   server.AddClient(&client);
+  SettledRunner commands(server);
   auto line = std::make_unique<CommandLine>();
-  LineEvents events(client, [&](const CommandLine& each) { ProcessCommand(server, client, each); });
+  LineEvents events(client, [&](const CommandLine& each) { commands.Run(client, each); });
   std::string later;
   for (std::size_t i = 1; i < receipts.size(); ++i) later += receipts[i];
   HandleReceipt(receipts.at(0), false, *line, events);
