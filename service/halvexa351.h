@@ -36,10 +36,10 @@
 #include "command_runner.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
-#include "registry_accounts.h"
 #include "server_socket.h"
 #include "service_core.h"
 #include "service_ports.h"
+#include "win/registry.h"
 #include "worker_pool.h"
 
 namespace halv {
@@ -113,10 +113,11 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   DWORD check_point_ = 0;
   HANDLE event_source_ = nullptr;
-  RegistryConfig config_;
+  WinRegistry registry_;
+  ConfigReader config_{registry_};
   SystemLogLibrary logs_;
   WindowsMachine machine_;
-  RegistryAccounts accounts_{config::kUsersKey};
+  access::AccountStore accounts_{registry_};
   IdleTimer idle_timer_{window_};
   // The listener reports to core_, which is constructed after it and uses it
   // only once events arrive.

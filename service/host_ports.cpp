@@ -1,4 +1,4 @@
-// Registry, log library, clock and machine facts for the service core.
+// Log library, clock and machine facts for the service core.
 #include "host_ports.h"
 
 #include <windows.h>
@@ -10,7 +10,6 @@
 
 #include "config_schema.h"
 #include "halv_error.h"
-#include "registry.h"
 #include "system_log.h"
 
 namespace halv {
@@ -30,10 +29,6 @@ class LibraryLog final : public ServerLog {
 };
 
 }  // namespace
-
-std::string RegistryConfig::ReadSystemValue(const std::string& name) {
-  return ReadRegString(config::kSystemKey, name);
-}
 
 std::unique_ptr<ServerLog> SystemLogLibrary::Open(const std::string& library_path,
                                                   const std::string& log_path) {

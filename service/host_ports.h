@@ -1,6 +1,6 @@
 // The Win32 side of the service core's ports that the service object does
-// not keep itself: the registry reader, the log library, and the clock with
-// the machine facts. (The user accounts are RegistryAccounts.)
+// not keep itself: the log library, and the clock with the machine facts.
+// (The configuration and the accounts are read through WinRegistry.)
 #ifndef HALV_SERVICE_HOST_PORTS_H_
 #define HALV_SERVICE_HOST_PORTS_H_
 
@@ -11,12 +11,6 @@
 #include "service_ports.h"
 
 namespace halv {
-
-// Reads this version's System key (see config_schema.h).
-class RegistryConfig final : public ConfigReader {
- public:
-  std::string ReadSystemValue(const std::string& name) override;
-};
 
 // Opens server logs through halvsyslog (SystemLog).
 class SystemLogLibrary final : public LogLibrary {
