@@ -5,8 +5,8 @@
 #include <chrono>
 #include <utility>
 
-#include "service_manager_win.h"
 #include "system_error_text.h"
+#include "win/system_service_manager.h"
 
 namespace halv {
 namespace {

@@ -10,9 +10,9 @@
 #include <exception>
 
 #include "main_window.h"
-#include "service_manager_win.h"
 #include "splash_window.h"
 #include "win/registry.h"
+#include "win/system_service_manager.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace halv::console;
