@@ -4,23 +4,13 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "halvexa_main.h"
+#include "std_streams.h"
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
   // Output is written as it is (LF line ends, reply bytes untouched).
-  _setmode(_fileno(stdout), _O_BINARY);
-  const bool terminal = _isatty(_fileno(stderr)) != 0;
-#else
-  const bool terminal = isatty(STDERR_FILENO) != 0;
-#endif
+  halv::SetBinaryMode(stdout);
+  const bool terminal = halv::IsTerminal(stderr);
   halv::client::Console console;
   console.out = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
   console.err = [](const std::string& text) {

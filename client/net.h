@@ -1,6 +1,6 @@
 // The client's thin socket layer: one TCP connection with deadlines on
-// connect, send and receive. One implementation per platform (net_posix.cpp,
-// net_win.cpp); everything above it is portable.
+// connect, send and receive. One implementation per platform (posix/net.cpp,
+// win/net.cpp); everything above it is portable.
 //
 // Each TcpConnection is used by one thread at a time; different connections
 // may be used on different threads at once.

@@ -18,11 +18,11 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "install_registry.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -57,13 +57,9 @@ extern "C" UINT __stdcall HalvConfigPaths(MSIHANDLE install) {
 }
 
 extern "C" UINT __stdcall HalvQuoteServicePath(MSIHANDLE) {
-  struct ScCloser {
-    void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }
-  };
-  using ScPtr = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScCloser>;
-  ScPtr manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  halv::win::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return ERROR_INSTALL_FAILURE;
-  ScPtr service(
+  halv::win::ServiceHandle service(
       OpenServiceW(manager.get(), L"Halvexa351", SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG));
   if (!service) return ERROR_INSTALL_FAILURE;
   DWORD needed = 0;

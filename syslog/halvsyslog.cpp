@@ -1,11 +1,12 @@
 // The exports of halvsyslog.dll: identification texts, open, close and the
-// three level-tagged line writers. C linkage, C calling convention; the
-// module-definition file gives each its exported name and ordinal (the names
-// "_open" and "_close" would collide with the C runtime's, so the functions
-// here carry internal names). The library keeps no state beyond the streams
-// it hands out; a log handle is a LogStream owned by the caller between
-// _open and _close.
-#include <windows.h>
+// three level-tagged line writers, defined under the internal names and
+// signatures that halvsyslog.h declares (the module-definition file made
+// from that header gives each its exported name and ordinal). The library
+// keeps no state beyond the streams it hands out; a log handle is a
+// LogStream owned by the caller between _open and _close. Loading and
+// unloading do no work of their own, so the runtime's default DllMain
+// serves.
+#include "halvsyslog.h"
 
 #include <cstring>
 
@@ -29,9 +30,11 @@ char* CopyTruncated(const char* text, char* dest, int size) {
   return dest;
 }
 
-int WriteLevel(void* handle, const char* prefix, const char* text) {
-  if (handle == nullptr) return -1;
-  return static_cast<LogStream*>(handle)->WriteLine(prefix, text);
+LogStream* StreamOf(halvsyslog_handle log) { return reinterpret_cast<LogStream*>(log); }
+
+int WriteLevel(halvsyslog_handle log, const char* prefix, const char* text) {
+  if (log == nullptr) return -1;
+  return StreamOf(log)->WriteLine(prefix, text);
 }
 
 }  // namespace
@@ -40,25 +43,27 @@ extern "C" {
 
 // Writes "SystemLog", truncated to size - 1 characters, into `dest`.
 // Returns `dest`.
-char* __cdecl halvsyslog_class_name(char* dest, int size) {
+char* HALVSYSLOG_CALL halvsyslog_class_name(char* dest, int size) {
   return CopyTruncated(kClassName, dest, size);
 }
 
 // Writes the interface version "1.0.1.123", truncated to size - 1
 // characters, into `dest`. Returns `dest`.
-char* __cdecl halvsyslog_version(char* dest, int size) {
+char* HALVSYSLOG_CALL halvsyslog_version(char* dest, int size) {
   return CopyTruncated(kVersion, dest, size);
 }
 
 // Opens the log file at `path` for appending, creating it when missing.
 // Returns the log handle, or null for a null or empty path or a failed open.
-void* __cdecl halvsyslog_open(const char* path) { return LogStream::Open(path); }
+halvsyslog_handle HALVSYSLOG_CALL halvsyslog_open(const char* path) {
+  return reinterpret_cast<halvsyslog_handle>(LogStream::Open(path));
+}
 
 // Writes out the handle's buffered lines, closes the file and frees the
 // handle. Returns 0, or -1 for a null handle or a failed write-out/close.
-int __cdecl halvsyslog_close(void* handle) {
-  if (handle == nullptr) return -1;
-  LogStream* stream = static_cast<LogStream*>(handle);
+int HALVSYSLOG_CALL halvsyslog_close(halvsyslog_handle log) {
+  if (log == nullptr) return -1;
+  LogStream* stream = StreamOf(log);
   const int result = stream->Close();
   delete stream;
   return result;
@@ -67,19 +72,16 @@ int __cdecl halvsyslog_close(void* handle) {
 // Each writer appends "date <Level>: " + text + line feed to the stream and
 // returns the number of characters formatted (the line feed counting one);
 // -1 for a null handle, a null text or a failed write.
-int __cdecl halvsyslog_write_error(void* handle, const char* text) {
-  return WriteLevel(handle, "date Error: ", text);
+int HALVSYSLOG_CALL halvsyslog_write_error(halvsyslog_handle log, const char* text) {
+  return WriteLevel(log, "date Error: ", text);
 }
 
-int __cdecl halvsyslog_write_warning(void* handle, const char* text) {
-  return WriteLevel(handle, "date Warning: ", text);
+int HALVSYSLOG_CALL halvsyslog_write_warning(halvsyslog_handle log, const char* text) {
+  return WriteLevel(log, "date Warning: ", text);
 }
 
-int __cdecl halvsyslog_write_normal(void* handle, const char* text) {
-  return WriteLevel(handle, "date Status: ", text);
+int HALVSYSLOG_CALL halvsyslog_write_normal(halvsyslog_handle log, const char* text) {
+  return WriteLevel(log, "date Status: ", text);
 }
-
-// Loading and unloading do no work of their own.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 }  // extern "C"

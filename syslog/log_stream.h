@@ -7,11 +7,10 @@
 // each physical write lands at the end of the file as it is at that moment,
 // so several streams (or processes) on one file all append. After a failed
 // physical write the stream stays failed: every later write fails too.
-// One stream is used by one thread at a time; it takes no lock.
+// One stream is used by one thread at a time; it takes no lock. The file
+// operations are Win32's (win/log_stream.cpp).
 #ifndef HALV_SYSLOG_LOG_STREAM_H_
 #define HALV_SYSLOG_LOG_STREAM_H_
-
-#include <windows.h>
 
 #include <cstddef>
 
@@ -43,7 +42,7 @@ class LogStream {
   int Close();
 
  private:
-  explicit LogStream(HANDLE file) : file_(file) {}
+  explicit LogStream(void* file) : file_(file) {}
 
   // Appends one file byte; a full buffer is written out at once. False when
   // that write failed.
@@ -52,7 +51,7 @@ class LogStream {
   // buffer. False (and the stream failed) when a physical write failed.
   bool Flush();
 
-  HANDLE file_;
+  void* file_;  // the Win32 file HANDLE
   char buffer_[kBufferSize];
   std::size_t used_ = 0;
   bool failed_ = false;

@@ -11,11 +11,7 @@
 
 #include "auth/auth.h"
 #include "auth/secure_wipe.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
+#include "std_streams.h"
 
 namespace {
 
@@ -44,10 +40,8 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, help ? stdout : stderr);
     return help ? 0 : 2;
   }
-#ifdef _WIN32
   // Binary mode: line ends and a Ctrl-Z byte reach us as they are.
-  _setmode(_fileno(stdin), _O_BINARY);
-#endif
+  halv::SetBinaryMode(stdin);
 
   std::string password;
   const bool read_ok = ReadAll(stdin, password);

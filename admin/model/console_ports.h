@@ -2,10 +2,10 @@
 // the registry and the user interface. (Service work goes through the shared
 // ServiceManager interface and the service-control operations.)
 //
-// The real console implements them over the registry operations and Win32
-// message boxes and cursors; the model tests implement them in memory and
-// answer the questions themselves. All calls happen on the user-interface
-// thread.
+// The real console gives the model the Win32 registry store and implements
+// the user interface with message boxes and cursors; the model tests use the
+// registry in memory and a user interface that answers the questions itself.
+// All calls happen on the user-interface thread.
 #ifndef HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
 #define HALV_ADMIN_MODEL_CONSOLE_PORTS_H_
 
@@ -13,29 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "registry_store.h"
+
 namespace halv::console {
 
 class TfrmUser;
 
-// The registry under HKEY_LOCAL_MACHINE, with the semantics of the shared
-// registry operations: absence reads as "", failures raise halv::Error with
-// the product's texts ("Invalid data type for '%s'", "Failed to set data for
-// '%s'").
-class SettingsStore {
- public:
-  virtual ~SettingsStore() = default;
-  // The string value, "" when the key or value is missing.
-  virtual std::string ReadRegString(const std::string& key, const std::string& name) = 0;
-  // Writes a string value, creating the key (and those above it) when missing.
-  virtual void WriteRegString(const std::string& key, const std::string& name,
-                              const std::string& value) = 0;
-  // Names of the direct subkeys in enumeration order; none for a missing key.
-  virtual std::vector<std::string> ListRegSubKeys(const std::string& key) = 0;
-  // Names of the key's values in enumeration order; none for a missing key.
-  virtual std::vector<std::string> ListRegValueNames(const std::string& key) = 0;
-  // Deletes parent\subkey with everything beneath it; silent when it cannot be opened.
-  virtual void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) = 0;
-};
+// The registry under HKEY_LOCAL_MACHINE: the shared registry store
+// (common/registry_store.h), whose absence reads as "" and whose failures
+// raise halv::Error with the product's texts ("Invalid data type for '%s'",
+// "Failed to set data for '%s'").
+using SettingsStore = RegistryStore;
 
 // An answer to a Yes/No/Cancel or Yes/No question.
 enum class Answer { kYes, kNo, kCancel };

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "auth/auth.h"
-#include "registry.h"
+#include "win/registry.h"
 
 int main() {
   const std::string users = "SOFTWARE\\Tenmark\\HalvBench\\Security\\Users";

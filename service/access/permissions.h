@@ -15,9 +15,11 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config_schema.h"
+#include "registry_store.h"
 
 namespace halv::access {
 
@@ -41,15 +43,31 @@ enum class Permission {
 // and kAdminUser.
 std::string_view PermissionValueName(Permission permission);
 
-// The user accounts as the service reads them.
+// The user accounts as the service reads them: each user is a subkey of
+// `users_key` (this version's Users key), its permissions and Auth the values
+// of that key. Each call reads afresh, so a change made in the console counts
+// from the next call. The registry must outlive the store; calls may come
+// from any thread the registry store allows.
 class AccountStore {
  public:
-  virtual ~AccountStore() = default;
+  explicit AccountStore(RegistryStore& registry, std::string users_key = config::kUsersKey)
+      : registry_(registry), users_key_(std::move(users_key)) {}
+
   // The names of the user keys, in enumeration order.
-  virtual std::vector<std::string> UserNames() = 0;
+  std::vector<std::string> UserNames() { return registry_.ListRegSubKeys(users_key_); }
+
   // Value `name` of the key of user `user`; "" when the key or the value is
-  // missing. May raise halv::Error (a value of another type).
-  virtual std::string UserValue(const std::string& user, const std::string& name) = 0;
+  // missing, and for a name that is empty or holds a backslash (it never
+  // addresses a key below another user's). Raises halv::Error for a value of
+  // another type.
+  std::string UserValue(const std::string& user, const std::string& name) {
+    if (user.empty() || user.find('\\') != std::string::npos) return {};
+    return registry_.ReadRegString(users_key_ + "\\" + user, name);
+  }
+
+ private:
+  RegistryStore& registry_;
+  std::string users_key_;
 };
 
 // Whether `user` holds `permission` now: kNone always; kAdminUser when `user`

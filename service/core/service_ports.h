@@ -2,9 +2,12 @@
 // the log library, the listener, the restart timer, the clock, facts about
 // the machine and what the commands open.
 //
-// Each is a small interface. The Windows host implements them with Win32
-// calls (service/win/host_ports.h and the listener); tests use the fakes in
-// tests/fakes/service. Every call happens on the service thread.
+// Each is a small interface, except the configuration and the accounts,
+// which are concrete readers over the registry store (common/
+// registry_store.h). The Windows host implements the interfaces with Win32
+// calls (service/win/host_ports.h and the listener) and gives the readers the
+// Win32 registry; tests use the fakes in tests/fakes/service and the registry
+// in memory. Every call happens on the service thread.
 #ifndef HALV_SERVICE_CORE_SERVICE_PORTS_H_
 #define HALV_SERVICE_CORE_SERVICE_PORTS_H_
 
@@ -12,24 +15,36 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "address_list.h"
+#include "config_schema.h"
 #include "connection.h"
 #include "date_format.h"
 #include "permissions.h"
+#include "registry_store.h"
 #include "server_context.h"
 
 namespace halv {
 
-// The configuration values of this version's System key.
+// The configuration values of this version's System key, read afresh at
+// each call through the registry store, which must outlive the reader.
 class ConfigReader {
  public:
-  virtual ~ConfigReader() = default;
+  explicit ConfigReader(RegistryStore& registry, std::string system_key = config::kSystemKey)
+      : registry_(registry), system_key_(std::move(system_key)) {}
+
   // The value as text; "" when the key or value is missing. Raises
   // halv::Error "Invalid data type for '<name>'" for a value that is not a
   // string.
-  virtual std::string ReadSystemValue(const std::string& name) = 0;
+  std::string ReadSystemValue(const std::string& name) {
+    return registry_.ReadRegString(system_key_, name);
+  }
+
+ private:
+  RegistryStore& registry_;
+  std::string system_key_;
 };
 
 // The Application event log, source Halvexa351.

@@ -7,14 +7,6 @@
 #include "log_files.h"
 
 namespace halv {
-namespace {
-
-// The library's exports, C calling convention.
-using OpenFn = void* (*)(const char*);
-using CloseFn = int (*)(void*);
-using WriteFn = int (*)(void*, const char*);
-
-}  // namespace
 
 SystemLog::SystemLog(const std::string& library_path, const std::string& log_path)
     : DynamicLibrary(library_path) {
@@ -25,9 +17,9 @@ SystemLog::~SystemLog() { Close(); }
 
 bool SystemLog::Open(const std::string& log_path) {
   if (log_path.empty() || open_) return open_;
-  auto open = reinterpret_cast<OpenFn>(Resolve("_open", kOpenSlot));
+  auto open = reinterpret_cast<halvsyslog_open_fn>(Resolve(halvsyslog_open_export, kOpenSlot));
   if (open == nullptr) return false;
-  void* handle = open(log_path.c_str());
+  halvsyslog_handle handle = open(log_path.c_str());
   if (handle == nullptr) return false;
   handle_ = handle;
   path_ = log_path;
@@ -38,7 +30,7 @@ bool SystemLog::Open(const std::string& log_path) {
 
 void SystemLog::Close() {
   if (!open_) return;
-  auto close = reinterpret_cast<CloseFn>(Resolve("_close", kCloseSlot));
+  auto close = reinterpret_cast<halvsyslog_close_fn>(Resolve(halvsyslog_close_export, kCloseSlot));
   if (close != nullptr) close(handle_);
   handle_ = nullptr;
   path_.clear();
@@ -74,7 +66,8 @@ void SystemLog::Write(const std::string& text) {
     Rotate();
     if (!open_) return;
   }
-  auto write = reinterpret_cast<WriteFn>(Resolve("_write_normal", kWriteNormalSlot));
+  auto write = reinterpret_cast<halvsyslog_write_normal_fn>(
+      Resolve(halvsyslog_write_normal_export, kWriteNormalSlot));
   if (write == nullptr) return;
   write(handle_, text.c_str());
   written_ += bytes;

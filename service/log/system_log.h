@@ -5,8 +5,9 @@
 // lands in the file as "date Status: " + text + CR LF once the library's
 // buffer is written out. A missing library, a missing export or a file that
 // cannot be opened leaves the log closed, and writes to a closed log do
-// nothing: logging never fails its caller. Exports sit in the slots numbered
-// by their ordinal minus one.
+// nothing: logging never fails its caller. Exports (named, numbered and
+// typed in syslog/halvsyslog.h) sit in the slots numbered by their ordinal
+// minus one.
 //
 // With a size limit set, a line that would take the file past it first
 // closes the log, renames the file to the rotated name (serverlog.txt
@@ -21,14 +22,15 @@
 #include <string>
 
 #include "dynamic_library.h"
+#include "halvsyslog.h"
 
 namespace halv {
 
 class SystemLog : public DynamicLibrary {
  public:
-  static constexpr std::size_t kOpenSlot = 2;
-  static constexpr std::size_t kCloseSlot = 3;
-  static constexpr std::size_t kWriteNormalSlot = 6;
+  static constexpr std::size_t kOpenSlot = halvsyslog_open_ordinal - 1;
+  static constexpr std::size_t kCloseSlot = halvsyslog_close_ordinal - 1;
+  static constexpr std::size_t kWriteNormalSlot = halvsyslog_write_normal_ordinal - 1;
 
   // Loads the library at `library_path`, then opens the log at `log_path`.
   SystemLog(const std::string& library_path, const std::string& log_path);
@@ -73,7 +75,7 @@ class SystemLog : public DynamicLibrary {
  private:
   void Rotate();
 
-  void* handle_ = nullptr;
+  halvsyslog_handle handle_ = nullptr;
   bool open_ = false;
   std::uint64_t max_bytes_ = 0;
   std::uint64_t written_ = 0;

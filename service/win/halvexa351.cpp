@@ -6,7 +6,7 @@
 #include <exception>
 #include <utility>
 
-#include "service_manager_win.h"
+#include "win/system_service_manager.h"
 #include "system_error_text.h"
 
 namespace halv {

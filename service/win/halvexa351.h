@@ -41,11 +41,11 @@
 #include "event_loop.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
-#include "registry_accounts.h"
 #include "server_socket.h"
 #include "service_core.h"
 #include "service_lifecycle.h"
 #include "service_ports.h"
+#include "win/registry.h"
 #include "worker_pool.h"
 
 namespace halv {
@@ -103,11 +103,12 @@ class THalvexa351 final : public HostedService {
 
   ApplicationEventLog event_log_{kServiceName};
   EventLoop loop_;
-  RegistryConfig config_;
+  WinRegistry registry_;
+  ConfigReader config_{registry_};
   SystemLogLibrary logs_;
   WindowsMachine machine_;
   SystemCommands commands_;
-  RegistryAccounts accounts_{config::kUsersKey};
+  access::AccountStore accounts_{registry_};
   LoopTimer timer1_;
   LoopTimer idle_timer_;
   // The listener reports to core_, which is constructed after it and uses it

@@ -11,8 +11,7 @@
 
 #include "config_schema.h"
 #include "halv_error.h"
-#include "registry.h"
-#include "service_manager_win.h"
+#include "win/system_service_manager.h"
 #include "shared_file.h"
 #include "system_error_text.h"
 #include "system_log.h"
@@ -34,10 +33,6 @@ class LibraryLog final : public ServerLog {
 };
 
 }  // namespace
-
-std::string RegistryConfig::ReadSystemValue(const std::string& name) {
-  return ReadRegString(config::kSystemKey, name);
-}
 
 std::unique_ptr<ServerLog> SystemLogLibrary::Open(const std::string& library_path,
                                                   const std::string& log_path) {

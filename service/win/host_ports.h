@@ -1,8 +1,7 @@
-// The Win32 side of the service core's ports: the registry reader, the log
-// library, the clock with the machine facts, what the commands open (VIEW's
+// The Win32 side of the service core's ports: the log library, the clock with the machine facts, what the commands open (VIEW's
 // file, the system's manager) and the timers of the service thread's loop.
-// (The user accounts are RegistryAccounts, the event log
-// ApplicationEventLog, the listener ServerSocket.)
+// (The configuration and the accounts are read through WinRegistry, the
+// event log is ApplicationEventLog, the listener ServerSocket.)
 #ifndef HALV_SERVICE_WIN_HOST_PORTS_H_
 #define HALV_SERVICE_WIN_HOST_PORTS_H_
 
@@ -15,12 +14,6 @@
 #include "service_ports.h"
 
 namespace halv {
-
-// Reads this version's System key (see config_schema.h).
-class RegistryConfig final : public ConfigReader {
- public:
-  std::string ReadSystemValue(const std::string& name) override;
-};
 
 // Opens server logs through halvsyslog (SystemLog).
 class SystemLogLibrary final : public LogLibrary {

@@ -7,13 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "win/handles.h"
+
 namespace halv {
 namespace {
 
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using KeyPtr = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+using win::RegKey;
 
 struct LocalFreer {
   void operator()(void* p) const { LocalFree(p); }
@@ -39,11 +38,10 @@ DWORD ApplyToTree(HKEY key, PACL dacl) {
     names.emplace_back(name, length);
   }
   for (const std::string& name : names) {
-    HKEY raw = nullptr;
-    const LONG status = RegOpenKeyExA(key, name.c_str(), 0,
-                                      READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, &raw);
+    RegKey child;
+    const LONG status = RegOpenKeyExA(
+        key, name.c_str(), 0, READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, child.Out());
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-    KeyPtr child(raw);
     if (const DWORD child_error = ApplyToTree(child.get(), dacl); child_error != ERROR_SUCCESS)
       return child_error;
   }
@@ -53,11 +51,10 @@ DWORD ApplyToTree(HKEY key, PACL dacl) {
 }  // namespace
 
 DWORD RegisterEventSourceKey(const std::string& message_file) {
-  HKEY raw = nullptr;
+  RegKey key;
   LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                nullptr, &raw, nullptr);
+                                nullptr, key.Out(), nullptr);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  KeyPtr key(raw);
   status = RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
                           reinterpret_cast<const BYTE*>(message_file.c_str()),
                           static_cast<DWORD>(message_file.size() + 1));
@@ -86,12 +83,11 @@ DWORD RestrictSecurityKey() {
   if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
     return GetLastError();
 
-  HKEY raw = nullptr;
+  RegKey key;
   const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityKey, 0,
-                                    READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, &raw);
+                                    READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, key.Out());
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  KeyPtr key(raw);
   return ApplyToTree(key.get(), dacl);
 }
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "auth/auth.h"
-#include "registry.h"
 #include "service_harness.h"
+#include "win/registry.h"
 
 namespace {
 

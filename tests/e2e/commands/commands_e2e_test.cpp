@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "registry.h"
 #include "service_harness.h"
+#include "win/registry.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "auth/auth.h"
 #include "config_schema.h"
 #include "console_driver.h"
-#include "registry.h"
 #include "resource.h"
 #include "service_harness.h"
+#include "win/registry.h"
 
 namespace halv::console::e2e {
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "registry.h"
+#include "win/registry.h"
 
 namespace halv::e2e {
 namespace {

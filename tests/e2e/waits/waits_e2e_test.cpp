@@ -8,8 +8,8 @@
 #include <regex>
 #include <string>
 
-#include "registry.h"
 #include "service_harness.h"
+#include "win/registry.h"
 
 namespace {
 

@@ -1,51 +1,55 @@
-// User accounts in memory for the access and interpreter tests: user keys with their values,
-// a count of reads, and values that fail to read as a value of another type
-// does.
+// User accounts for the access and interpreter tests: the service's
+// AccountStore over a registry in memory (its own, or one shared with the
+// test's other readers), with the users' keys set up by name under this
+// version's Users key.
+//
+//   MemoryAccounts accounts;
+//   accounts.Set("bob", "AllowStop", "1");
+//   accounts.SetUnreadable("carol", "Auth");  // reads raise, as a REG_DWORD does
+//   EXPECT_TRUE(access::HoldsPermission(accounts, "bob", access::Permission::kAllowStop));
 #ifndef HALV_TESTS_FAKES_SERVER_MEMORY_ACCOUNTS_H_
 #define HALV_TESTS_FAKES_SERVER_MEMORY_ACCOUNTS_H_
 
-#include <map>
-#include <set>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "halv_error.h"
+#include "config_schema.h"
+#include "memory_registry.h"
 #include "permissions.h"
 
 namespace halv::testing {
 
-class MemoryAccounts : public access::AccountStore {
+// The registry comes first, so it exists before the store built over it.
+struct MemoryAccountsRegistry {
+  MemoryAccountsRegistry() : registry(own) {}
+  explicit MemoryAccountsRegistry(MemoryRegistry& shared) : registry(shared) {}
+  MemoryRegistry own;        // unused when shared
+  MemoryRegistry& registry;  // the registry the accounts live in
+};
+
+class MemoryAccounts : public MemoryAccountsRegistry, public access::AccountStore {
  public:
+  MemoryAccounts() : access::AccountStore(registry, config::kUsersKey) {}
+  // Over `shared`, which must outlive this object.
+  explicit MemoryAccounts(MemoryRegistry& shared)
+      : MemoryAccountsRegistry(shared), access::AccountStore(registry, config::kUsersKey) {}
+  // The store refers to this object's own registry.
+  MemoryAccounts(const MemoryAccounts&) = delete;
+  MemoryAccounts& operator=(const MemoryAccounts&) = delete;
+
+  // Value `name` of user `user`, the user's key created as needed.
   void Set(const std::string& user, const std::string& name, const std::string& value) {
-    users_[user][name] = value;
+    registry.Set(KeyOf(user), name, value);
   }
-  void Remove(const std::string& user) { users_.erase(user); }
+  // Deletes the user's key with its values.
+  void Remove(const std::string& user) { registry.DeleteRegKeyTree(config::kUsersKey, user); }
   // Reading this value raises, as a value of a non-string type does.
   void SetUnreadable(const std::string& user, const std::string& name) {
-    users_[user];
-    unreadable_.insert({user, name});
+    registry.SetNonString(KeyOf(user), name);
   }
+  // How many values have been read from the registry.
+  int reads() const { return static_cast<int>(registry.reads.size()); }
 
-  std::vector<std::string> UserNames() override {
-    std::vector<std::string> names;
-    for (const auto& [name, values] : users_) names.push_back(name);
-    return names;
-  }
-  std::string UserValue(const std::string& user, const std::string& name) override {
-    ++reads;
-    if (unreadable_.count({user, name}) != 0) throw Error("Invalid data type for '" + name + "'");
-    const auto u = users_.find(user);
-    if (u == users_.end()) return {};
-    const auto v = u->second.find(name);
-    return v == u->second.end() ? std::string() : v->second;
-  }
-
-  int reads = 0;
-
- private:
-  std::map<std::string, std::map<std::string, std::string>> users_;
-  std::set<std::pair<std::string, std::string>> unreadable_;
+  static std::string KeyOf(const std::string& user) { return config::kUsersKey + "\\" + user; }
 };
 
 }  // namespace halv::testing

@@ -32,13 +32,6 @@ class RecordingLog final : public ServerLog {
 
 }  // namespace
 
-std::string FakeServicePorts::ReadSystemValue(const std::string& name) {
-  reads.push_back(name);
-  if (non_string_.count(name) != 0) throw Error("Invalid data type for '" + name + "'");
-  const auto it = values_.find(name);
-  return it == values_.end() ? std::string() : it->second;
-}
-
 std::unique_ptr<ServerLog> FakeServicePorts::Open(const std::string& library_path,
                                                   const std::string& log_path) {
   opened_logs.emplace_back(library_path, log_path);

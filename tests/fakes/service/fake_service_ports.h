@@ -1,10 +1,10 @@
 // Test doubles for every port of the service core, gathered in one object:
-// a registry of System values (any of which can be given a non-string type),
+// a registry in memory holding the System values (any of which can be given
+// a non-string type) and the user accounts,
 // an event log and a server log that record their lines, a listener that
 // tracks its port and whether it is open, a restart timer that records its
 // starts and stops, a fixed clock, fixed machine facts, and VIEW's files and
-// the manager supplied by the test; user accounts in memory and the idle
-// check's timer.
+// the manager supplied by the test; and the idle check's timer.
 //
 //   FakeServicePorts fakes(scm);
 //   fakes.SetValue("VerboseLogging", "1");
@@ -15,19 +15,18 @@
 #define HALV_TESTS_FAKES_SERVICE_FAKE_SERVICE_PORTS_H_
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "config_schema.h"
 #include "memory_accounts.h"
+#include "memory_registry.h"
 #include "service_ports.h"
 
 namespace halv::testing {
 
-class FakeServicePorts final : public ConfigReader,
-                               public EventLog,
+class FakeServicePorts final : public EventLog,
                                public LogLibrary,
                                public Listener,
                                public RestartTimer,
@@ -40,18 +39,23 @@ class FakeServicePorts final : public ConfigReader,
 
   // The ports over this object; it must outlive every user of them.
   ServicePorts Ports() {
-    return ServicePorts{*this, *this, *this, *this,    *this,
-                        *this, *this, *this, accounts, idle_timer};
+    return ServicePorts{config, *this, *this, *this,    *this,
+                        *this,  *this, *this, accounts, idle_timer};
   }
 
-  // --- Registry: values set here, "" for the rest. A value marked with
-  // SetNonString reads as the registry reads a REG_DWORD.
-  void SetValue(const std::string& name, std::string value) { values_[name] = std::move(value); }
-  void RemoveValue(const std::string& name) { values_.erase(name); }
-  void SetNonString(const std::string& name) { non_string_.insert(name); }
-  std::string ReadSystemValue(const std::string& name) override;
-  // Every name read, in order.
-  std::vector<std::string> reads;
+  // --- Registry: the System values set here, "" for the rest. A value
+  // marked with SetNonString reads as the registry reads a REG_DWORD. The
+  // user accounts live in the same registry.
+  MemoryRegistry registry;
+  ConfigReader config{registry};
+  MemoryAccounts accounts{registry};
+  void SetValue(const std::string& name, const std::string& value) {
+    registry.Set(config::kSystemKey, name, value);
+  }
+  void RemoveValue(const std::string& name) { registry.Remove(config::kSystemKey, name); }
+  void SetNonString(const std::string& name) { registry.SetNonString(config::kSystemKey, name); }
+  // Every System value name read, in order.
+  std::vector<std::string> reads() const { return registry.NamesRead(config::kSystemKey); }
 
   // --- Event log.
   void ReportError(const std::string& text) override { event_lines.push_back(text); }
@@ -105,8 +109,7 @@ class FakeServicePorts final : public ConfigReader,
   std::uint64_t TickMs() const override { return tick_ms; }
   std::uint64_t tick_ms = 1000000;
 
-  // --- User accounts, and the idle check's timer.
-  MemoryAccounts accounts;
+  // --- The idle check's timer.
   struct IdleTimer final : RestartTimer {
     std::string Start(std::int32_t interval_ms) override {
       starts.push_back(interval_ms);
@@ -134,8 +137,6 @@ class FakeServicePorts final : public ConfigReader,
 
  private:
   ServiceManager& manager_;
-  std::map<std::string, std::string> values_;
-  std::set<std::string> non_string_;
   std::shared_ptr<int> live_logs_ = std::make_shared<int>(0);
 };
 

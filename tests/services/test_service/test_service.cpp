@@ -21,6 +21,8 @@
 #include <cstring>
 #include <string>
 
+#include "win/handles.h"
+
 namespace {
 
 struct Timings {
@@ -83,13 +85,15 @@ void Pending(DWORD state, DWORD delay, DWORD wait_hint) {
 
 void ReadRegistry(const char* service_name) {
   const std::string path = std::string("SOFTWARE\\HalvexaTests\\Services\\") + service_name;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  halv::win::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
+    return;
   for (const Setting& setting : kSettings) {
     BYTE data[64] = {};
     DWORD size = sizeof(data) - 1;
     DWORD type = 0;
-    if (RegQueryValueExA(key, setting.value_name, nullptr, &type, data, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.get(), setting.value_name, nullptr, &type, data, &size) !=
+        ERROR_SUCCESS)
       continue;
     if (type == REG_DWORD && size == sizeof(DWORD)) {
       std::memcpy(&(g_timings.*setting.field), data, sizeof(DWORD));
@@ -98,7 +102,6 @@ void ReadRegistry(const char* service_name) {
           static_cast<DWORD>(std::strtoul(reinterpret_cast<char*>(data), nullptr, 10));
     }
   }
-  RegCloseKey(key);
 }
 
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {

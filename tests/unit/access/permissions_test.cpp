@@ -93,7 +93,7 @@ TEST(PermissionTableTest, ValuesAreReadAtEachCheckSoChangesApplyAtOnce) {
   accounts.Set("bob", "AllowStop", "1");
   accounts.Remove("bob");
   EXPECT_FALSE(HoldsPermission(accounts, "bob", Permission::kAllowStop));
-  EXPECT_EQ(accounts.reads, 4);
+  EXPECT_EQ(accounts.reads(), 4);
 }
 
 TEST(PermissionTableTest, AnUnreadableValueGrantsNothing) {

@@ -230,7 +230,7 @@ TEST_F(ConsoleTest, RequireLoginOnceSavedIsWrittenWithEverySave) {
 }
 
 TEST_F(ConsoleTest, AValueOfAnotherTypeStopsTheLoad) {
-  registry.SetBinary(kSystemKey, "Port");
+  registry.SetNonString(kSystemKey, "Port");
   Start();
   EXPECT_EQ(ui.errors, std::vector<std::string>{"Invalid data type for 'Port'"});
   EXPECT_EQ(form.serviceName, "halvexa351");

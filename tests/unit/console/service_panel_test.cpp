@@ -297,7 +297,7 @@ TEST_F(ConsoleTest, ViewOpensTheLogFileRetryingOnce) {
 
 TEST_F(ConsoleTest, ViewReportsALogDirOfAnotherType) {
   Start();
-  registry.SetBinary(kSystemKey, "LogDir");
+  registry.SetNonString(kSystemKey, "LogDir");
   form.btnViewClick();
   EXPECT_EQ(ui.errors, std::vector<std::string>{"Invalid data type for 'LogDir'"});
   EXPECT_TRUE(ui.shell_paths.empty());

@@ -338,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(Registry, LoadConfigurationTest, ::testing::ValuesIn(kL
 
 TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   ASSERT_EQ(Load(), "");
-  EXPECT_EQ(fakes_.reads,
+  EXPECT_EQ(fakes_.reads(),
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
                    "MaxClients", "IdleTimeout", "LogMaxBytes"}));

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "service_control.h"
-#include "service_manager_win.h"
+#include "win/handles.h"
+#include "win/system_service_manager.h"
 
 namespace halv {
 namespace {
@@ -28,20 +29,7 @@ std::string TestServicePath() {
   return dir + "halv_test_service.exe";
 }
 
-// An SC_HANDLE closed when it goes out of scope.
-class Sc {
- public:
-  explicit Sc(SC_HANDLE h) : h_(h) {}
-  Sc(const Sc&) = delete;
-  Sc& operator=(const Sc&) = delete;
-  ~Sc() {
-    if (h_ != nullptr) CloseServiceHandle(h_);
-  }
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
+using Sc = win::ServiceHandle;
 
 void SetTiming(HKEY key, const char* name, DWORD value) {
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
@@ -72,18 +60,18 @@ class ScmWineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     RemoveTestService();  // left over from an interrupted run
-    HKEY key = nullptr;
+    win::RegKey key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTimingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+                              nullptr, key.Out(), nullptr),
               ERROR_SUCCESS);
     // Start-pending for 1.5 s with a 3 s hint (polled each second, check
     // point advancing); stop-pending for 1 s with a 2 s hint.
-    SetTiming(key, "StartDelay", 1500);
-    SetTiming(key, "StartWaitHint", 3000);
-    SetTiming(key, "StopDelay", 1000);
-    SetTiming(key, "StopWaitHint", 2000);
-    SetTiming(key, "CheckPointEvery", 250);
-    RegCloseKey(key);
+    SetTiming(key.get(), "StartDelay", 1500);
+    SetTiming(key.get(), "StartWaitHint", 3000);
+    SetTiming(key.get(), "StopDelay", 1000);
+    SetTiming(key.get(), "StopWaitHint", 2000);
+    SetTiming(key.get(), "CheckPointEvery", 250);
+    key.reset();
 
     Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_NE(manager.get(), nullptr) << GetLastError();

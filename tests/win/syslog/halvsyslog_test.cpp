@@ -1,12 +1,16 @@
 // halvsyslog.dll loaded by full path, its exports resolved by name and by
-// ordinal, with the log files' bytes compared exactly.
+// ordinal as halvsyslog.h lists them, with the log files' bytes compared
+// exactly; and that list checked against the names and ordinals the DLL has
+// always had.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "halvsyslog.h"
 #include "scratch_files.h"
 
 namespace {
@@ -16,10 +20,10 @@ using halv::test::LibraryPath;
 using halv::test::ReadShared;
 using halv::test::ScratchDir;
 
-using TextFn = char* (*)(char*, int);
-using OpenFn = void* (*)(const char*);
-using CloseFn = int (*)(void*);
-using WriteFn = int (*)(void*, const char*);
+using TextFn = halvsyslog_class_name_fn;
+using OpenFn = halvsyslog_open_fn;
+using CloseFn = halvsyslog_close_fn;
+using WriteFn = halvsyslog_write_normal_fn;
 
 // The seven exports, looked up either by name or by ordinal.
 struct Exports {
@@ -54,10 +58,12 @@ class LibraryTest : public ::testing::Test {
 
   template <typename Lookup>
   static Exports Bind(Lookup lookup) {
-    return {As<TextFn>(lookup("_class_name", 1)),   As<TextFn>(lookup("_version", 2)),
-            As<OpenFn>(lookup("_open", 3)),         As<CloseFn>(lookup("_close", 4)),
-            As<WriteFn>(lookup("_write_error", 5)), As<WriteFn>(lookup("_write_warning", 6)),
-            As<WriteFn>(lookup("_write_normal", 7))};
+#define HALV_LOOK_UP(function) As<function##_fn>(lookup(function##_export, function##_ordinal))
+    return {HALV_LOOK_UP(halvsyslog_class_name),  HALV_LOOK_UP(halvsyslog_version),
+            HALV_LOOK_UP(halvsyslog_open),        HALV_LOOK_UP(halvsyslog_close),
+            HALV_LOOK_UP(halvsyslog_write_error), HALV_LOOK_UP(halvsyslog_write_warning),
+            HALV_LOOK_UP(halvsyslog_write_normal)};
+#undef HALV_LOOK_UP
   }
 
   // The writer of a level: 'E' error, 'W' warning, 'S' status.
@@ -81,6 +87,20 @@ TEST_F(LibraryTest, EachExportByNameIsTheOneOfItsOrdinal) {
     int ordinal;
   } kExports[] = {{"_class_name", 1},  {"_version", 2},       {"_open", 3},        {"_close", 4},
                   {"_write_error", 5}, {"_write_warning", 6}, {"_write_normal", 7}};
+  // The header lists exactly these, in this order.
+  const struct {
+    std::string name;
+    int ordinal;
+  } kListed[] = {
+#define HALV_ROW(ordinal, name, function, result, params) {#name, ordinal},
+      HALVSYSLOG_EXPORTS(HALV_ROW)
+#undef HALV_ROW
+  };
+  ASSERT_EQ(std::size(kListed), std::size(kExports));
+  for (std::size_t i = 0; i < std::size(kExports); ++i) {
+    EXPECT_EQ(kListed[i].name, kExports[i].name);
+    EXPECT_EQ(kListed[i].ordinal, kExports[i].ordinal) << kExports[i].name;
+  }
   for (const auto& e : kExports) {
     FARPROC by_name = GetProcAddress(module_, e.name);
     EXPECT_NE(by_name, nullptr) << e.name;
@@ -146,7 +166,7 @@ TEST_F(LibraryTest, EachWriteAppendsOneFormattedLine) {
                    (e == &by_name_ ? " by name" : " by ordinal"));
       const std::string path = dir_.File("line.txt");
       DeleteFileA(path.c_str());
-      void* log = e->open(path.c_str());
+      halvsyslog_handle log = e->open(path.c_str());
       ASSERT_NE(log, nullptr);
       EXPECT_EQ(Writer(c.level, *e)(log, c.text), c.count);
       EXPECT_EQ(e->close(log), 0);
@@ -158,7 +178,7 @@ TEST_F(LibraryTest, EachWriteAppendsOneFormattedLine) {
 TEST_F(LibraryTest, LinesOfMixedLevelsFollowEachOtherAndExistingContentStays) {
   const std::string path = dir_.File("serverlog.txt");
   halv::test::WriteWhole(path, "earlier\r\n");
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   by_name_.write_normal(log, "one");
   by_name_.write_warning(log, "two");
@@ -187,7 +207,7 @@ TEST_F(LibraryTest, NullHandleReturnsMinusOneAndTouchesNothing) {
 // A null text is refused without a line and without harm to the stream.
 TEST_F(LibraryTest, NullTextReturnsMinusOneAndWritesNothing) {
   const std::string path = dir_.File("null.txt");
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   for (char level : {'S', 'W', 'E'}) {
     EXPECT_EQ(Writer(level, by_name_)(log, nullptr), -1) << level;
@@ -209,7 +229,7 @@ TEST_F(LibraryTest, OpenFailsWithoutCreatingAnything) {
 
 TEST_F(LibraryTest, OpenCreatesAnEmptyFileAndCloseOfNoLinesLeavesItEmpty) {
   const std::string path = dir_.File("new.txt");
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   EXPECT_TRUE(Exists(path));
   EXPECT_EQ(by_name_.close(log), 0);
@@ -220,7 +240,7 @@ TEST_F(LibraryTest, OpenCreatesAnEmptyFileAndCloseOfNoLinesLeavesItEmpty) {
 // accumulated, then exactly those 512 bytes, and the rest once closed.
 TEST_F(LibraryTest, AnotherReaderSeesLinesOnlyPerFullBufferOrAfterClose) {
   const std::string path = dir_.File("serverlog.txt");
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   std::string expected;
   for (int i = 0; i < 40; ++i) {
@@ -243,7 +263,7 @@ TEST_F(LibraryTest, TextLongerThanTheBufferIsWrittenWhole) {
   std::string expected = "date Error: ";
   for (char c : text) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
   expected += "\r\n";
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(by_name_.write_error(log, text.c_str()), static_cast<int>(12 + text.size() + 1));
@@ -259,8 +279,8 @@ TEST_F(LibraryTest, TextLongerThanTheBufferIsWrittenWhole) {
 // moment, so neither overwrites the other.
 TEST_F(LibraryTest, TwoHandlesOnOneFileBothAppend) {
   const std::string path = dir_.File("shared.txt");
-  void* first = by_name_.open(path.c_str());
-  void* second = by_ordinal_.open(path.c_str());
+  halvsyslog_handle first = by_name_.open(path.c_str());
+  halvsyslog_handle second = by_ordinal_.open(path.c_str());
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   ASSERT_NE(first, second);
@@ -286,7 +306,7 @@ TEST_F(LibraryTest, TwoHandlesOnOneFileBothAppend) {
 // The file stays open to others for reading and writing while a log holds it.
 TEST_F(LibraryTest, OthersMayOpenTheFileForWritingMeanwhile) {
   const std::string path = dir_.File("open.txt");
-  void* log = by_name_.open(path.c_str());
+  halvsyslog_handle log = by_name_.open(path.c_str());
   ASSERT_NE(log, nullptr);
   by_name_.write_normal(log, "from the log");
   HANDLE other = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -307,7 +327,7 @@ TEST_F(LibraryTest, AFailedWriteKeepsTheStreamFailedUntilClosed) {
   HANDLE reader = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096,
                                    0, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  void* log = by_name_.open(name.c_str());
+  halvsyslog_handle log = by_name_.open(name.c_str());
   ASSERT_NE(log, nullptr);
 
   EXPECT_EQ(by_name_.write_normal(log, "buffered"), 22);
@@ -321,14 +341,14 @@ TEST_F(LibraryTest, AFailedWriteKeepsTheStreamFailedUntilClosed) {
 }
 
 TEST_F(LibraryTest, ManyLogsMayBeOpenAtOnce) {
-  std::vector<void*> logs;
+  std::vector<halvsyslog_handle> logs;
   for (int i = 0; i < 200; ++i) {
-    void* log = by_name_.open(dir_.File("log" + std::to_string(i) + ".txt").c_str());
+    halvsyslog_handle log = by_name_.open(dir_.File("log" + std::to_string(i) + ".txt").c_str());
     ASSERT_NE(log, nullptr) << i;
     by_name_.write_normal(log, std::to_string(i).c_str());
     logs.push_back(log);
   }
-  for (void* log : logs) EXPECT_EQ(by_name_.close(log), 0);
+  for (halvsyslog_handle log : logs) EXPECT_EQ(by_name_.close(log), 0);
   EXPECT_EQ(ReadShared(dir_.File("log137.txt")), "date Status: 137\r\n");
 }
 

@@ -1,28 +1,17 @@
-// Win32 implementation of the registry operations (advapi32).
+// The registry operations over advapi32, each key held by a RegKey so that
+// every handle is closed on every way out; and WinRegistry, which forwards
+// to them.
+#include "win/registry.h"
+
 #include <windows.h>
 
-#include <utility>
-
-#include "registry.h"
+#include "halv_error.h"
+#include "win/handles.h"
 
 namespace halv {
 namespace {
 
-// An open registry key, closed when it goes out of scope.
-class RegKey {
- public:
-  RegKey() = default;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  ~RegKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* Out() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+using win::RegKey;
 
 bool OpenKey(const std::string& path, RegKey& key) {
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.Out()) ==
@@ -35,17 +24,17 @@ void ListNames(const std::string& path, bool values, std::vector<std::string>& o
   RegKey key;
   if (!OpenKey(path, key)) return;
   DWORD max_len = 0;
-  LONG rc = values ? RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+  LONG rc = values ? RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                       nullptr, nullptr, &max_len, nullptr, nullptr, nullptr)
-                   : RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, &max_len,
+                   : RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, &max_len,
                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (rc != ERROR_SUCCESS) return;
   std::string name(max_len + 1, '\0');
   for (DWORD i = 0;; ++i) {
     DWORD len = static_cast<DWORD>(name.size());
     rc = values
-             ? RegEnumValueA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr)
-             : RegEnumKeyExA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
+             ? RegEnumValueA(key.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr)
+             : RegEnumKeyExA(key.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_MORE_DATA) {
       // The key changed since it was measured: measure again with room to spare.
       name.assign(name.size() * 2 + 256, '\0');
@@ -66,13 +55,13 @@ std::string ReadRegString(const std::string& key_path, const std::string& name) 
   for (;;) {
     DWORD type = 0;
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size);
+    LONG rc = RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size);
     if (rc != ERROR_SUCCESS) return {};
     if (type != REG_SZ && type != REG_EXPAND_SZ)
       throw Error(FormatMessageText("Invalid data type for '%s'", name));
     data.assign(size + 1, '\0');
     DWORD got = size;
-    rc = RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type,
+    rc = RegQueryValueExA(key.get(), name.c_str(), nullptr, &type,
                           reinterpret_cast<BYTE*>(data.data()), &got);
     if (rc == ERROR_MORE_DATA) continue;  // grew between the two calls
     if (rc != ERROR_SUCCESS) return {};
@@ -95,7 +84,7 @@ void WriteRegString(const std::string& key_path, const std::string& name, const 
                                   KEY_ALL_ACCESS, nullptr, key.Out(), nullptr)
                 : RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_ALL_ACCESS, key.Out());
   if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ,
+    rc = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>(value.size() + 1));
   }
@@ -121,7 +110,32 @@ void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) {
   }
   RegKey parent_key;
   if (!OpenKey(parent, parent_key)) return;
-  RegDeleteKeyA(parent_key.Get(), subkey.c_str());
+  RegDeleteKeyA(parent_key.get(), subkey.c_str());
+}
+
+std::string WinRegistry::ReadRegString(const std::string& key, const std::string& name) {
+  return halv::ReadRegString(key, name);
+}
+
+void WinRegistry::WriteRegString(const std::string& key, const std::string& name,
+                                 const std::string& value) {
+  halv::WriteRegString(key, name, value, /*create=*/true);
+}
+
+std::vector<std::string> WinRegistry::ListRegSubKeys(const std::string& key) {
+  std::vector<std::string> out;
+  halv::ListRegSubKeys(key, out);
+  return out;
+}
+
+std::vector<std::string> WinRegistry::ListRegValueNames(const std::string& key) {
+  std::vector<std::string> out;
+  halv::ListRegValueNames(key, out);
+  return out;
+}
+
+void WinRegistry::DeleteRegKeyTree(const std::string& parent, const std::string& subkey) {
+  halv::DeleteRegKeyTree(parent, subkey);
 }
 
 }  // namespace halv

@@ -1,6 +1,6 @@
 // Win32 implementation of the ServiceManager interface: each method is one
 // advapi32 call, with its buffers turned into the portable structures.
-#include "service_manager_win.h"
+#include "win/system_service_manager.h"
 
 #include <windows.h>
 
@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "win/handles.h"
 
 namespace halv {
 namespace {
@@ -75,17 +77,18 @@ std::string MultiString(const char* list) {
 class Win32ServiceManager final : public ServiceManager {
  public:
   std::uint32_t OpenManager(std::uint32_t access, ScHandle* manager) override {
-    SC_HANDLE h = OpenSCManagerA(nullptr, nullptr, access);
-    if (h == nullptr) return LastError();
-    *manager = reinterpret_cast<ScHandle>(h);
+    win::ServiceHandle h(OpenSCManagerA(nullptr, nullptr, access));
+    if (!h) return LastError();
+    // From here the caller owns the handle and closes it through Close.
+    *manager = reinterpret_cast<ScHandle>(h.release());
     return 0;
   }
 
   std::uint32_t OpenServiceByName(ScHandle manager, const std::string& name, std::uint32_t access,
                                   ScHandle* service) override {
-    SC_HANDLE h = OpenServiceA(ToSc(manager), name.c_str(), access);
-    if (h == nullptr) return LastError();
-    *service = reinterpret_cast<ScHandle>(h);
+    win::ServiceHandle h(OpenServiceA(ToSc(manager), name.c_str(), access));
+    if (!h) return LastError();
+    *service = reinterpret_cast<ScHandle>(h.release());
     return 0;
   }
 

@@ -1,17 +1,19 @@
-// Registry operations shared by the service and the console.
+// The registry operations on the real registry (advapi32), under
+// HKEY_LOCAL_MACHINE, and the registry store over them.
 //
-// Every call opens HKEY_LOCAL_MACHINE and the named key itself, performs one
-// operation and closes every handle before it returns, also on failure, so
-// each value is read fresh. Key paths are relative to HKEY_LOCAL_MACHINE and
-// have no leading backslash. Failures are raised as halv::Error with the
-// product's texts; absence is never a failure.
-#ifndef HALV_COMMON_REGISTRY_H_
-#define HALV_COMMON_REGISTRY_H_
+// Every call opens the key it needs, performs one operation and closes every
+// handle before it returns, also on failure, so each value is read fresh.
+// Key paths are relative to HKEY_LOCAL_MACHINE and have no leading
+// backslash. Failures are raised as halv::Error with the product's texts;
+// absence is never a failure. Nothing is kept between calls: any thread may
+// call, and one WinRegistry may be shared.
+#ifndef HALV_COMMON_WIN_REGISTRY_H_
+#define HALV_COMMON_WIN_REGISTRY_H_
 
 #include <string>
 #include <vector>
 
-#include "halv_error.h"
+#include "registry_store.h"
 
 namespace halv {
 
@@ -39,6 +41,18 @@ void ListRegValueNames(const std::string& key, std::vector<std::string>& out);
 // opened, nothing is deleted and nothing is reported.
 void DeleteRegKeyTree(const std::string& parent, const std::string& subkey);
 
+// The registry store of the service and the console over the operations
+// above; writes create missing keys.
+class WinRegistry final : public RegistryStore {
+ public:
+  std::string ReadRegString(const std::string& key, const std::string& name) override;
+  void WriteRegString(const std::string& key, const std::string& name,
+                      const std::string& value) override;
+  std::vector<std::string> ListRegSubKeys(const std::string& key) override;
+  std::vector<std::string> ListRegValueNames(const std::string& key) override;
+  void DeleteRegKeyTree(const std::string& parent, const std::string& subkey) override;
+};
+
 }  // namespace halv
 
-#endif  // HALV_COMMON_REGISTRY_H_
+#endif  // HALV_COMMON_WIN_REGISTRY_H_

@@ -10,9 +10,9 @@
 #include <exception>
 
 #include "main_window.h"
-#include "registry_store.h"
-#include "service_manager_win.h"
 #include "splash_window.h"
+#include "win/registry.h"
+#include "win/system_service_manager.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace halv::console;
@@ -22,7 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    RegistryStore registry;
+    halv::WinRegistry registry;
     MainWindow form1(instance, registry, halv::SystemServiceManager());
     if (!form1.Create()) return 0;
     TfrmSplash frm_splash;

@@ -1,10 +1,12 @@
 // Win32 implementation of the log stream: CreateFileA with append-only write
 // access, so the system places every WriteFile at the current end of file.
+#include "log_stream.h"
+
+#include <windows.h>
+
 #include <climits>
 #include <cstring>
 #include <new>
-
-#include "log_stream.h"
 
 namespace halv::syslog {
 

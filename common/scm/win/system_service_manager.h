@@ -1,6 +1,6 @@
 // The Service Control Manager of this machine, through advapi32.
-#ifndef HALV_COMMON_SCM_SERVICE_MANAGER_WIN_H_
-#define HALV_COMMON_SCM_SERVICE_MANAGER_WIN_H_
+#ifndef HALV_COMMON_SCM_WIN_SYSTEM_SERVICE_MANAGER_H_
+#define HALV_COMMON_SCM_WIN_SYSTEM_SERVICE_MANAGER_H_
 
 #include "service_manager.h"
 
@@ -13,4 +13,4 @@ ServiceManager& SystemServiceManager();
 
 }  // namespace halv
 
-#endif  // HALV_COMMON_SCM_SERVICE_MANAGER_WIN_H_
+#endif  // HALV_COMMON_SCM_WIN_SYSTEM_SERVICE_MANAGER_H_
