@@ -18,8 +18,8 @@ description:
   - Connects to a Halvexa server (the Halvexa351 service) over its command protocol and brings
     one Windows service of that server to the asked state.
   - C(started) and C(stopped) are idempotent; C(restarted) always restarts and reports a change.
-  - The module talks TCP from the controller; run it with C(delegate_to: localhost) or in a
-    play with C(connection: local), one inventory host per server.
+  - "The module talks TCP from the controller: run it with C(delegate_to: localhost) or in a
+    play with C(connection: local), one inventory host per server."
   - A refused command (550), a failed login (530), a time-out, a connection closed early or a
     service-control failure fails the task with the server's text; an unreachable server fails
     that host only.

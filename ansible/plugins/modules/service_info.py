@@ -17,7 +17,7 @@ version_added: "1.0.0"
 description:
   - Reads the services a Halvexa server lists (its LIST command) with their state, start mode
     and logon account; a source of facts for templates and reports.
-  - Runs on the controller (C(delegate_to: localhost) or C(connection: local)).
+  - "Runs on the controller: C(delegate_to: localhost) or C(connection: local)."
   - Never changes anything; check mode returns the same.
 options:
   host:
