@@ -239,8 +239,9 @@ HostResult AskOnce(const HostEntry& entry, const Options& options,
 
 }  // namespace
 
-std::vector<HostResult> AskAll(const Options& options,
-                               const std::function<void(std::size_t, std::size_t)>& on_done) {
+std::vector<HostResult> AskAll(
+    const Options& options, const std::function<void(std::size_t, std::size_t)>& on_done,
+    const std::function<void(std::size_t, const HostResult&)>& on_result) {
   // One job per host, or per host and service when several are named.
   struct Job {
     const HostEntry* entry;
@@ -297,6 +298,7 @@ std::vector<HostResult> AskAll(const Options& options,
       results[pick] = std::move(result);
       --busy[jobs[pick].server];
       ++done;
+      if (on_result) on_result(pick, results[pick]);
       if (on_done) on_done(done, total);
       freed.notify_all();
     }

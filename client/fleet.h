@@ -53,10 +53,13 @@ inline constexpr int kConnectionsPerServer = 4;
 // the results in the order of the hosts. A command that names several
 // services (STATUS Spooler BITS) asks each on its own connection: the
 // results are then host by host, each host's services in the order given.
-// `on_done(done, total)` is called after each result, from the worker
-// threads but never two at once. Call from one thread at a time.
-std::vector<HostResult> AskAll(const Options& options,
-                               const std::function<void(std::size_t, std::size_t)>& on_done);
+// `on_done(done, total)` is called after each result, and `on_result(index,
+// result)` with each result as it arrives (index into the returned list),
+// from the worker threads but never two at once. Call from one thread at a
+// time.
+std::vector<HostResult> AskAll(
+    const Options& options, const std::function<void(std::size_t, std::size_t)>& on_done,
+    const std::function<void(std::size_t, const HostResult&)>& on_result = {});
 
 // 2 if some host was not reached, timed out, was busy or gave a bad reply; else 1 if a
 // command failed or a log-on was refused somewhere; else 0.

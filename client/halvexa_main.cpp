@@ -42,7 +42,22 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
   };
   if (console.progress)
     progress(0, options.hosts.size() * std::max<std::size_t>(1, ServicesOf(options).size()));
-  const std::vector<HostResult> results = AskAll(options, progress);
+  // --json-lines streams: each object is written as soon as every result
+  // before it is in, so the lines keep the order of the hosts.
+  std::vector<const HostResult*> arrived;
+  std::size_t written = 0;
+  const auto stream = [&](std::size_t index, const HostResult& result) {
+    if (arrived.size() <= index) arrived.resize(index + 1, nullptr);
+    arrived[index] = &result;
+    std::string lines;
+    for (; written < arrived.size() && arrived[written] != nullptr; ++written)
+      lines += HostJson(*arrived[written], options.raw) + "\n";
+    if (lines.empty()) return;
+    if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
+    console.out(lines);
+  };
+  const std::vector<HostResult> results =
+      options.json_lines ? AskAll(options, progress, stream) : AskAll(options, progress);
   if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
 
   if (options.raw && !options.json && !options.json_lines) {
@@ -52,7 +67,7 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
         console.err("halvexa: " + r.entry.label + ": " + r.message + "\n");
     }
   } else if (options.json_lines) {
-    console.out(JsonLines(results, options.raw));
+    // Written as the results arrived.
   } else if (options.json) {
     console.out(JsonDocument(results, options.raw));
   } else {

@@ -22,7 +22,11 @@ int main(int argc, char** argv) {
   const bool terminal = isatty(STDERR_FILENO) != 0;
 #endif
   halv::client::Console console;
-  console.out = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+  // Flushed at once: --json-lines output is read as each host answers.
+  console.out = [](const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  };
   console.err = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);

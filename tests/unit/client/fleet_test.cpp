@@ -401,6 +401,33 @@ TEST(FleetTest, JsonIsOneArrayForSeveralResultsAndLinesOnRequest) {
   EXPECT_EQ(port.out.rfind("{\"host\":\"" + a.Entry() + "\"", 0), 0u) << port.out;
 }
 
+TEST(FleetTest, JsonLinesAreWrittenAsTheHostsAnswer) {
+  ScriptedServer good(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer silent(Behaviour::kSilent, {}, "127.0.0.3");
+  struct Write {
+    std::string text;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::vector<Write> writes;
+  Console console;
+  console.out = [&writes](const std::string& text) {
+    writes.push_back({text, std::chrono::steady_clock::now()});
+  };
+  console.err = [](const std::string&) {};
+  const auto start = std::chrono::steady_clock::now();
+  const int status = RunHalvexa(
+      {"--json-lines", "--timeout", "1", "-H", good.Entry(), "-H", silent.Entry(), "status",
+       "Spooler"},
+      [](const char*) { return nullptr; }, console);
+  const auto end = std::chrono::steady_clock::now();
+  EXPECT_EQ(status, 2);
+  ASSERT_EQ(writes.size(), 2u);
+  // The answering host's line came out before the silent one had timed out.
+  EXPECT_EQ(writes[0].text.rfind("{\"host\":\"" + good.Entry() + "\",\"ok\":true", 0), 0u);
+  EXPECT_LT(writes[0].at - start, (end - start) / 2);
+  EXPECT_EQ(writes[1].text.rfind("{\"host\":\"" + silent.Entry() + "\",\"ok\":false", 0), 0u);
+}
+
 TEST(FleetTest, SeveralServicesAreEachAskedAndReportedInOrder) {
   ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
   ScriptedServer other(Behaviour::kAnswer, StatusAnswer, "127.0.0.2");
