@@ -61,11 +61,13 @@ integration() {
   : "${WINEPREFIX:?the Wine prefix must be up (scripts/test does this)}"
   # shellcheck source=../../scripts/lib/service.sh
   . "$source_dir/../scripts/lib/service.sh"
-  local bin=$1 logdir port status=0
+  # Globals, not locals: the EXIT trap's cleanup reads them after the return.
+  bin=$1
   logdir=$(mktemp -d)
+  local port status=0
   # A port nothing listens on now, on every address (the service binds all).
   port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
-  local services=(HalvAnsibleTest1 HalvAnsibleTest2)
+  services=(HalvAnsibleTest1 HalvAnsibleTest2)
   cleanup() {
     for s in "${services[@]}"; do
       wine sc stop "$s" >/dev/null 2>&1 || true
@@ -75,7 +77,7 @@ integration() {
     halv_unconfigure
     rm -rf "$logdir"
   }
-  trap cleanup RETURN
+  trap cleanup EXIT
   local win_exe
   win_exe=$(winepath -w "$bin/halv_test_service.exe" 2>/dev/null)
   for s in "${services[@]}"; do
@@ -110,7 +112,10 @@ INV
     "stopped false STOPPED --check" "started true STOPPED --check" "started true RUNNING" \
     "started false RUNNING"; do
     read -r want changed after check <<<"$step"
-    play "$want" "$changed" ${check:+"$check"} && expect_sc "$after" || { status=1; break; }
+    if ! play "$want" "$changed" ${check:+"$check"} || ! expect_sc "$after"; then
+      status=1
+      break
+    fi
   done
 
   if ((status == 0)); then
