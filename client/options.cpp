@@ -84,10 +84,10 @@ const char* UsageText() {
          "  --help                this text\n"
          "Options may come anywhere on the line; \"--\" ends them.\n"
          "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...\n"
-         "(each name asked on its own), DISPLAY, STIME,\n"
-         "WHO, HELP [topic]; any other command is sent as given and its reply shown.\n"
+         "(each name asked on its own), DISPLAY, STIME, WHO, HELP [topic]; any other\n"
+         "command is sent as given and its reply shown.\n"
          "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
-         "could not be reached or did not answer in time, 64 bad usage.\n";
+         "could not be reached, was busy (421) or did not answer in time, 64 bad usage.\n";
 }
 
 const char* ShortUsageText() {
