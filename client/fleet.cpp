@@ -1,4 +1,5 @@
-// One connection per host and a pool of worker threads over the host list.
+// One connection per host (and service) and the product's worker pool over
+// the list.
 #include "fleet.h"
 
 #include <algorithm>
@@ -10,10 +11,16 @@
 #include <thread>
 
 #include "net.h"
+#include "worker_pool.h"
 
 namespace halv::client {
 
 namespace {
+
+// The system error numbers of a stop of a stopped service and a start of a
+// running one.
+constexpr std::uint32_t kErrorServiceNotActive = 1062;
+constexpr std::uint32_t kErrorAlreadyRunning = 1056;
 
 // A reply larger than this is taken as a runaway server, not read further.
 constexpr std::size_t kMaxReplyBytes = 64u << 20;
@@ -58,6 +65,24 @@ bool ReadUntil(TcpConnection& connection, std::string* bytes, Complete complete,
   return true;
 }
 
+// The "421-..." line of what a server sent before closing, without its line
+// end; "" when there is none.
+std::string BusyLine(const std::string& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    std::string_view line(bytes.data() + at, end - at);
+    if (!line.empty() && line.front() == '\r') line.remove_prefix(1);
+    if (line.substr(0, 4) == "421-") return std::string(line);
+    at = end + 1;
+  }
+  return {};
+}
+
+HostResult AskOnce(const HostEntry& entry, const Options& options,
+                   const std::vector<std::string>& words);
+
 }  // namespace
 
 const char* OutcomeName(HostOutcome outcome) {
@@ -74,11 +99,32 @@ const char* OutcomeName(HostOutcome outcome) {
       return "timeout";
     case HostOutcome::kBadReply:
       return "bad-reply";
+    case HostOutcome::kBusy:
+      return "busy";
   }
   return "?";
 }
 
 HostResult AskHost(const HostEntry& entry, const Options& options) {
+  return AskHost(entry, options, options.words);
+}
+
+HostResult AskHost(const HostEntry& entry, const Options& options,
+                   const std::vector<std::string>& words) {
+  double pause = options.retry_delay;
+  for (int attempt = 1;; ++attempt) {
+    HostResult result = AskOnce(entry, options, words);
+    result.attempts = attempt;
+    if (result.outcome != HostOutcome::kBusy || attempt > options.retries) return result;
+    std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+    pause *= 2;
+  }
+}
+
+namespace {
+
+HostResult AskOnce(const HostEntry& entry, const Options& options,
+                   const std::vector<std::string>& words) {
   HostResult result;
   result.entry = entry;
   NetStatus status;
@@ -96,8 +142,15 @@ HostResult AskHost(const HostEntry& entry, const Options& options) {
 
   std::string greeting;
   if (!ReadUntil(*connection, &greeting, GreetingComplete, After(options.connect_timeout),
-                 options.connect_timeout, "the greeting", &result))
+                 options.connect_timeout, "the greeting", &result)) {
+    // A server with all its clients says so in place of the greeting.
+    if (std::string busy = BusyLine(greeting);
+        !busy.empty() && result.outcome == HostOutcome::kBadReply) {
+      result.outcome = HostOutcome::kBusy;
+      result.message = busy;
+    }
     return result;
+  }
   if (std::string problem = ParseGreeting(greeting, &result.greeting); !problem.empty()) {
     result.outcome = HostOutcome::kBadReply;
     result.message = problem;
@@ -130,7 +183,7 @@ HostResult AskHost(const HostEntry& entry, const Options& options) {
   }
 
   std::string line;
-  for (const std::string& word : options.words) {
+  for (const std::string& word : words) {
     if (!line.empty()) line += ' ';
     line += word;
   }
@@ -161,11 +214,20 @@ HostResult AskHost(const HostEntry& entry, const Options& options) {
     connection->SendAll("QUIT\r\n", After(0.5));
   }
 
-  const std::string service = options.words.size() > 1 ? options.words[1] : std::string();
+  const std::string service = words.size() > 1 ? words[1] : std::string();
   if (std::string problem = ParseReply(command, service, result.raw, &result.reply);
       !problem.empty()) {
     result.outcome = HostOutcome::kBadReply;
     result.message = problem;
+    return result;
+  }
+  // Already in the state asked for: nothing to do is no failure.
+  const std::uint32_t code = result.reply.control.code;
+  if (!result.reply.ok && ((command == Command::kStop && code == kErrorServiceNotActive) ||
+                           (command == Command::kStart && code == kErrorAlreadyRunning))) {
+    result.unchanged = true;
+    result.reply.ok = true;
+    result.reply.error.clear();
     return result;
   }
   if (!result.reply.ok) {
@@ -175,33 +237,51 @@ HostResult AskHost(const HostEntry& entry, const Options& options) {
   return result;
 }
 
-std::vector<HostResult> AskAll(const Options& options,
-                               const std::function<void(std::size_t, std::size_t)>& on_done) {
-  const std::size_t total = options.hosts.size();
+}  // namespace
+
+std::vector<HostResult> AskAll(
+    const Options& options, const std::function<void(std::size_t, std::size_t)>& on_done,
+    const std::function<void(std::size_t, const HostResult&)>& on_result) {
+  // One job per host, or per host and service when several are named.
+  struct Job {
+    const HostEntry* entry;
+    std::vector<std::string> words;
+    std::string server;  // the host (ASCII lower case) and port
+  };
+  std::vector<Job> jobs;
+  const std::vector<std::string> services = ServicesOf(options);
+  for (const HostEntry& entry : options.hosts) {
+    std::string key = entry.host;
+    for (char& c : key) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    key += "|" + std::to_string(entry.port);
+    if (services.size() < 2) {
+      jobs.push_back({&entry, options.words, key});
+      continue;
+    }
+    for (const std::string& service : services)
+      jobs.push_back({&entry, {options.words[0], service}, key});
+  }
+  const std::size_t total = jobs.size();
   std::vector<HostResult> results(total);
   // One server answers one command at a time and keeps a short queue of
-  // pending connections, so entries that name the same server are asked at
-  // most kConnectionsPerServer at once; workers take other servers meanwhile.
-  std::vector<std::string> servers(total);
-  for (std::size_t i = 0; i < total; ++i) {
-    std::string key = options.hosts[i].host;
-    for (char& c : key) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    servers[i] = key + "|" + std::to_string(options.hosts[i].port);
-  }
+  // pending connections, so jobs for the same server run at most
+  // kConnectionsPerServer at once; workers take other servers meanwhile.
   std::mutex lock;
   std::condition_variable freed;
   std::vector<bool> taken(total, false);
   std::map<std::string, int> busy;
-  std::size_t first_open = 0;  // every entry before it is taken
+  std::size_t first_open = 0;  // every job before it is taken
   std::size_t done = 0;
+  std::size_t loops_running = 0;
+  // Each worker runs this loop until no job is left.
   const auto work = [&] {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
       while (first_open < total && taken[first_open]) ++first_open;
-      if (first_open >= total) return;
+      if (first_open >= total) break;
       std::size_t pick = total;
       for (std::size_t i = first_open; i < total; ++i) {
-        if (!taken[i] && busy[servers[i]] < kConnectionsPerServer) {
+        if (!taken[i] && busy[jobs[i].server] < kConnectionsPerServer) {
           pick = i;
           break;
         }
@@ -211,30 +291,47 @@ std::vector<HostResult> AskAll(const Options& options,
         continue;
       }
       taken[pick] = true;
-      ++busy[servers[pick]];
+      ++busy[jobs[pick].server];
       guard.unlock();
-      HostResult result = AskHost(options.hosts[pick], options);
+      HostResult result = AskHost(*jobs[pick].entry, options, jobs[pick].words);
       guard.lock();
       results[pick] = std::move(result);
-      --busy[servers[pick]];
+      --busy[jobs[pick].server];
       ++done;
+      if (on_result) on_result(pick, results[pick]);
       if (on_done) on_done(done, total);
       freed.notify_all();
     }
+    --loops_running;
+    freed.notify_all();
   };
   const std::size_t workers =
       std::min<std::size_t>(total, static_cast<std::size_t>(std::max(1, options.parallel)));
-  std::vector<std::thread> threads;
-  threads.reserve(workers);
+  WorkerPool pool(workers > 1 ? workers - 1 : 1);
   for (std::size_t i = 1; i < workers; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      ++loops_running;
+    }
     try {
-      threads.emplace_back(work);
+      pool.Execute(work);
     } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> guard(lock);
+      --loops_running;
       break;  // fewer workers then; the ones running take the rest
     }
   }
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ++loops_running;
+  }
   work();  // this thread is one of the workers
-  for (std::thread& each : threads) each.join();
+  {
+    // Every job is done; the pool's loops have left `work` once this is 0.
+    std::unique_lock<std::mutex> guard(lock);
+    freed.wait(guard, [&] { return loops_running == 0; });
+  }
+  pool.Shutdown(std::chrono::seconds(5));  // every loop has ended: joins at once
   return results;
 }
 
@@ -251,6 +348,7 @@ int ExitStatus(const std::vector<HostResult>& results) {
       case HostOutcome::kUnreachable:
       case HostOutcome::kTimedOut:
       case HostOutcome::kBadReply:
+      case HostOutcome::kBusy:
         status = 2;
         break;
     }

@@ -21,6 +21,7 @@ enum class HostOutcome {
   kUnreachable,    // no connection (name not resolved, refused, unreachable)
   kTimedOut,       // connected, but a reply did not come in time
   kBadReply,       // cut off (connection closed early) or not understood
+  kBusy,           // the server had all its clients ("421-..."), after every retry
 };
 
 struct HostResult {
@@ -30,26 +31,41 @@ struct HostResult {
   Greeting greeting;
   Reply reply;
   std::string raw;  // the command's reply bytes as received
+  // The service was already in the state asked for: STOP of a stopped one
+  // (1062), START of a running one (1056). The outcome is then kOk.
+  bool unchanged = false;
+  int attempts = 1;  // connections made (more than one after "421" answers)
 };
 
-// Asks one host. Never throws for anything the network or the server does.
+// Asks one host `words` (the command word and its arguments), retrying a
+// busy server up to options.retries times with a doubling pause. Never
+// throws for anything the network or the server does. Any thread.
+HostResult AskHost(const HostEntry& entry, const Options& options,
+                   const std::vector<std::string>& words);
+// The same with options.words.
 HostResult AskHost(const HostEntry& entry, const Options& options);
 
 // Entries naming the same host and port are asked at most this many at once.
 inline constexpr int kConnectionsPerServer = 4;
 
 // Asks every host of `options`, `options.parallel` at a time (and at most
-// kConnectionsPerServer per server), and returns the
-// results in the order of the hosts. `on_done(done, total)` is called after
-// each host, from the worker threads but never two at once.
-std::vector<HostResult> AskAll(const Options& options,
-                               const std::function<void(std::size_t, std::size_t)>& on_done);
+// kConnectionsPerServer per server) on the product's WorkerPool, and returns
+// the results in the order of the hosts. A command that names several
+// services (STATUS Spooler BITS) asks each on its own connection: the
+// results are then host by host, each host's services in the order given.
+// `on_done(done, total)` is called after each result, and `on_result(index,
+// result)` with each result as it arrives (index into the returned list),
+// from the worker threads but never two at once. Call from one thread at a
+// time.
+std::vector<HostResult> AskAll(
+    const Options& options, const std::function<void(std::size_t, std::size_t)>& on_done,
+    const std::function<void(std::size_t, const HostResult&)>& on_result = {});
 
-// 2 if some host was not reached, timed out or gave a bad reply; else 1 if a
+// 2 if some host was not reached, timed out, was busy or gave a bad reply; else 1 if a
 // command failed or a log-on was refused somewhere; else 0.
 int ExitStatus(const std::vector<HostResult>& results);
 
-// "ok", "failed", "auth", "unreachable", "timeout", "bad-reply".
+// "ok", "failed", "auth", "unreachable", "timeout", "bad-reply", "busy".
 const char* OutcomeName(HostOutcome outcome);
 
 }  // namespace halv::client

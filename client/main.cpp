@@ -12,7 +12,11 @@ int main(int argc, char** argv) {
   halv::SetBinaryMode(stdout);
   const bool terminal = halv::IsTerminal(stderr);
   halv::client::Console console;
-  console.out = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+  // Flushed at once: --json-lines output is read as each host answers.
+  console.out = [](const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  };
   console.err = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);

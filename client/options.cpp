@@ -1,6 +1,7 @@
 // Parsing of the halvexa command line and of the host-list file.
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -70,15 +71,40 @@ const char* UsageText() {
          "  --parallel N          servers asked at once (default 32)\n"
          "  --timeout SECONDS     connect and per-reply time-out (default 10; 120 for\n"
          "                        the replies of START, STOP and RSTRT)\n"
-         "  --json                one JSON object per host and line\n"
+         "  --json                JSON: one object, or an array of one per host and\n"
+         "                        service when there are several\n"
+         "  --json-lines          one JSON object per host and service and line, as\n"
+         "                        each host answers\n"
          "  --raw                 the reply bytes as received\n"
          "  --user NAME           log on first (password from HALVEXA_PASSWORD or\n"
          "  --password-file FILE  the first line of FILE)\n"
+         "  --retries N           attempts more at a server that has all its clients\n"
+         "                        (421), waiting 0.5 s, then 1 s, ... (default 2)\n"
+         "  --version             the client's version\n"
          "  --help                this text\n"
-         "Commands: LIST, STATUS name, START name, STOP name, RSTRT name, DISPLAY, STIME,\n"
-         "WHO, HELP [topic]; any other command is sent as given and its reply shown.\n"
+         "Options may come anywhere on the line; \"--\" ends them.\n"
+         "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...\n"
+         "(each name asked on its own), DISPLAY, STIME, WHO, HELP [topic]; any other\n"
+         "command is sent as given and its reply shown.\n"
          "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
-         "could not be reached or did not answer in time, 64 bad usage.\n";
+         "could not be reached, was busy (421) or did not answer in time, 64 bad usage.\n";
+}
+
+const char* ShortUsageText() {
+  return "usage: halvexa [options] COMMAND [ARGS...]  (halvexa --help for more)\n";
+}
+
+std::string VersionText() {
+#ifdef HALV_CLIENT_VERSION
+  return std::string("halvexa ") + HALV_CLIENT_VERSION + "\n";
+#else
+  return "halvexa\n";
+#endif
+}
+
+std::vector<std::string> ServicesOf(const Options& options) {
+  if (!NeedsServiceName(options.command) || options.words.size() < 2) return {};
+  return {options.words.begin() + 1, options.words.end()};
 }
 
 std::string ParseHostEntry(const std::string& text, std::uint16_t default_port, HostEntry* entry) {
@@ -132,19 +158,35 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
     }
     return 0;
   };
+  std::vector<std::string> words;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") {
-      ++i;
+      words.insert(words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
     }
-    if (arg.empty() || arg[0] != '-') break;
+    if (arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+      continue;
+    }
     int got = 0;
     if (arg == "--help" || arg == "-h") {
       options->help = true;
       return {};
+    } else if (arg == "--version") {
+      options->version = true;
+      return {};
     } else if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--json-lines") {
+      options->json_lines = true;
+    } else if ((got = take("--retries", false)) != 0) {
+      char* end = nullptr;
+      errno = 0;
+      const long n = got < 0 ? -1 : std::strtol(value.c_str(), &end, 10);
+      if (got < 0 || value.empty() || *end != '\0' || errno != 0 || n < 0 || n > 10)
+        return "--retries needs a number from 0 to 10";
+      options->retries = static_cast<int>(n);
     } else if (arg == "--raw") {
       options->raw = true;
     } else if ((got = take("-H", true)) != 0 || (got = take("--host", false)) != 0) {
@@ -180,16 +222,25 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
     }
   }
 
-  options->words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (options->json && options->json_lines) return "--json and --json-lines exclude each other";
+  options->words = std::move(words);
   if (options->words.empty()) return "no command given";
   for (const std::string& word : options->words) {
     if (!IsOneWord(word))
       return "\"" + word + "\" is not one word: the server splits its lines at blanks";
   }
-  std::size_t line_length = 2;
-  for (const std::string& word : options->words) line_length += word.size() + 1;
-  if (line_length > 500) return "the command line is too long for the server (500 characters)";
   options->command = CommandFromWord(options->words[0]);
+  // Each service of STATUS a b ... is asked on a line of its own.
+  std::size_t line_length = 2;
+  if (NeedsServiceName(options->command)) {
+    std::size_t longest = 0;
+    for (std::size_t w = 1; w < options->words.size(); ++w)
+      longest = std::max(longest, options->words[w].size());
+    line_length += options->words[0].size() + 1 + longest + 1;
+  } else {
+    for (const std::string& word : options->words) line_length += word.size() + 1;
+  }
+  if (line_length > 500) return "the command line is too long for the server (500 characters)";
   if (NeedsServiceName(options->command) && options->words.size() < 2)
     return std::string(CommandName(options->command)) + " needs a service name";
 

@@ -20,6 +20,10 @@ inline constexpr double kDefaultTimeout = 10;
 // (the server waits up to its stop time-out, 30 s by default, and as long as
 // a start makes progress); their reply waits this long unless --timeout says.
 inline constexpr double kDefaultControlTimeout = 120;
+// A server at its client limit answers "421-..." and closes; it is asked
+// again this many times, after kDefaultRetryDelay seconds, then twice that, ...
+inline constexpr int kDefaultRetries = 2;
+inline constexpr double kDefaultRetryDelay = 0.5;
 
 struct HostEntry {
   std::string label;  // as the user wrote it
@@ -32,20 +36,25 @@ struct Options {
   int parallel = kDefaultParallel;
   double connect_timeout = kDefaultTimeout;  // seconds: connect, greeting, AUTH reply
   double reply_timeout = kDefaultTimeout;    // seconds: the command's reply
-  bool json = false;
+  bool json = false;                         // --json: one object, or one array for several results
+  bool json_lines = false;  // --json-lines: one object per result and line, as they stream
   bool raw = false;
-  std::string user;      // empty: no AUTH line
-  std::string password;  // from HALVEXA_PASSWORD or --password-file
+  int retries = kDefaultRetries;            // --retries: more attempts at a busy ("421") server
+  double retry_delay = kDefaultRetryDelay;  // seconds before the first retry; doubles each time
+  std::string user;                         // empty: no AUTH line
+  std::string password;                     // from HALVEXA_PASSWORD or --password-file
   Command command = Command::kOther;
   std::vector<std::string> words;  // the command word and its arguments
   bool help = false;               // --help: print the usage and nothing else
+  bool version = false;            // --version: print the version and nothing else
 };
 
 // Looks up an environment variable; null when unset.
 using GetEnv = std::function<const char*(const char*)>;
 
-// Parses the arguments (without the program name). Returns "" on success,
-// else the usage error to print (exit status 64). Reads --hosts and
+// Parses the arguments (without the program name): options may come before,
+// between or after the command's words; "--" ends the options. Returns "" on
+// success, else the usage error to print (exit status 64). Reads --hosts and
 // --password-file files as it meets them.
 std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get_env,
                          Options* options);
@@ -54,8 +63,16 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
 // takes the default port). Returns "" or what is wrong.
 std::string ParseHostEntry(const std::string& text, std::uint16_t default_port, HostEntry* entry);
 
-// The usage text for --help and after a usage error.
+// The usage text for --help.
 const char* UsageText();
+// The one line printed after a usage error.
+const char* ShortUsageText();
+// "halvexa <version>\n" for --version.
+std::string VersionText();
+
+// The services a command names: every argument after the word, for the
+// commands that take a service name (STATUS Spooler BITS); else empty.
+std::vector<std::string> ServicesOf(const Options& options);
 
 }  // namespace halv::client
 

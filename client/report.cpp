@@ -140,7 +140,12 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
         break;
       case Command::kStart:
       case Command::kStop:
-        table.Add({host, reply.service, ControlText(reply.control)});
+        if (r.unchanged) {
+          table.Add({host, reply.service,
+                     command == Command::kStop ? "already stopped" : "already running"});
+        } else {
+          table.Add({host, reply.service, ControlText(reply.control)});
+        }
         break;
       case Command::kRestart:
         table.Add({host, reply.service, ControlText(reply.stop), ControlText(reply.control)});
@@ -164,9 +169,22 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
   return table.Text();
 }
 
+std::string HostWithPort(const HostEntry& entry) {
+  const std::string& label = entry.label;
+  const std::string tail = ":" + std::to_string(entry.port);
+  const std::size_t colons = static_cast<std::size_t>(std::count(label.begin(), label.end(), ':'));
+  // "name:port" and "[v6]:port" name their port (the one asked); a name,
+  // "[v6]" and a bare IPv6 address do not.
+  if (!label.empty() && label[0] == '[')
+    return label.find("]:") != std::string::npos ? label : label + tail;
+  if (colons == 1) return label;
+  if (colons > 1) return "[" + label + "]" + tail;
+  return label + tail;
+}
+
 std::string HostJson(const HostResult& r, bool with_raw) {
   JsonObject object;
-  object.Add("host", r.entry.label);
+  object.Add("host", HostWithPort(r.entry));
   object.AddBool("ok", r.outcome == HostOutcome::kOk);
   object.Add("outcome", OutcomeName(r.outcome));
   if (r.outcome != HostOutcome::kOk) object.Add("error", r.message);
@@ -206,8 +224,12 @@ std::string HostJson(const HostResult& r, bool with_raw) {
         case Command::kStart:
         case Command::kStop:
           object.Add("service", reply.service);
-          object.AddBool("done", reply.control.done);
-          if (!reply.control.done) {
+          object.AddBool("done", reply.control.done || r.unchanged);
+          if (reply.ok) object.AddBool("changed", !r.unchanged);
+          if (r.unchanged) {
+            object.Add("result",
+                       reply.command == Command::kStop ? "already stopped" : "already running");
+          } else if (!reply.control.done) {
             object.AddNumber("code", reply.control.code);
             object.Add("message", reply.control.message);
           }
@@ -259,13 +281,23 @@ std::string JsonLines(const std::vector<HostResult>& results, bool with_raw) {
   return out;
 }
 
+std::string JsonDocument(const std::vector<HostResult>& results, bool with_raw) {
+  if (results.size() == 1) return HostJson(results[0], with_raw) + "\n";
+  std::string out = "[";
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    out += i == 0 ? "\n" : ",\n";
+    out += HostJson(results[i], with_raw);
+  }
+  return out + "\n]\n";
+}
+
 std::string RawText(const std::vector<HostResult>& results) {
   std::string out;
   const bool headed = results.size() > 1;
   for (const HostResult& r : results) {
     if (headed) out += "==> " + r.entry.label + " <==\n";
     out += r.raw;
-    if (headed && !r.raw.empty()) out += '\n';
+    if (!r.raw.empty() && r.raw.back() != '\n') out += '\n';
   }
   return out;
 }

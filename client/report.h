@@ -1,6 +1,7 @@
 // The output of halvexa: a table with the host as the first column (the
-// default), one JSON object per host and line (--json), or the reply bytes as
-// received (--raw). Hosts appear in the order they were given.
+// default), JSON (--json: one object, or one array when there are several
+// results; --json-lines: one object per result and line), or the reply bytes
+// as received (--raw). Hosts appear in the order they were given.
 #ifndef HALV_CLIENT_REPORT_H_
 #define HALV_CLIENT_REPORT_H_
 
@@ -14,12 +15,22 @@ namespace halv::client {
 std::string TableText(Command command, const std::vector<HostResult>& results);
 // One object a line. With `with_raw`, each object also holds "raw".
 std::string JsonLines(const std::vector<HostResult>& results, bool with_raw);
+// One JSON document: the object of a single result, else an array of one
+// object per result (one a line), ending with a line end.
+std::string JsonDocument(const std::vector<HostResult>& results, bool with_raw);
 // The reply bytes of each host; with several hosts, each after a line
-// "==> HOST <==" (and a failed host's message after it).
+// "==> HOST <==" (and a failed host's message after it). Each host's bytes
+// end with a line end (the server's replies end with the prompt).
 std::string RawText(const std::vector<HostResult>& results);
 
-// The one-host JSON object (no line end).
+// The one-host JSON object (no line end). Its "host" is the host and the port
+// asked ("srv1:9007", "[::1]:9007"); START and STOP say "changed": false when
+// the service already was in the state asked for.
 std::string HostJson(const HostResult& result, bool with_raw);
+
+// The host and port of `entry` as JSON shows them: the label when it names
+// its port, else the label with the port added.
+std::string HostWithPort(const HostEntry& entry);
 
 }  // namespace halv::client
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "executor.h"
 #include "service_operation.h"
 
 namespace halv {
@@ -51,13 +52,8 @@ struct OperationReport {
   bool last = false;
 };
 
-// Runs jobs. Execute returns at once; the job runs later, exactly once, on a
-// thread of the executor's choosing (never inside Execute).
-class OperationExecutor {
- public:
-  virtual ~OperationExecutor() = default;
-  virtual void Execute(std::function<void()> job) = 0;
-};
+// What runs the operations' jobs (common/executor.h).
+using OperationExecutor = Executor;
 
 // The key under which operations on one service are serialised: the name
 // with ASCII letters in upper case, as the manager compares names without

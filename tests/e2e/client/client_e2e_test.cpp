@@ -200,7 +200,8 @@ TEST_F(ClientTest, AFleetWithAClosedPortAndASilentHostTakesAboutOneTimeOut) {
     CloseHandle(h);
   }
   constexpr double kTimeout = 3;
-  ClientRun run = Halvexa("--json --timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
+  ClientRun run =
+      Halvexa("--json-lines --timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
   EXPECT_EQ(run.status, 2u) << run.out << run.err;
   EXPECT_LT(run.seconds, 2.5 * kTimeout);
   const std::vector<std::string> expected = {

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -34,7 +36,9 @@ const std::string kGreeting =
     "Software.\n\r\n\rConnected to: FAKE\n\rService running as: SYSTEM\n\rLocal Server Date: 9 "
     "December 2026 11:16:11 PM\n\r:: ";
 
-enum class Behaviour { kAnswer, kSilent, kVanish, kGarbage, kCutOff };
+// kBusy answers "421-..." in place of the greeting and closes, as a server
+// at its client limit does; kBusyOnce does so only to its first connection.
+enum class Behaviour { kAnswer, kSilent, kVanish, kGarbage, kCutOff, kBusy, kBusyOnce };
 
 // A listener on 127.0.0.1 (or another loopback address) with a port of the
 // system's choosing; one thread accepts and serves connections in turn.
@@ -62,6 +66,8 @@ class ScriptedServer {
     close(listener_);
   }
   std::string Entry() const { return std::string(address_) + ":" + std::to_string(port_); }
+  int port() const { return port_; }
+  int accepted() const { return accepted_; }
   std::vector<std::string> Lines() {
     const std::lock_guard<std::mutex> lock(lines_lock_);
     return lines_;
@@ -74,7 +80,14 @@ class ScriptedServer {
       if (poll(&p, 1, 20) <= 0) continue;
       const int fd = accept(listener_, nullptr, nullptr);
       if (fd < 0) continue;
+      ++accepted_;
       if (behaviour_ == Behaviour::kVanish) {
+        close(fd);
+        continue;
+      }
+      if (behaviour_ == Behaviour::kBusy ||
+          (behaviour_ == Behaviour::kBusyOnce && accepted_ == 1)) {
+        Send(fd, "421-Too many connections, try again later\n\r");
         close(fd);
         continue;
       }
@@ -120,6 +133,7 @@ class ScriptedServer {
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
   std::thread thread_;
   std::vector<int> held_;
   std::mutex lines_lock_;
@@ -132,6 +146,13 @@ std::string StatusAnswer(const std::string& line) {
   }
   if (line == "status Spooler") return "Retrieving Status\n\rThe service is running.\n\r:: ";
   if (line == "status Gone") return "Retrieving Status\n\rUnable to determine status.\n\r:: ";
+  if (line == "stop Stopped")
+    return "Stopping Service...Stopped\n\rThe service has not been started.\n\r:: ";
+  if (line == "stop Spooler") return "Stopping Service...Spooler\n\rService Stopped\n\r:: ";
+  if (line == "start Running")
+    return "Starting Service...Running\n\rAn instance of the service is already running.\n\r:: ";
+  if (line == "start Disabled")
+    return "Starting Service...Disabled\n\rThe service has been disabled.\n\r:: ";
   return "\n\r500-Unknown command '" + line.substr(0, line.find(' ')) + "'\n\r:: ";
 }
 
@@ -177,7 +198,7 @@ TEST(FleetTest, EachBadHostCostsOnlyItsOwnTimeOut) {
   const std::string closed = ClosedEntry();
   constexpr double kTimeout = 1.5;
   const ClientRun run =
-      Halvexa({"--json",        "--timeout", "1.5",          "-H",     good1.Entry(),   "-H",
+      Halvexa({"--json-lines",  "--timeout", "1.5",          "-H",     good1.Entry(),   "-H",
                silent1.Entry(), "-H",        closed,         "-H",     good2.Entry(),   "-H",
                silent2.Entry(), "-H",        vanish.Entry(), "-H",     garbage.Entry(), "-H",
                cut.Entry(),     "-H",        good1.Entry(),  "status", "Spooler"});
@@ -339,6 +360,177 @@ TEST(FleetTest, ParallelOneAsksInTurnAndKeepsOrder) {
     EXPECT_EQ(results[i].greeting.server_name, "FAKE");
   }
   EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3}));
+}
+
+// Whether python3's JSON tool takes `text` (skipped when there is no python3).
+bool ValidForJsonTool(const std::string& text, bool* checked) {
+  *checked = std::system("python3 -c '' 2>/dev/null") == 0;
+  if (!*checked) return true;
+  const std::string path = ::testing::TempDir() + "halvexa_json.txt";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+  return std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
+}
+
+TEST(FleetTest, JsonIsOneArrayForSeveralResultsAndLinesOnRequest) {
+  ScriptedServer a(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer b(Behaviour::kAnswer, StatusAnswer, "127.0.0.2");
+  const ClientRun array =
+      Halvexa({"--json", "-H", a.Entry(), "-H", b.Entry(), "status", "Spooler"});
+  EXPECT_EQ(array.status, 0);
+  ASSERT_EQ(array.out.rfind("[\n{\"host\":\"" + a.Entry() + "\"", 0), 0u) << array.out;
+  EXPECT_NE(array.out.find("},\n{\"host\":\"" + b.Entry() + "\""), std::string::npos);
+  EXPECT_EQ(array.out.substr(array.out.size() - 4), "}\n]\n");
+  bool checked = false;
+  EXPECT_TRUE(ValidForJsonTool(array.out, &checked)) << array.out;
+  // One host: the object alone.
+  const ClientRun one = Halvexa({"--json", "-H", a.Entry(), "status", "Spooler"});
+  EXPECT_EQ(one.out.rfind("{\"host\":", 0), 0u);
+  EXPECT_EQ(one.out.find('\n'), one.out.size() - 1);
+  EXPECT_TRUE(ValidForJsonTool(one.out, &checked)) << one.out;
+  // --json-lines: an object a line, no array.
+  const ClientRun lines =
+      Halvexa({"--json-lines", "-H", a.Entry(), "-H", b.Entry(), "status", "Spooler"});
+  EXPECT_EQ(lines.out.rfind("{\"host\":\"" + a.Entry() + "\"", 0), 0u) << lines.out;
+  EXPECT_EQ(std::count(lines.out.begin(), lines.out.end(), '\n'), 2);
+  EXPECT_EQ(lines.out.find('['), std::string::npos);
+  // The host field carries the port used, also when the entry names none.
+  const ClientRun port = Halvexa(
+      {"--json", "--port", std::to_string(a.port()), "-H", "127.0.0.1", "status", "Spooler"});
+  EXPECT_EQ(port.out.rfind("{\"host\":\"" + a.Entry() + "\"", 0), 0u) << port.out;
+}
+
+TEST(FleetTest, JsonLinesAreWrittenAsTheHostsAnswer) {
+  ScriptedServer good(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer silent(Behaviour::kSilent, {}, "127.0.0.3");
+  struct Write {
+    std::string text;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::vector<Write> writes;
+  Console console;
+  console.out = [&writes](const std::string& text) {
+    writes.push_back({text, std::chrono::steady_clock::now()});
+  };
+  console.err = [](const std::string&) {};
+  const auto start = std::chrono::steady_clock::now();
+  const int status = RunHalvexa(
+      {"--json-lines", "--timeout", "1", "-H", good.Entry(), "-H", silent.Entry(), "status",
+       "Spooler"},
+      [](const char*) { return nullptr; }, console);
+  const auto end = std::chrono::steady_clock::now();
+  EXPECT_EQ(status, 2);
+  ASSERT_EQ(writes.size(), 2u);
+  // The answering host's line came out before the silent one had timed out.
+  EXPECT_EQ(writes[0].text.rfind("{\"host\":\"" + good.Entry() + "\",\"ok\":true", 0), 0u);
+  EXPECT_LT(writes[0].at - start, (end - start) / 2);
+  EXPECT_EQ(writes[1].text.rfind("{\"host\":\"" + silent.Entry() + "\",\"ok\":false", 0), 0u);
+}
+
+TEST(FleetTest, SeveralServicesAreEachAskedAndReportedInOrder) {
+  ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
+  ScriptedServer other(Behaviour::kAnswer, StatusAnswer, "127.0.0.2");
+  const ClientRun run =
+      Halvexa({"-H", server.Entry(), "-H", other.Entry(), "status", "Spooler", "Gone"});
+  EXPECT_EQ(run.status, 1);  // Gone's state is unknown
+  const std::string pad(server.Entry().size() - 2, ' ');
+  EXPECT_EQ(run.out, "HOST" + pad + "SERVICE  STATE\n" + server.Entry() + "  Spooler  Running\n" +
+                         server.Entry() + "  Gone     Unknown\n" + other.Entry() +
+                         "  Spooler  Running\n" + other.Entry() + "  Gone     Unknown\n");
+  std::vector<std::string> lines = server.Lines();
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"QUIT", "QUIT", "status Gone", "status Spooler"}));
+}
+
+TEST(FleetTest, AlreadyStoppedOrRunningIsNoFailure) {
+  ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
+  struct Case {
+    std::vector<std::string> words;
+    int status;
+    std::string row, json;
+  };
+  const std::vector<Case> cases = {
+      {{"stop", "Stopped"},
+       0,
+       "Stopped  already stopped\n",
+       "\"done\":true,\"changed\":false,\"result\":\"already stopped\""},
+      {{"start", "Running"},
+       0,
+       "Running  already running\n",
+       "\"done\":true,\"changed\":false,\"result\":\"already running\""},
+      {{"stop", "Spooler"}, 0, "Spooler  done\n", "\"done\":true,\"changed\":true,"},
+      {{"start", "Disabled"},
+       1,
+       "Disabled  error 1058: The service has been disabled.\n",
+       "\"done\":false,\"code\":1058,"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-H", server.Entry()};
+    args.insert(args.end(), c.words.begin(), c.words.end());
+    const ClientRun table = Halvexa(args);
+    EXPECT_EQ(table.status, c.status) << c.words[1];
+    EXPECT_NE(table.out.find(server.Entry() + "  " + c.row), std::string::npos) << table.out;
+    args.insert(args.begin(), "--json");
+    const ClientRun json = Halvexa(args);
+    EXPECT_EQ(json.status, c.status);
+    EXPECT_NE(json.out.find(c.json), std::string::npos) << json.out;
+  }
+}
+
+TEST(FleetTest, BusyServerIsReportedWithItsTextAndRetried) {
+  ScriptedServer busy(Behaviour::kBusy);
+  const ClientRun once = Halvexa({"--retries", "0", "-H", busy.Entry(), "stime"});
+  EXPECT_EQ(once.status, 2);
+  EXPECT_EQ(busy.accepted(), 1);
+  EXPECT_NE(once.out.find(busy.Entry() + "  error: 421-Too many connections, try again later\n"),
+            std::string::npos)
+      << once.out;
+  const ClientRun json = Halvexa({"--json", "--retries=0", "-H", busy.Entry(), "stime"});
+  EXPECT_NE(json.out.find("\"outcome\":\"busy\",\"error\":\"421-Too many connections, try "
+                          "again later\""),
+            std::string::npos)
+      << json.out;
+
+  Options options;
+  options.words = {"stime"};
+  options.command = Command::kStime;
+  options.retry_delay = 0.01;
+  HostEntry entry;
+  ASSERT_EQ(ParseHostEntry(busy.Entry(), 9007, &entry), "");
+  const int before = busy.accepted();
+  const HostResult given_up = AskHost(entry, options);  // the default: 2 retries
+  EXPECT_EQ(given_up.outcome, HostOutcome::kBusy);
+  EXPECT_EQ(given_up.attempts, 3);
+  EXPECT_EQ(busy.accepted() - before, 3);
+
+  ScriptedServer later(Behaviour::kBusyOnce, [](const std::string&) {
+    return std::string("10 december 2026 12:00:00 pm\n\r:: ");
+  });
+  ASSERT_EQ(ParseHostEntry(later.Entry(), 9007, &entry), "");
+  const HostResult second = AskHost(entry, options);
+  EXPECT_EQ(second.outcome, HostOutcome::kOk) << second.message;
+  EXPECT_EQ(second.attempts, 2);
+  EXPECT_EQ(second.reply.time, "10 december 2026 12:00:00 pm");
+}
+
+TEST(FleetTest, RawOutputEndsWithALineEnd) {
+  ScriptedServer server(Behaviour::kAnswer, StatusAnswer);
+  const ClientRun raw = Halvexa({"--raw", "-H", server.Entry(), "status", "Spooler"});
+  EXPECT_EQ(raw.out, "Retrieving Status\n\rThe service is running.\n\r:: \n");
+}
+
+TEST(FleetTest, UsageErrorGivesTheShortLineAndHelpTheWholeText) {
+  const ClientRun bad = Halvexa({"--bogus"});
+  EXPECT_EQ(bad.status, kExitUsage);
+  EXPECT_EQ(bad.err, "halvexa: unknown option --bogus\n" + std::string(ShortUsageText()));
+  EXPECT_EQ(bad.out, "");
+  const ClientRun help = Halvexa({"list", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, UsageText());
+  const ClientRun version = Halvexa({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("halvexa 3.", 0), 0u) << version.out;
 }
 
 }  // namespace

@@ -124,5 +124,58 @@ TEST(OptionsTest, UsageErrors) {
   EXPECT_TRUE(help.help);
 }
 
+TEST(OptionsTest, OptionsAnywhereOnTheLine) {
+  Options o;
+  ASSERT_EQ(Parse({"status", "-H", "a", "Spooler", "--json", "BITS", "--retries=4"}, &o), "");
+  EXPECT_EQ(o.words, (std::vector<std::string>{"status", "Spooler", "BITS"}));
+  EXPECT_EQ(o.hosts.size(), 1u);
+  EXPECT_TRUE(o.json);
+  EXPECT_EQ(o.retries, 4);
+  EXPECT_EQ(ServicesOf(o), (std::vector<std::string>{"Spooler", "BITS"}));
+  // After "--" every argument is a word, even one that looks like an option.
+  Options dashes;
+  ASSERT_EQ(Parse({"help", "-H", "a", "--", "--json"}, &dashes), "");
+  EXPECT_EQ(dashes.words, (std::vector<std::string>{"help", "--json"}));
+  EXPECT_FALSE(dashes.json);
+  // Only service commands take several services.
+  Options help;
+  ASSERT_EQ(Parse({"-H", "a", "help", "stop"}, &help), "");
+  EXPECT_TRUE(ServicesOf(help).empty());
+  Options one;
+  ASSERT_EQ(Parse({"-H", "a", "stop", "Spooler"}, &one), "");
+  EXPECT_EQ(ServicesOf(one), (std::vector<std::string>{"Spooler"}));
+}
+
+TEST(OptionsTest, NewOptionsAndTheirErrors) {
+  Options lines;
+  ASSERT_EQ(Parse({"--json-lines", "-H", "a", "list"}, &lines), "");
+  EXPECT_TRUE(lines.json_lines);
+  EXPECT_FALSE(lines.json);
+  EXPECT_EQ(lines.retries, kDefaultRetries);
+  Options version;
+  ASSERT_EQ(Parse({"-H", "a", "--version"}, &version), "");
+  EXPECT_TRUE(version.version);
+  EXPECT_EQ(VersionText().rfind("halvexa ", 0), 0u);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--retries", "-1", "-H", "a", "list"},
+           {"--retries", "11", "-H", "a", "list"},
+           {"--retries", "two", "-H", "a", "list"},
+           {"-H", "a", "list", "--retries"},
+           {"--json", "--json-lines", "-H", "a", "list"},
+           // each service's line is checked against the server's 500 characters
+           {"-H", "a", "status", "Spooler", std::string(600, 'x')},
+       }) {
+    Options o;
+    EXPECT_NE(Parse(args, &o), "") << args[0] << " " << args[1];
+  }
+  Options many;
+  std::vector<std::string> args = {"-H", "a", "status"};
+  for (int i = 0; i < 40; ++i) args.push_back(std::string(20, 'a' + static_cast<char>(i % 26)));
+  EXPECT_EQ(Parse(args, &many), "");  // 800 characters in all, each line short
+  EXPECT_EQ(ServicesOf(many).size(), 40u);
+  EXPECT_NE(std::string(ShortUsageText()).find("--help"), std::string::npos);
+  EXPECT_EQ(std::string(ShortUsageText()).find('\n'), std::string(ShortUsageText()).size() - 1);
+}
+
 }  // namespace
 }  // namespace halv::client

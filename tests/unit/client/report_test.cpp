@@ -59,16 +59,17 @@ TEST(ReportTest, StopAsTableAndJson) {
             "srv1       Spooler  done\n"
             "srv2:9100  Spooler  error 1062: The service has not been started.\n"
             "srv3       error: timed out after 2 s waiting for the greeting\n");
-  EXPECT_EQ(JsonLines(results, false),
-            "{\"host\":\"srv1\",\"ok\":true,\"outcome\":\"ok\",\"server\":\"SRV\",\"version\":"
-            "\"3.5.1.1\",\"date\":\"\",\"command\":\"STOP\",\"service\":\"Spooler\",\"done\":true,"
-            "\"text\":\"\"}\n"
-            "{\"host\":\"srv2:9100\",\"ok\":false,\"outcome\":\"failed\",\"error\":\"The service "
-            "has not been started.\",\"server\":\"SRV\",\"version\":\"3.5.1.1\",\"date\":\"\","
-            "\"command\":\"STOP\",\"service\":\"Spooler\",\"done\":false,\"code\":1062,"
-            "\"message\":\"The service has not been started.\",\"text\":\"\"}\n"
-            "{\"host\":\"srv3\",\"ok\":false,\"outcome\":\"timeout\",\"error\":\"timed out after 2 "
-            "s waiting for the greeting\"}\n");
+  EXPECT_EQ(
+      JsonLines(results, false),
+      "{\"host\":\"srv1:9007\",\"ok\":true,\"outcome\":\"ok\",\"server\":\"SRV\","
+      "\"version\":\"3.5.1.1\",\"date\":\"\",\"command\":\"STOP\",\"service\":\"Spooler\","
+      "\"done\":true,\"changed\":true,\"text\":\"\"}\n"
+      "{\"host\":\"srv2:9100\",\"ok\":false,\"outcome\":\"failed\",\"error\":\"The service "
+      "has not been started.\",\"server\":\"SRV\",\"version\":\"3.5.1.1\",\"date\":\"\","
+      "\"command\":\"STOP\",\"service\":\"Spooler\",\"done\":false,\"code\":1062,"
+      "\"message\":\"The service has not been started.\",\"text\":\"\"}\n"
+      "{\"host\":\"srv3:9007\",\"ok\":false,\"outcome\":\"timeout\",\"error\":\"timed out after 2 "
+      "s waiting for the greeting\"}\n");
   EXPECT_EQ(ExitStatus(results), 2);
   EXPECT_EQ(ExitStatus({done, failed}), 1);
   EXPECT_EQ(ExitStatus({done}), 0);
@@ -92,8 +93,62 @@ TEST(ReportTest, ListTableAndRaw) {
             "a     Spooler  Running  Automatic  LocalSystem\n"
             "a     W32Time  Stopped  Demand\n");
   EXPECT_EQ(RawText({a, b}), "==> a <==\nbytes of a\n==> bb <==\nbytes of b\n");
-  EXPECT_EQ(RawText({a}), "bytes of a");
+  EXPECT_EQ(RawText({a}), "bytes of a\n");  // the prompt is followed by a line end
   EXPECT_NE(HostJson(a, true).find("\"raw\":\"bytes of a\""), std::string::npos);
+}
+
+TEST(ReportTest, HostFieldCarriesThePort) {
+  const struct {
+    const char* label;
+    const char* host;
+    std::uint16_t port;
+    const char* shown;
+  } kCases[] = {
+      {"srv1", "srv1", 9007, "srv1:9007"},
+      {"srv2:9100", "srv2", 9100, "srv2:9100"},
+      {"::1", "::1", 9007, "[::1]:9007"},
+      {"[::1]:9200", "::1", 9200, "[::1]:9200"},
+      {"[fe80::1]", "fe80::1", 9300, "[fe80::1]:9300"},
+      {"fe80::9300", "fe80::9300", 9300, "[fe80::9300]:9300"},
+  };
+  for (const auto& c : kCases) {
+    HostEntry entry;
+    entry.label = c.label;
+    entry.host = c.host;
+    entry.port = c.port;
+    EXPECT_EQ(HostWithPort(entry), c.shown) << c.label;
+  }
+}
+
+TEST(ReportTest, JsonDocumentIsAnArrayForSeveralResults) {
+  HostResult a = Answered("a", Command::kStime, "");
+  a.reply.time = "t";
+  HostResult b = Answered("b:1", Command::kStime, "");
+  EXPECT_EQ(JsonDocument({a}, false), HostJson(a, false) + "\n");
+  EXPECT_EQ(JsonDocument({a, b}, false),
+            "[\n" + HostJson(a, false) + ",\n" + HostJson(b, false) + "\n]\n");
+  EXPECT_EQ(JsonDocument({}, false), "[\n]\n");
+}
+
+TEST(ReportTest, AlreadyInTheStateAskedFor) {
+  HostResult stopped = Answered("a", Command::kStop, "Spooler");
+  stopped.unchanged = true;
+  stopped.reply.control = {false, 1062, "The service has not been started."};
+  HostResult running = Answered("a", Command::kStart, "BITS");
+  running.unchanged = true;
+  running.reply.control = {false, 1056, "An instance of the service is already running."};
+  EXPECT_EQ(TableText(Command::kStop, {stopped}),
+            "HOST  SERVICE  RESULT\n"
+            "a     Spooler  already stopped\n");
+  EXPECT_EQ(TableText(Command::kStart, {running}),
+            "HOST  SERVICE  RESULT\n"
+            "a     BITS     already running\n");
+  EXPECT_NE(HostJson(stopped, false)
+                .find("\"service\":\"Spooler\",\"done\":true,\"changed\":false,\"result\":"
+                      "\"already stopped\",\"text\""),
+            std::string::npos)
+      << HostJson(stopped, false);
+  EXPECT_EQ(ExitStatus({stopped, running}), 0);
 }
 
 }  // namespace

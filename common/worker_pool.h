@@ -1,21 +1,23 @@
-// WorkerPool: the executor of the service, a small pool of worker threads.
+// WorkerPool: a small pool of worker threads, the one executor of the product:
+// the service runs its waiting operations on it, the halvexa client asks the
+// hosts of a fleet on it. Portable.
 //
 // Threads are started as jobs arrive, up to a limit, and then reused. The
 // pool's state is shared with its threads, so a thread still inside a job
 // when the pool is shut down can finish it safely after the pool is gone.
-#ifndef HALV_SERVICE_CORE_WORKER_POOL_H_
-#define HALV_SERVICE_CORE_WORKER_POOL_H_
+#ifndef HALV_COMMON_WORKER_POOL_H_
+#define HALV_COMMON_WORKER_POOL_H_
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 
-#include "operation_scheduler.h"
+#include "executor.h"
 
 namespace halv {
 
-class WorkerPool final : public OperationExecutor {
+class WorkerPool final : public Executor {
  public:
   // Up to `max_threads` threads (at least one).
   explicit WorkerPool(std::size_t max_threads);
@@ -50,4 +52,4 @@ class WorkerPool final : public OperationExecutor {
 
 }  // namespace halv
 
-#endif  // HALV_SERVICE_CORE_WORKER_POOL_H_
+#endif  // HALV_COMMON_WORKER_POOL_H_

@@ -1,0 +1,136 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: Tenmark Software
+# GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
+"""The tenmark.halvexa.service_info module: the Windows services a Halvexa
+server lists, as facts for templates and reports."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: service_info
+short_description: List the Windows services of a Halvexa server
+version_added: "1.0.0"
+description:
+  - Reads the services a Halvexa server lists (its LIST command) with their state, start mode
+    and logon account; a source of facts for templates and reports.
+  - "Runs on the controller: C(delegate_to: localhost) or C(connection: local)."
+  - Never changes anything; check mode returns the same.
+options:
+  host:
+    description: Name or address of the Halvexa server.
+    type: str
+    required: true
+  port:
+    description: TCP port of the Halvexa server.
+    type: int
+    default: 9007
+  user:
+    description: User to log in as (AUTH); leave it out for a server that needs no login.
+    type: str
+  password:
+    description: Password of C(user). Keep it in Ansible Vault.
+    type: str
+  timeout:
+    description: Seconds to wait for the connection, the greeting and the reply.
+    type: int
+    default: 120
+  names:
+    description:
+      - Services to return, matched ignoring case. Empty returns every listed service.
+    type: list
+    elements: str
+    default: []
+author:
+  - Tenmark Software
+"""
+
+EXAMPLES = r"""
+- name: Read every service of the server
+  tenmark.halvexa.service_info:
+    host: "{{ inventory_hostname }}"
+    user: Operator
+    password: "{{ halvexa_password }}"
+  delegate_to: localhost
+  register: halvexa
+
+- name: Report the services that are not running
+  ansible.builtin.debug:
+    msg: "{{ halvexa.services | rejectattr('state', 'eq', 'running') | map(attribute='name') }}"
+
+- name: Two services only
+  tenmark.halvexa.service_info:
+    host: "{{ inventory_hostname }}"
+    names: [Spooler, BITS]
+  delegate_to: localhost
+"""
+
+RETURN = r"""
+services:
+  description: The services, in the order the server lists them.
+  returned: success
+  type: list
+  elements: dict
+  contains:
+    name:
+      description: The service's key name.
+      type: str
+      sample: Spooler
+    display_name:
+      description: The display name; null, as the server's LIST does not carry it.
+      type: str
+      sample: null
+    state:
+      description: Lower case state word (running, stopped, starting, stopping, paused, ...).
+      type: str
+      sample: running
+    start_mode:
+      description: auto, manual, disabled, boot, system or unknown.
+      type: str
+      sample: auto
+    logon:
+      description: The account the service runs as.
+      type: str
+      sample: LocalSystem
+missing:
+  description: The names of C(names) the server does not list.
+  returned: success
+  type: list
+  elements: str
+  sample: []
+"""
+
+from ansible.module_utils.basic import AnsibleModule
+
+from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_protocol as hp
+from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_service as hs
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            host=dict(type="str", required=True),
+            port=dict(type="int", default=9007),
+            user=dict(type="str"),
+            password=dict(type="str", no_log=True),
+            timeout=dict(type="int", default=120),
+            names=dict(type="list", elements="str", default=[]),
+        ),
+        required_by=dict(password=["user"]),
+        supports_check_mode=True,
+    )
+    p = module.params
+    try:
+        with hp.open_session(p["host"], p["port"], p["timeout"], p["user"],
+                             p["password"]) as session:
+            services, missing = hs.service_facts(session, p["names"])
+    except hp.HalvexaError as e:
+        module.fail_json(msg=e.text, code=e.code)
+    module.exit_json(changed=False, services=services, missing=missing)
+
+
+if __name__ == "__main__":
+    main()
