@@ -57,7 +57,7 @@ std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> canc
 }  // namespace
 
 THalvexa351::THalvexa351()
-    : core_(ServicePorts{config_, *this, logs_, ServerSocket1, *this, machine_, machine_, *this,
+    : core_(ServicePorts{config_, *this, logs_, driver_, *this, machine_, machine_, *this,
                          accounts_, idle_timer_},
             LocaleMonthNames()),
       scheduler_(workers_, WorkerManager(cancel_),
@@ -68,9 +68,9 @@ THalvexa351::THalvexa351()
                    if (mailbox->window != nullptr)
                      PostMessageA(mailbox->window, kReportMessage, 0, 0);
                  }),
-      runner_(core_, scheduler_, [this](ConnectionId id) { return ServerSocket1.FindById(id); }) {
-  runner_.set_on_wait_begin([this](ConnectionId id) { ServerSocket1.PauseInput(id); });
-  runner_.set_on_wait_end([this](ConnectionId id) { ServerSocket1.ResumeInput(id); });
+      runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
+  runner_.set_on_wait_begin([this](ConnectionId id) { driver_.PauseInput(id); });
+  runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
   core_.SetCommandRunner(&runner_);
 }
 
@@ -87,10 +87,9 @@ void THalvexa351::DeliverReports() {
       LogEventError(e.what());
     }
   }
-  // The replies leave; a connection that a delivered reply or a held QUIT
-  // closed is dropped.
-  ServerSocket1.FlushAll();
-  ServerSocket1.Reap();
+  // The replies leave, resumed connections run their waiting lines, and a
+  // connection that a delivered reply or a QUIT closed is dropped.
+  driver_.Settle();
 }
 
 void THalvexa351::EndWaits() {
@@ -116,8 +115,9 @@ std::unique_ptr<ByteSource> THalvexa351::OpenShared(const std::string& path) {
 ServiceManager& THalvexa351::Manager() { return SystemServiceManager(); }
 
 void THalvexa351::ReleaseThreadResources() {
-  // The listener and the window belong to the service thread: released there.
-  ServerSocket1.Close();
+  // The listener, the connections and the window belong to the service
+  // thread: released there.
+  driver_.Close();
   core_.CloseLog();
   if (window_ != nullptr) DestroyWindow(window_);
   window_ = nullptr;
@@ -200,10 +200,10 @@ LRESULT THalvexa351::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
       case WM_TIMER:
         if (wparam == kTimer1Id && core_.Timer1Enabled()) Timer1Timer();
-        if (wparam == kAcceptPollId) ServerSocket1.PollAccept();
+        if (wparam == kAcceptPollId) driver_.Poll();
         if (wparam == kIdleTimerId) {
           core_.IdleTimerTick();
-          ServerSocket1.Reap();  // drops what the idle check closed
+          driver_.Settle();  // writes the notices, drops what the idle check closed
         }
         return 0;
       case kReportMessage:

@@ -34,6 +34,7 @@
 
 #include "cancellable_manager.h"
 #include "command_runner.h"
+#include "connection_driver.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
 #include "registry_accounts.h"
@@ -118,9 +119,11 @@ class THalvexa351 final : public EventLog, public RestartTimer, public CommandHo
   WindowsMachine machine_;
   RegistryAccounts accounts_{config::kUsersKey};
   IdleTimer idle_timer_{window_};
-  // The listener reports to core_, which is constructed after it and uses it
-  // only once events arrive.
-  ServerSocket ServerSocket1{core_};
+  // The listener reports to the connection driver, which hands lines to
+  // core_; each is constructed before the one it serves and uses it only once
+  // events arrive.
+  ServerSocket ServerSocket1{driver_};
+  ConnectionDriver driver_{ServerSocket1, core_};
   ServiceCore core_;
 
   std::shared_ptr<CancelSignal> cancel_ = std::make_shared<CancelSignal>();

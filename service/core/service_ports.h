@@ -3,7 +3,8 @@
 // the machine and what the commands open.
 //
 // Each is a small interface. The Windows host implements them with Win32
-// calls (service/host_ports.h and the listener); tests use the fakes in
+// calls (service/host_ports.h; the listener is the connection driver over
+// the Winsock listener); tests use the fakes in
 // tests/fakes/service. Every call happens on the service thread.
 #ifndef HALV_SERVICE_CORE_SERVICE_PORTS_H_
 #define HALV_SERVICE_CORE_SERVICE_PORTS_H_
@@ -63,7 +64,8 @@ class LogLibrary {
                                           const std::string& log_path) = 0;
 };
 
-// The TCP listener with its client connections.
+// The TCP listener with its client connections (the connection driver in
+// the service).
 class Listener {
  public:
   virtual ~Listener() = default;
@@ -83,9 +85,6 @@ class Listener {
   virtual void Close() = 0;
   // The open connections, in order of acceptance.
   virtual std::vector<Connection*> Clients() = 0;
-  // Writes every connection's queued output as far as its socket takes it;
-  // called when a command ends. Nothing for connections that do not queue.
-  virtual void FlushAll() {}
 };
 
 // An interval timer of the service thread: Timer1, the one-shot restart,
