@@ -184,10 +184,10 @@ void ConnectionDriver::Failed(ConnectionId id, int error) {
 }
 
 void ConnectionDriver::ServerSocket1ClientRead(ConnectionId id, const std::string& text) {
-  if (Client* client = Find(id)) RunInput(*client, text);
+  if (Client* client = Find(id)) ServerSocket1ClientRead(*client, text);
 }
 
-void ConnectionDriver::RunInput(Client& client, const std::string& text) {
+void ConnectionDriver::ServerSocket1ClientRead(Client& client, const std::string& text) {
   if (client.IsClosed()) return;
   if (!text.empty()) client.set_last_receipt_ms(service_.TickMs());
   ClientInput* input = client.Input();
@@ -199,7 +199,7 @@ void ConnectionDriver::RunInput(Client& client, const std::string& text) {
 void ConnectionDriver::Read(Client& client) {
   if (client.IsClosed()) return;
   // Lines that waited run before anything further is read.
-  if (!client.InputPaused() && client.HasInput()) RunInput(client, std::string());
+  if (!client.InputPaused() && client.HasInput()) ServerSocket1ClientRead(client, std::string());
   if (client.IsClosed()) return;
   if (client.input_ended) {
     if (!client.InputPaused() && !client.HasInput()) client.Close();
@@ -214,7 +214,7 @@ void ConnectionDriver::Read(Client& client) {
   const int state = client.Socket().Receive(text);
   std::exception_ptr failure;  // from the commands; the read's own state is handled first
   try {
-    if (!text.empty()) RunInput(client, text);
+    if (!text.empty()) ServerSocket1ClientRead(client, text);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -230,7 +230,7 @@ void ConnectionDriver::Read(Client& client) {
 
 void ConnectionDriver::Resume(Client& client) {
   if (client.IsClosed() || client.InputPaused()) return;
-  if (client.HasInput()) RunInput(client, std::string());
+  if (client.HasInput()) ServerSocket1ClientRead(client, std::string());
   if (client.IsClosed() || client.InputPaused()) return;
   if (client.input_ended) {
     if (!client.HasInput()) client.Close();

@@ -196,8 +196,9 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   void Resume(Client& client);
   // The peer has finished sending: closes once the lines received have run.
   void EndInput(Client& client);
-  // Runs the waiting lines of `client` while its input is not paused.
-  void RunInput(Client& client, const std::string& text);
+  // The receipt `text` of `client` ("" when only waiting lines may run
+  // again): as the public ServerSocket1ClientRead, on the connection itself.
+  void ServerSocket1ClientRead(Client& client, const std::string& text);
   // Writes the output of every connection whose output changed.
   void FlushChanged();
   void Reap();

@@ -306,6 +306,19 @@ TEST_F(DriverTest, CyclesWarningReachesEveryClientAtOnce) {
   EXPECT_EQ(server_.arm_calls().size(), 1u);
 }
 
+// A receipt handed over by number runs at once; a number that has gone
+// runs nothing.
+TEST_F(DriverTest, AReceiptByNumberRunsItsLines) {
+  const ConnectionId id = Connect();
+  driver_.ServerSocket1ClientRead(id, "stime\r\nupd");
+  EXPECT_EQ(Out(id).received, ReplyTo({"stime"}));
+  EXPECT_EQ(commands_, 1);  // "upd" waits for its line end
+  driver_.ServerSocket1ClientRead(id, "ate\r\n");
+  EXPECT_EQ(Out(id).received, ReplyTo({"stime"}) + ReplyTo({"update"}));
+  driver_.ServerSocket1ClientRead(id + 1, "stime\r\n");
+  EXPECT_EQ(commands_, 2);
+}
+
 // A receipt in verbose mode is logged; telnet negotiation alone is not.
 TEST_F(DriverTest, VerboseReceiptsAreLogged) {
   service_.verbose = true;
