@@ -50,8 +50,7 @@ namespace {
 // The manager the workers use: the system's, failing at once when cancelled.
 std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> cancel) {
   std::shared_ptr<ServiceManager> system(&SystemServiceManager(), [](ServiceManager*) {});
-  return std::make_shared<CancellableManager>(std::move(system), std::move(cancel),
-                                              CancellableManager::PauseMode::kOnSignal);
+  return std::make_shared<CancellableManager>(std::move(system), std::move(cancel));
 }
 
 }  // namespace
