@@ -25,8 +25,8 @@ bool CancelSignal::WaitFor(std::uint32_t ms) {
 }
 
 CancellableManager::CancellableManager(std::shared_ptr<ServiceManager> inner,
-                                       std::shared_ptr<CancelSignal> cancel, PauseMode pause_mode)
-    : inner_(std::move(inner)), cancel_(std::move(cancel)), pause_mode_(pause_mode) {}
+                                       std::shared_ptr<CancelSignal> cancel)
+    : inner_(std::move(inner)), cancel_(std::move(cancel)) {}
 
 std::uint32_t CancellableManager::OpenManager(std::uint32_t access, ScHandle* manager) {
   if (Cancelled()) return kErrorOperationAborted;
@@ -83,12 +83,7 @@ std::uint32_t CancellableManager::QueryConfig(ScHandle service, ServiceConfigInf
 
 std::uint32_t CancellableManager::TickCount() { return inner_->TickCount(); }
 
-void CancellableManager::Pause(std::uint32_t ms) {
-  if (pause_mode_ == PauseMode::kOnSignal) {
-    cancel_->WaitFor(ms);
-  } else if (!Cancelled()) {
-    inner_->Pause(ms);
-  }
-}
+// Real time on the signal, so that raising it ends the pause at once.
+void CancellableManager::Pause(std::uint32_t ms) { cancel_->WaitFor(ms); }
 
 }  // namespace halv

@@ -4,7 +4,8 @@
 // Once its signal is raised, every call (Close excepted) fails with
 // ERROR_OPERATION_ABORTED without reaching the manager, and a pause in
 // progress ends early, so an operation ends at its next step and still
-// closes each handle it opened.
+// closes each handle it opened. A pause waits on the signal in real time;
+// it never reaches the inner manager.
 #ifndef HALV_COMMON_SCM_CANCELLABLE_MANAGER_H_
 #define HALV_COMMON_SCM_CANCELLABLE_MANAGER_H_
 
@@ -39,14 +40,9 @@ class CancelSignal {
 
 class CancellableManager final : public ServiceManager {
  public:
-  // How a pause passes: on the signal (real time, ends early when raised) or
-  // through the inner manager (its own clock, e.g. a simulated one).
-  enum class PauseMode { kOnSignal, kInner };
-
   // `inner` must be usable from the threads that call this object (the
   // advapi32 manager is; the simulated one only from one thread at a time).
-  CancellableManager(std::shared_ptr<ServiceManager> inner, std::shared_ptr<CancelSignal> cancel,
-                     PauseMode pause_mode);
+  CancellableManager(std::shared_ptr<ServiceManager> inner, std::shared_ptr<CancelSignal> cancel);
 
   std::uint32_t OpenManager(std::uint32_t access, ScHandle* manager) override;
   std::uint32_t OpenServiceByName(ScHandle manager, const std::string& name, std::uint32_t access,
@@ -72,7 +68,6 @@ class CancellableManager final : public ServiceManager {
 
   std::shared_ptr<ServiceManager> inner_;
   std::shared_ptr<CancelSignal> cancel_;
-  PauseMode pause_mode_;
 };
 
 }  // namespace halv

@@ -4,12 +4,11 @@
 // sends is queued (OutputQueue) and written when a command ends, before a
 // wait and when the socket becomes writable; received bytes become whole
 // lines (ClientInput), which run only while the queue is below its
-// high-water mark. The Win32 listener supplies the socket and the reads.
-// Service thread only.
+// high-water mark. The connection driver supplies the socket, the reads and
+// the running of the lines. Service thread only.
 #ifndef HALV_SERVICE_CORE_QUEUED_CONNECTION_H_
 #define HALV_SERVICE_CORE_QUEUED_CONNECTION_H_
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,9 +22,6 @@ namespace halv {
 
 class QueuedConnection : public Connection {
  public:
-  using CommandRunner = std::function<void(QueuedConnection&, const CommandLine&)>;
-  using LogWriter = std::function<void(const std::string&)>;
-
   // `socket` must outlive the connection.
   QueuedConnection(StreamSocket& socket, std::string peer);
 
@@ -43,13 +39,6 @@ class QueuedConnection : public Connection {
   // The peer address as it was when connected.
   const std::string& Peer() const { return peer_; }
 
-  // Takes one receipt (telnet answers queued, verbose lines through `log`)
-  // and runs the lines it completes, as RunLines.
-  void Receive(std::string_view received, bool verbose, CommandLine& words,
-               const CommandRunner& run, const LogWriter& log);
-  // Runs the waiting complete lines in order through `run`, while the
-  // connection is open and its output is below the high-water mark.
-  void RunLines(CommandLine& words, const CommandRunner& run);
   // Whether no line may run now: closed, or output above the high-water mark
   // (then no further input should be read either).
   bool InputPaused() const override { return closed_ || queue_.AboveHighWater(); }
@@ -67,9 +56,11 @@ class QueuedConnection : public Connection {
 
   const OutputQueue& Output() const { return queue_; }
 
- private:
-  class Sink;
+ protected:
+  // Told after each send that queued something (the connection is open).
+  virtual void OutputChanged() {}
 
+ private:
   OutputQueue queue_;
   ClientInput input_;
   std::string peer_;

@@ -11,7 +11,6 @@
 #include "halv_error.h"
 #include "idle_connections.h"
 #include "interpreter.h"
-#include "line_assembler.h"
 #include "login.h"
 
 namespace halv {
@@ -26,37 +25,6 @@ constexpr std::int32_t kIdleCheckMs = 1000;
 void AssignCapped(std::string& field, std::string_view value, std::size_t capacity) {
   field.assign(value.substr(0, capacity));
 }
-
-// A connection's complete lines go to the command runner when there is one,
-// else straight to the interpreter; each command's reply (and what it sent
-// to other clients) is written when it ends. A line waits, unrun, in the
-// connection's line input while its input is paused (output above the
-// high-water mark, or, in the host, an operation of it in flight; lines that
-// reach the command runner during a wait are held there).
-class LineRunner final : public LineSink {
- public:
-  LineRunner(ServiceCore& core, Listener& listener, Connection& client,
-             CommandRunner* runner = nullptr, ConnectionId id = 0)
-      : core_(core), listener_(listener), client_(client), runner_(runner), id_(id) {}
-  bool ReadyForLine() override { return !client_.InputPaused(); }
-  void RunCommand(const CommandLine& line) override {
-    if (runner_ != nullptr) {
-      runner_->RunLine(id_, client_, line);
-    } else {
-      ProcessCommand(core_, client_, line);
-    }
-    listener_.FlushAll();
-  }
-  void SendText(std::string_view text) override { client_.SendText(text); }
-  void LogLine(const std::string& text) override { core_.WriteLog(text); }
-
- private:
-  ServiceCore& core_;
-  Listener& listener_;
-  Connection& client_;
-  CommandRunner* runner_;
-  ConnectionId id_;
-};
 
 }  // namespace
 
@@ -270,23 +238,12 @@ void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::stri
   client.SendText("\n\r:: ");
 }
 
-void ServiceCore::ServerSocket1ClientRead(Connection& client, const std::string& text) {
-  if (!text.empty()) client.set_last_receipt_ms(TickMs());
-  ClientInput* input = client.Input();
-  if (input == nullptr) return;
-  LineRunner runner(*this, ports_.listener, client);
-  if (!text.empty()) input->Receive(text, fields_.verbose, runner);
-  input->RunLines(words_, runner);
-}
-
-void ServiceCore::ServerSocket1ClientRead(Connection& client, ConnectionId id,
-                                          const std::string& text) {
-  if (!text.empty()) client.set_last_receipt_ms(TickMs());
-  ClientInput* input = client.Input();
-  if (input == nullptr) return;
-  LineRunner runner(*this, ports_.listener, client, runner_, id);
-  if (!text.empty()) input->Receive(text, fields_.verbose, runner);
-  input->RunLines(words_, runner);
+void ServiceCore::RunLine(ConnectionId id, Connection& client, const CommandLine& line) {
+  if (runner_ != nullptr) {
+    runner_->RunLine(id, client, line);
+  } else {
+    ProcessCommand(*this, client, line);
+  }
 }
 
 void ServiceCore::ServerSocket1ClientDisconnect(const std::string& peer) {

@@ -3,8 +3,9 @@
 // It holds the configuration fields, the server log, the shared command-word
 // buffer and the state of the restart timer, and carries out what the host
 // asks: reading the configuration, starting, stopping and restarting the
-// listener, greeting and logging connections, and handing each receipt to
-// the command interpreter. It reaches the system through ServicePorts. The
+// listener, admitting, greeting and logging connections, and running each
+// line the connection driver hands over (through the command runner when
+// one is set). It reaches the system through ServicePorts. The
 // host (THalvexa351) keeps what only Windows has: status reports to the
 // Service Control Manager, the message window, the sockets, the timer.
 // Every call happens on the service thread.
@@ -17,17 +18,18 @@
 #include <string>
 #include <vector>
 
-#include "command_runner.h"
-#include "operation_scheduler.h"
 #include "address_list.h"
+#include "command_runner.h"
+#include "connection_driver.h"
 #include "login.h"
+#include "operation_scheduler.h"
 #include "server_context.h"
 #include "service_ports.h"
 #include "words.h"
 
 namespace halv {
 
-class ServiceCore final : public ServerContext {
+class ServiceCore final : public ServerContext, public ConnectionService {
  public:
   ServiceCore(const ServicePorts& ports, MonthNames months);
   ServiceCore(const ServiceCore&) = delete;
@@ -66,26 +68,25 @@ class ServiceCore final : public ServerContext {
   void CloseLog() { log_.reset(); }
 
   // Records `text` in the event log.
-  void LogEventError(const std::string& text);
+  void LogEventError(const std::string& text) override;
   // One normal line to the server log; nothing while no log is open.
-  void WriteLog(const std::string& text);
+  void WriteLog(const std::string& text) override;
 
-  // A client has connected from `peer`: the verbose log line, then the
-  // greeting and the prompt.
-  void ServerSocket1ClientConnect(Connection& client, const std::string& peer);
-  // A receipt from `client` (or, with `text` empty, a connection whose
-  // waiting lines may run again): its bytes join the connection's line
-  // input, and its complete lines run through the command interpreter while
-  // the connection's output is below the high-water mark.
-  void ServerSocket1ClientRead(Connection& client, const std::string& text);
-  // The same for the connection numbered `id`, whose lines go to the
-  // command runner when one is set (START, STOP and RSTRT then wait on
-  // worker threads while the connection's further lines wait).
-  void ServerSocket1ClientRead(Connection& client, ConnectionId id, const std::string& text);
+  // ConnectionService (the connection driver's calls).
+  // A client has connected from `peer`: refused (a log line, for too many
+  // clients also one line to it, and closed) when AllowedClients or
+  // MaxClients say so; else the verbose log line, the greeting and the
+  // prompt.
+  void ServerSocket1ClientConnect(Connection& client, const std::string& peer) override;
+  // The connection from `peer` has gone: the verbose log line.
+  void ServerSocket1ClientDisconnect(const std::string& peer) override;
+  // Runs one line of connection `id`: through the command runner when one
+  // is set (START, STOP and RSTRT then wait on worker threads while the
+  // connection's further lines wait), else through the interpreter.
+  void RunLine(ConnectionId id, Connection& client, const CommandLine& line) override;
+  bool VerboseLogging() const override { return fields_.verbose; }
   // Sets the command runner (not owned; null runs every command inline).
   void SetCommandRunner(CommandRunner* runner) { runner_ = runner; }
-  // The connection from `peer` has gone: the verbose log line.
-  void ServerSocket1ClientDisconnect(const std::string& peer);
 
   // ServerContext
   const ServiceFields& Fields() const override { return fields_; }
@@ -119,7 +120,6 @@ class ServiceCore final : public ServerContext {
   ServicePorts ports_;
   MonthNames months_;
   ServiceFields fields_;
-  CommandLine words_;
   std::unique_ptr<ServerLog> log_;
   std::int32_t timer_interval_ = 100;
   bool timer_enabled_ = false;

@@ -5,8 +5,8 @@
 // Each is a small interface, except the configuration and the accounts,
 // which are concrete readers over the registry store (common/
 // registry_store.h). The Windows host implements the interfaces with Win32
-// calls (service/win/host_ports.h and the listener) and gives the readers the
-// Win32 registry; tests use the fakes in tests/fakes/service and the registry
+// calls (service/win/host_ports.h; the listener is the connection driver over
+// the Winsock listener) and gives the readers the Win32 registry; tests use the fakes in tests/fakes/service and the registry
 // in memory. Every call happens on the service thread.
 #ifndef HALV_SERVICE_CORE_SERVICE_PORTS_H_
 #define HALV_SERVICE_CORE_SERVICE_PORTS_H_
@@ -78,7 +78,8 @@ class LogLibrary {
                                           const std::string& log_path) = 0;
 };
 
-// The TCP listener with its client connections.
+// The TCP listener with its client connections (the connection driver in
+// the service).
 class Listener {
  public:
   virtual ~Listener() = default;
@@ -98,9 +99,6 @@ class Listener {
   virtual void Close() = 0;
   // The open connections, in order of acceptance.
   virtual std::vector<Connection*> Clients() = 0;
-  // Writes every connection's queued output as far as its socket takes it;
-  // called when a command ends. Nothing for connections that do not queue.
-  virtual void FlushAll() {}
 };
 
 // An interval timer of the service thread: Timer1, the one-shot restart,

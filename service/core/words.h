@@ -1,13 +1,13 @@
-// Turning received bytes into command lines and words.
+// The command line the interpreter reads: its words, as fixed slots.
 //
-// One CommandLine buffer belongs to the service object and is shared by all
-// connections: events run one at a time on the service thread, and the
-// buffer is valid only during one interpreter call.
+// One CommandLine buffer belongs to the connection driver and is shared by
+// all connections: events run one at a time on the service thread, and the
+// buffer is valid only during one interpreter call. The line assembly
+// (line_assembler.h) fills it.
 #ifndef HALV_SERVICE_CORE_WORDS_H_
 #define HALV_SERVICE_CORE_WORDS_H_
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace halv {
@@ -22,29 +22,6 @@ struct CommandLine {
   // Word i as C text; empty for i outside 0..WordCount-1.
   std::string_view Word(int i) const;
 };
-
-// What the receipt handling asks of its caller.
-class ReceiptEvents {
- public:
-  virtual ~ReceiptEvents() = default;
-  // A server-log line (verbose mode only).
-  virtual void LogLine(const std::string& text) = 0;
-  // Sends the prompt after an empty receipt.
-  virtual void SendPrompt() = 0;
-  // Runs one complete command line. Returns false when the connection has
-  // closed, which ends the handling of this receipt.
-  virtual bool RunCommand(const CommandLine& line) = 0;
-};
-
-// Characters of a receipt that are examined, the appended line feed included.
-inline constexpr std::size_t kReceiptWindow = 512;
-
-// Handles one receipt: trims it, logs it in verbose mode, answers an empty
-// one with the prompt, and otherwise splits the first 512 characters (with a
-// line feed appended) into command lines, running each. Words of a line left
-// without its line end are dropped. `line` is empty again on return.
-void HandleReceipt(std::string_view received, bool verbose, CommandLine& line,
-                   ReceiptEvents& events);
 
 // Removes every byte below 33 from both ends.
 std::string_view TrimControls(std::string_view text);

@@ -26,8 +26,7 @@ constexpr std::chrono::milliseconds kWorkerGrace(2000);
 // The manager the workers use: the system's, failing at once when cancelled.
 std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> cancel) {
   std::shared_ptr<ServiceManager> system(&SystemServiceManager(), [](ServiceManager*) {});
-  return std::make_shared<CancellableManager>(std::move(system), std::move(cancel),
-                                              CancellableManager::PauseMode::kOnSignal);
+  return std::make_shared<CancellableManager>(std::move(system), std::move(cancel));
 }
 
 }  // namespace
@@ -38,7 +37,7 @@ THalvexa351::THalvexa351()
                 if (core_.Timer1Enabled()) Timer1Timer();
               }),
       idle_timer_(loop_, kIdleTimerId, [this] { IdleTick(); }),
-      core_(ServicePorts{config_, event_log_, logs_, ServerSocket1, timer1_, machine_, machine_,
+      core_(ServicePorts{config_, event_log_, logs_, driver_, timer1_, machine_, machine_,
                          commands_, accounts_, idle_timer_},
             LocaleMonthNames()),
       scheduler_(workers_, WorkerManager(cancel_),
@@ -49,10 +48,10 @@ THalvexa351::THalvexa351()
                    poster.Post([this, report = std::move(report)] { OnReport(report); });
                  }),
       // The command runner finds, pauses and resumes connections in the
-      // listener.
-      runner_(core_, scheduler_, [this](ConnectionId id) { return ServerSocket1.FindById(id); }) {
-  runner_.set_on_wait_begin([this](ConnectionId id) { ServerSocket1.PauseInput(id); });
-  runner_.set_on_wait_end([this](ConnectionId id) { ServerSocket1.ResumeInput(id); });
+      // connection driver.
+      runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
+  runner_.set_on_wait_begin([this](ConnectionId id) { driver_.PauseInput(id); });
+  runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
   core_.SetCommandRunner(&runner_);
 }
 
@@ -117,7 +116,7 @@ void THalvexa351::OnReport(const OperationReport& report) {
   } catch (const std::exception& e) {
     LogEventError(e.what());
   }
-  FlushAndReap();
+  driver_.Settle();
 }
 
 void THalvexa351::EndWaits() {
@@ -126,14 +125,14 @@ void THalvexa351::EndWaits() {
 }
 
 void THalvexa351::ReleaseThreadResources() {
-  ServerSocket1.Close();
+  driver_.Close();  // the listener and every connection
   core_.CloseLog();
   loop_.Close();  // later reports of workers are dropped
 }
 
-// --- The listener's part: its socket messages, the accept poll, what
-// follows the idle check and a worker's report. (The command runner's
-// connection hooks are set in the constructor, the listener is closed by
+// --- The listener's part: its socket messages, the connection poll and
+// what follows the idle check. (The command runner's connection hooks are
+// set in the constructor, the connections are closed by
 // ReleaseThreadResources.)
 
 void THalvexa351::ConnectListener() {
@@ -143,20 +142,13 @@ void THalvexa351::ConnectListener() {
   loop_.RegisterMessage(ServerSocket::kClientMessage, [this](WPARAM wparam, LPARAM lparam) {
     ServerSocket1.OnClientEvent(wparam, lparam);
   });
-  loop_.StartTimer(kAcceptPollId, kAcceptPollMs, [this] { ServerSocket1.PollAccept(); });
+  loop_.StartTimer(kAcceptPollId, kAcceptPollMs, [this] { driver_.Poll(); });
   ServerSocket1.SetWindow(loop_.Window());
 }
 
 void THalvexa351::IdleTick() {
   core_.IdleTimerTick();
-  ServerSocket1.Reap();  // drops what the idle check closed
-}
-
-void THalvexa351::FlushAndReap() {
-  // The replies leave; a connection that a delivered reply or a held QUIT
-  // closed is dropped.
-  ServerSocket1.FlushAll();
-  ServerSocket1.Reap();
+  driver_.Settle();  // writes the notices, drops what the idle check closed
 }
 
 }  // namespace halv

@@ -38,6 +38,7 @@
 #include "application_event_log.h"
 #include "cancellable_manager.h"
 #include "command_runner.h"
+#include "connection_driver.h"
 #include "event_loop.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
@@ -98,8 +99,6 @@ class THalvexa351 final : public HostedService {
   void ConnectListener();
   // The idle check's tick: idle connections are closed and dropped.
   void IdleTick();
-  // After a worker's report: the replies leave, closed connections go.
-  void FlushAndReap();
 
   ApplicationEventLog event_log_{kServiceName};
   EventLoop loop_;
@@ -111,9 +110,11 @@ class THalvexa351 final : public HostedService {
   access::AccountStore accounts_{registry_};
   LoopTimer timer1_;
   LoopTimer idle_timer_;
-  // The listener reports to core_, which is constructed after it and uses it
-  // only once events arrive.
-  ServerSocket ServerSocket1{core_};
+  // The listener reports to the connection driver, which hands lines to
+  // core_; each is constructed before the one it serves and uses it only once
+  // events arrive.
+  ServerSocket ServerSocket1{driver_};
+  ConnectionDriver driver_{ServerSocket1, core_};
   ServiceCore core_;
 
   std::shared_ptr<CancelSignal> cancel_ = std::make_shared<CancelSignal>();

@@ -1,6 +1,7 @@
-// Fuzz target: sequences of receipts through a connection's input (telnet
-// filter and line assembly) and on into the command interpreter, over the
-// simulated manager, a fake service object and a recording connection.
+// Fuzz target: sequences of receipts through the connection driver over a
+// fake socket (telnet filter, line assembly, output queue) and on into the
+// command interpreter, over the simulated manager and a fake service object;
+// and the same receipts through a connection's line input alone.
 //
 // Input: the first byte picks verbose mode (bit 0); then receipts, each a
 // length byte and that many bytes (the last one cut short by the end of the
@@ -14,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "connection_driver.h"
+#include "driver_service.h"
 #include "fake_server_context.h"
+#include "fake_socket.h"
 #include "interpreter.h"
 #include "line_assembler.h"
-#include "recording_connection.h"
 #include "simulated_manager.h"
 
 namespace {
@@ -36,24 +39,6 @@ void CheckEmpty(const halv::CommandLine& line) {
   Check(line.WordCount == 0);
   for (int i = 0; i < halv::CommandLine::kMaxWords; ++i) Check(line.CommandWords[i][0] == '\0');
 }
-
-// Runs each line through the interpreter on a recording connection.
-class InterpreterSink : public halv::LineSink {
- public:
-  InterpreterSink(halv::ServerContext& server, halv::testing::RecordingConnection& client)
-      : server_(server), client_(client) {}
-  bool ReadyForLine() override { return !client_.IsClosed(); }
-  void RunCommand(const halv::CommandLine& line) override {
-    CheckLine(line);
-    halv::ProcessCommand(server_, client_, line);
-  }
-  void SendText(std::string_view text) override { client_.SendText(text); }
-  void LogLine(const std::string&) override {}
-
- private:
-  halv::ServerContext& server_;
-  halv::testing::RecordingConnection& client_;
-};
 
 // Records what the lines were, without running them; telnet answers are
 // left out, as where they fall depends on the receipts.
@@ -105,18 +90,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   scm.AddService("Spooler", "Print Spooler", halv::kStateRunning);
   scm.AddService("W32Time", "Windows Time", halv::kStateStopped);
   scm.AddDependency("Spooler", "W32Time");
-  halv::testing::FakeServerContext server(scm);
+  halv::testing::DriverContext server(scm);
   server.SetFile(server.fields().log_pathfile, "log line\r\n");
   server.fields().verbose = verbose;
-  halv::testing::RecordingConnection client;
-  server.AddClient(&client);
-  InterpreterSink sink(server, client);
-  halv::ClientInput input;
+  halv::testing::TestService service(
+      server, [&](halv::ConnectionId, halv::Connection& client, const halv::CommandLine& line) {
+        CheckLine(line);
+        halv::ProcessCommand(server, client, line);
+      });
+  service.verbose = verbose;
+  halv::testing::FakeListeningSocket listener;
+  halv::ConnectionDriver driver(listener, service);
+  listener.events = &driver;
+  server.driver = &driver;
+  const auto peer = listener.Queue();
+  driver.ListenerReady(0);
+  const halv::ConnectionId id = listener.accepted.at(0);
   for (const std::string& receipt : receipts) {
-    input.Receive(receipt, verbose, sink);
-    input.RunLines(g_words, sink);
-    CheckEmpty(g_words);
+    peer->inbound += receipt;
+    driver.Readable(id);
   }
+  driver.Poll();
+  // Whatever the connection was told went out whole, or it has gone.
+  Check(driver.ConnectionOf(id) == nullptr || driver.ConnectionOf(id)->Output().Empty());
 
   // The same bytes in one receipt, and byte by byte, give the same lines.
   const std::vector<std::string> split = LinesOf(receipts);

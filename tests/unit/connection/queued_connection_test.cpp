@@ -1,7 +1,8 @@
-// A queued connection with the interpreter behind it, over a fake socket:
-// pipelined commands read late, the high-water pause and resumption of
-// input, VIEW of a large log to a slow reader, QUIT with output still
-// queued, a client that goes, a failing socket and telnet answers.
+// A queued connection with the interpreter behind it, driven by the
+// connection driver over a fake socket: pipelined commands read late, the
+// high-water pause and resumption of input, VIEW of a large log to a slow
+// reader, QUIT with output still queued, a client that goes, a failing
+// socket and telnet answers.
 #include "queued_connection.h"
 
 #include <gtest/gtest.h>
@@ -10,59 +11,24 @@
 #include <string>
 #include <vector>
 
-#include "fake_server_context.h"
-#include "fake_socket.h"
-#include "interpreter.h"
-#include "recording_connection.h"
-#include "simulated_manager.h"
-#include "transcript.h"
+#include "driver_fixture.h"
 
 namespace halv::testing {
 namespace {
 
-class QueuedConnectionTest : public ::testing::Test {
+class QueuedConnectionTest : public DriverTest {
  protected:
-  QueuedConnectionTest() { server_.AddClient(&client_); }
+  QueuedConnectionTest() : id_(Connect()), socket_(Out(id_)) {}
 
-  // The reply the interpreter gives to `words`, all pieces joined.
-  std::string ReplyTo(const std::vector<std::string>& words) {
-    RecordingConnection recorder;
-    ProcessCommand(server_, recorder, *MakeLine(words));
-    std::string out;
-    for (const std::string& piece : recorder.sends()) out += piece;
-    return out;
-  }
+  // A receipt, read as the listener reports it.
+  void Receive(const std::string& receipt) { DriverTest::Receive(id_, receipt); }
+  // The socket's writable notification; lines that waited run again.
+  void Writable() { DriverTest::Writable(id_); }
+  QueuedConnection& Client() { return *Kept(id_); }
 
-  // Takes a receipt as the listener does: the lines run, each command's
-  // reply written when it ends.
-  void Receive(const std::string& receipt) {
-    client_.Receive(receipt, false, words_, run_, nullptr);
-  }
-  // The socket's writable notification, and the lines that may run again.
-  void Writable() {
-    client_.Writable();
-    client_.RunLines(words_, run_);
-  }
-
-  SimulatedManager scm_;
-  FakeServerContext server_{scm_};
-  FakeSocket socket_;
-  QueuedConnection client_{socket_, "127.0.0.1"};
-  CommandLine words_;
-  int commands_ = 0;
-  QueuedConnection::CommandRunner run_ = [this](QueuedConnection& client,
-                                                const CommandLine& words) {
-    ++commands_;
-    ProcessCommand(server_, client, words);
-    client.Flush();
-  };
+  const ConnectionId id_;
+  FakeSocket& socket_;
 };
-
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
-}
 
 TEST_F(QueuedConnectionTest, EachCommandIsOneSend) {
   Receive("help\r\nstime\r\nhelp stop\r\n");
@@ -78,7 +44,7 @@ TEST_F(QueuedConnectionTest, PipelinedCommandsReadLateAreAllAnsweredInOrder) {
   socket_.limit = FakeSocket::kAll;
   Writable();
   EXPECT_EQ(socket_.received, Repeat(ReplyTo({"help"}) + ReplyTo({"stime"}), 200));
-  EXPECT_TRUE(client_.Output().Empty());
+  EXPECT_TRUE(Client().Output().Empty());
 }
 
 TEST_F(QueuedConnectionTest, InputPausesAboveTheHighWaterMarkAndResumes) {
@@ -87,10 +53,10 @@ TEST_F(QueuedConnectionTest, InputPausesAboveTheHighWaterMarkAndResumes) {
   socket_.limit = 0;
   Receive(Repeat("help\r\n", lines));
   // Lines stop running once the queue passes the mark; the rest wait.
-  EXPECT_TRUE(client_.InputPaused());
-  EXPECT_TRUE(client_.HasInput());
+  EXPECT_TRUE(Client().InputPaused());
+  EXPECT_TRUE(Client().HasInput());
   EXPECT_EQ(commands_, static_cast<int>(OutputQueue::kHighWater / help.size()) + 1);
-  EXPECT_LE(client_.Output().QueuedBytes(), OutputQueue::kHighWater + help.size());
+  EXPECT_LE(Client().Output().QueuedBytes(), OutputQueue::kHighWater + help.size());
   // The client reads a little: still above the mark, nothing runs.
   const int before = commands_;
   socket_.script.assign({100, 0});
@@ -98,10 +64,10 @@ TEST_F(QueuedConnectionTest, InputPausesAboveTheHighWaterMarkAndResumes) {
   EXPECT_EQ(commands_, before);
   // The client reads everything: the rest run, in order.
   socket_.limit = FakeSocket::kAll;
-  while (client_.HasInput() || !client_.Output().Empty()) Writable();
+  while (Client().HasInput() || !Client().Output().Empty()) Writable();
   EXPECT_EQ(commands_, lines);
   EXPECT_EQ(socket_.received, Repeat(help, lines));
-  EXPECT_FALSE(client_.InputPaused());
+  EXPECT_FALSE(Client().InputPaused());
 }
 
 TEST_F(QueuedConnectionTest, ViewOfALargeLogToASlowReader) {
@@ -116,10 +82,10 @@ TEST_F(QueuedConnectionTest, ViewOfALargeLogToASlowReader) {
   EXPECT_EQ(commands_, 1);  // STIME waits until the file has gone out
   std::size_t most = 0;
   int rounds = 0;
-  while ((client_.HasInput() || !client_.Output().Empty()) && rounds < 100000) {
+  while ((Client().HasInput() || !Client().Output().Empty()) && rounds < 100000) {
     socket_.script.assign({4096, 4096, 0});
     Writable();
-    most = std::max(most, client_.Output().QueuedBytes());
+    most = std::max(most, Client().Output().QueuedBytes());
     ++rounds;
   }
   EXPECT_EQ(commands_, 2);
@@ -133,12 +99,16 @@ TEST_F(QueuedConnectionTest, ClientGoneReleasesItsQueueAtOnce) {
   socket_.limit = 0;
   Receive("view\r\nhelp\r\n");
   EXPECT_EQ(server_.open_sources(), 1);
-  client_.Gone();
-  EXPECT_TRUE(client_.IsClosed());
-  EXPECT_TRUE(client_.Output().Empty());
+  QueuedConnection& client = Client();
+  client.Gone();
+  EXPECT_TRUE(client.IsClosed());
+  EXPECT_TRUE(client.Output().Empty());
   EXPECT_EQ(server_.open_sources(), 0);
-  EXPECT_FALSE(client_.Draining());
-  Writable();  // a late notification changes nothing
+  EXPECT_FALSE(client.Draining());
+  Writable();  // a late notification: the driver drops the connection
+  EXPECT_EQ(Kept(id_), nullptr);
+  EXPECT_TRUE(Peer(id_).closed);
+  Writable();  // and one after that changes nothing
   EXPECT_TRUE(socket_.received.empty());
   EXPECT_EQ(commands_, 1);
 }
@@ -147,19 +117,25 @@ TEST_F(QueuedConnectionTest, QuitWithOutputQueuedDrainsThenEnds) {
   socket_.limit = 0;
   Receive("help\r\nquit\r\nwho\r\n");
   EXPECT_EQ(commands_, 2);  // WHO is never run
-  EXPECT_TRUE(client_.IsClosed());
-  EXPECT_TRUE(client_.Draining());
+  EXPECT_TRUE(Client().IsClosed());
+  EXPECT_TRUE(Client().Draining());
+  EXPECT_FALSE(Peer(id_).closed);  // kept until its output has gone
   socket_.limit = FakeSocket::kAll;
   Writable();
   EXPECT_EQ(socket_.received, ReplyTo({"help"}));
-  EXPECT_FALSE(client_.Draining());
+  EXPECT_EQ(Kept(id_), nullptr);  // drained, then dropped
+  EXPECT_TRUE(Peer(id_).closed);
 }
 
-TEST_F(QueuedConnectionTest, FailedSendClosesAndRaises) {
+// The driver records the failure; the connection goes and its other
+// lines never run.
+TEST_F(QueuedConnectionTest, FailedSendClosesAndIsRecorded) {
   socket_.fail = true;
-  EXPECT_THROW(Receive("help\r\nwho\r\n"), Error);
-  EXPECT_TRUE(client_.IsClosed());
-  EXPECT_FALSE(client_.Draining());
+  Receive("help\r\nwho\r\n");
+  EXPECT_EQ(service_.errors,
+            std::vector<std::string>{"Windows socket error: reset (10054), on API 'send'"});
+  EXPECT_EQ(Kept(id_), nullptr);
+  EXPECT_TRUE(Peer(id_).closed);
   EXPECT_EQ(commands_, 1);
 }
 

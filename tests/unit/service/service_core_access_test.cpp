@@ -5,11 +5,13 @@
 // nothing (the other core tests run without them).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config_schema.h"
 #include "fake_service_ports.h"
+#include "line_assembler.h"
 #include "recording_connection.h"
 #include "service_core.h"
 #include "simulated_manager.h"
@@ -193,7 +195,11 @@ TEST_F(CoreAccessTest, TheIdleCheckClosesSilentConnectionsAndLogsThemWhenVerbose
   core_.ServerSocket1ClientConnect(quiet, "127.0.0.1");
   core_.ServerSocket1ClientConnect(talking, "127.0.0.2");
   fakes_.tick_ms = 20000;
-  core_.ServerSocket1ClientRead(talking, 2, "stime\r\n");  // the service's road
+  // A receipt (the driver marks it) and its line.
+  talking.set_last_receipt_ms(fakes_.tick_ms);
+  auto words = std::make_unique<CommandLine>();
+  SplitWords("stime", *words);
+  core_.RunLine(2, talking, *words);
   fakes_.tick_ms = 31000;
   core_.IdleTimerTick();
   EXPECT_TRUE(quiet.IsClosed());

@@ -5,6 +5,7 @@
 #include "service_core.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "config_schema.h"
 #include "fake_service_ports.h"
 #include "halv_error.h"
+#include "line_assembler.h"
 #include "recording_connection.h"
 #include "simulated_manager.h"
 
@@ -71,6 +73,13 @@ void ExpectFields(const ServiceFields& got, const ServiceFields& want) {
   EXPECT_EQ(got.port, want.port);
   EXPECT_EQ(got.verbose, want.verbose);
   EXPECT_EQ(got.stop_dependencies, want.stop_dependencies);
+}
+
+// Runs one line of connection 1 as the connection driver hands it over.
+void RunLine(ServiceCore& core, Connection& client, std::string_view line) {
+  auto words = std::make_unique<CommandLine>();
+  SplitWords(line, *words);
+  core.RunLine(1, client, *words);
 }
 
 // A core over fakes holding a complete configuration for port 9007.
@@ -456,37 +465,20 @@ TEST_F(CoreTest, VerboseModeLogsConnectAndDisconnect) {
                                      "11:05:30 PM"}));
 }
 
-TEST_F(CoreTest, AReceiptRunsItsLinesThroughTheInterpreter) {
-  fakes_.SetValue(config::kVerboseLogging, "1");
-  ASSERT_EQ(Load(), "");
-  fakes_.log_lines.clear();
-  RecordingConnection client;
-  core_.ServerSocket1ClientRead(client, "update\r\n");
-  EXPECT_EQ(client.sends(), (Lines{"Updating Service\n\r"}));
-  EXPECT_EQ(fakes_.log_lines,
-            (Lines{"Received buffer size is 6", "Receive buffer is >>update\n<<"}));
-  client.ClearSends();
-  core_.ServerSocket1ClientRead(client, "\r\n");
-  EXPECT_EQ(client.sends(), (Lines{"\n\r:: "}));
-  client.ClearSends();
-  core_.ServerSocket1ClientRead(client, "quit\r\nupdate\r\n");
-  EXPECT_TRUE(client.IsClosed());
-}
-
 // --- INIT and CYCLE
 
 TEST_F(CoreTest, InitRereadsTheConfigurationAndReportsAFailure) {
   ASSERT_EQ(Load(), "");
   RecordingConnection client;
   fakes_.SetValue(config::kServiceStopTimeOut, "45000");
-  core_.ServerSocket1ClientRead(client, "init\r\n");
+  RunLine(core_, client, "init");
   EXPECT_EQ(core_.Fields().stop_timeout, 45000);
   EXPECT_EQ(client.sends(), (Lines{"Reinitializing server.\n\r", ":: "}));
 
   client.ClearSends();
   fakes_.SetValue(config::kPort, "9010");
   fakes_.active = true;  // listening: the port cannot change
-  core_.ServerSocket1ClientRead(client, "init\r\n");
+  RunLine(core_, client, "init");
   EXPECT_EQ(
       client.sends(),
       (Lines{"Reinitializing server.\n\r",
@@ -519,7 +511,7 @@ TEST_F(CoreTest, CycleArmsTheTimerWhichRestartsTheListenerOnce) {
   core_.ServiceRunning();
   RecordingConnection client;
   fakes_.clients = {&client};
-  core_.ServerSocket1ClientRead(client, "cycle\r\n");
+  RunLine(core_, client, "cycle");
   EXPECT_EQ(fakes_.timer_starts, (std::vector<std::int32_t>{30000}));
   ASSERT_TRUE(core_.Timer1Enabled());
 

@@ -1,51 +1,61 @@
-// A service thread in miniature for the wait tests: the fake service object
-// over the simulated manager, a manual executor, the operation scheduler and
-// the command runner, and recording connections known by id. Receipts go
-// through the real receipt splitting; a waiting connection's input is
-// paused as in the service; jobs run and their reports are delivered only
-// when the test says so.
+// The service's road for the wait tests: the real connection driver over
+// fake sockets, the command runner, the operation scheduler over the
+// simulated manager and a manual executor, and the fake service object.
+// A client's bytes wait in its fake socket until the driver reads them, so
+// a waiting connection leaves them unread as in the service; jobs run and
+// their reports are delivered (as the host does, then the driver settles)
+// only when the test says so.
 #ifndef HALV_TESTS_UNIT_WAITS_WAITS_FIXTURE_H_
 #define HALV_TESTS_UNIT_WAITS_WAITS_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_runner.h"
+#include "connection_driver.h"
+#include "driver_service.h"
 #include "fake_server_context.h"
+#include "fake_socket.h"
 #include "interpreter.h"
 #include "manual_executor.h"
 #include "operation_scheduler.h"
-#include "recording_connection.h"
 #include "settled_runner.h"
 #include "simulated_manager.h"
-#include "words.h"
 
 namespace halv::testing {
 
-using Sends = std::vector<std::string>;
-
-// Hands each complete line of a receipt to `run`; the receipt ends when the
-// connection has closed.
-class LineEvents final : public ReceiptEvents {
- public:
-  LineEvents(Connection& client, std::function<void(const CommandLine&)> run)
-      : client_(client), run_(std::move(run)) {}
-  void LogLine(const std::string&) override {}
-  void SendPrompt() override { client_.SendText("\n\r:: "); }
-  bool RunCommand(const CommandLine& line) override {
-    run_(line);
-    return !client_.IsClosed();
+// What one client received, as the byte stream it reads; built from the
+// pieces a test expects, in order.
+struct Sends {
+  Sends() = default;
+  Sends(std::initializer_list<std::string> pieces) {
+    for (const std::string& piece : pieces) text += piece;
   }
-
- private:
-  Connection& client_;
-  std::function<void(const CommandLine&)> run_;
+  static Sends Of(std::string bytes) {
+    Sends out;
+    out.text = std::move(bytes);
+    return out;
+  }
+  bool EndsWith(std::string_view tail) const {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  }
+  bool operator==(const Sends& other) const = default;
+  std::string text;
 };
+
+inline void PrintTo(const Sends& sends, std::ostream* out) {
+  *out << ::testing::PrintToString(sends.text);
+}
 
 // The transcript one client gets when every wait ends at once (each line
 // through a command runner of its own, its jobs run before the next line):
@@ -56,72 +66,65 @@ inline Sends InlineTranscript(const std::function<void(SimulatedManager&)>& setu
                               const std::vector<std::string>& receipts) {
   SimulatedManager scm;
   setup(scm);
-  FakeServerContext server(scm);
-  RecordingConnection client;
-  server.AddClient(&client);
+  DriverContext server(scm);
   SettledRunner commands(server);
-  auto line = std::make_unique<CommandLine>();
-  LineEvents events(client, [&](const CommandLine& each) { commands.Run(client, each); });
+  TestService service(server, [&](ConnectionId, Connection& client, const CommandLine& line) {
+    commands.Run(client, line);
+  });
+  FakeListeningSocket listener;
+  ConnectionDriver driver(listener, service);
+  listener.events = &driver;
+  server.driver = &driver;
+  const std::shared_ptr<FakePeer> peer = listener.Queue();
+  driver.ListenerReady(0);
+  const ConnectionId id = listener.accepted.at(0);
   std::string later;
   for (std::size_t i = 1; i < receipts.size(); ++i) later += receipts[i];
-  HandleReceipt(receipts.at(0), false, *line, events);
-  if (!later.empty() && !client.IsClosed()) HandleReceipt(later, false, *line, events);
-  return client.sends();
+  peer->inbound = receipts.at(0);
+  driver.Readable(id);
+  if (!later.empty()) {
+    peer->inbound = later;
+    driver.Readable(id);
+  }
+  return Sends::Of(peer->out.received);
 }
 
 class WaitsTest : public ::testing::Test {
  protected:
   WaitsTest() {
-    runner_.set_on_wait_begin([this](ConnectionId id) { paused_.push_back(id); });
-    runner_.set_on_wait_end([this](ConnectionId id) { resumed_.push_back(id); });
+    listener_.events = &driver_;
+    server_.driver = &driver_;
+    runner_.set_on_wait_begin([this](ConnectionId id) {
+      paused_.push_back(id);
+      driver_.PauseInput(id);
+    });
+    runner_.set_on_wait_end([this](ConnectionId id) {
+      resumed_.push_back(id);
+      driver_.ResumeInput(id);
+    });
   }
 
-  // A new client; its id is never used again.
+  // A new client, accepted by the driver; its number is never used again.
   ConnectionId Connect() {
-    const ConnectionId id = next_id_++;
-    auto client = std::make_unique<RecordingConnection>();
-    server_.AddClient(client.get());
-    open_[id] = client.get();
-    all_[id] = std::move(client);
+    std::shared_ptr<FakePeer> peer = listener_.Queue();
+    driver_.ListenerReady(0);
+    const ConnectionId id = listener_.accepted.back();
+    peers_[id] = std::move(peer);
     return id;
   }
 
-  // The client goes away (peer closed): it is closed and no longer found.
-  void Disconnect(ConnectionId id) {
-    all_.at(id)->Close();
-    server_.RemoveClient(all_.at(id).get());
-    open_.erase(id);
-  }
+  // The client's connection is reset: it is gone and no longer found.
+  void Disconnect(ConnectionId id) { driver_.Failed(id, 0); }
 
-  RecordingConnection& Client(ConnectionId id) { return *all_.at(id); }
-  const Sends& SendsOf(ConnectionId id) { return all_.at(id)->sends(); }
+  // What the test sees and steers of client `id`'s socket.
+  FakePeer& Peer(ConnectionId id) { return *peers_.at(id); }
+  Sends SendsOf(ConnectionId id) { return Sends::Of(peers_.at(id)->out.received); }
 
-  // Bytes from client `id`. While it waits its input is paused, as in the
-  // service: the bytes stay unread (they gather, as in a socket buffer) and
-  // are read in one receipt once the wait is over.
+  // Bytes from client `id` and their read notification. While its command
+  // waits the driver leaves them unread in the socket.
   void Receive(ConnectionId id, const std::string& text) {
-    if (runner_.IsWaiting(id)) {
-      unread_[id] += text;
-      return;
-    }
-    RecordingConnection& client = *all_.at(id);
-    if (client.IsClosed()) return;
-    LineEvents events(client, [&](const CommandLine& line) { runner_.RunLine(id, client, line); });
-    HandleReceipt(text, false, *line_, events);
-  }
-
-  // Reads what resumed connections had gathered, as the read event that the
-  // service posts on resuming a connection does.
-  void ReadResumed() {
-    std::vector<ConnectionId> resumed;
-    resumed.swap(resumed_);
-    for (ConnectionId id : resumed) {
-      auto it = unread_.find(id);
-      if (it == unread_.end()) continue;
-      const std::string text = std::move(it->second);
-      unread_.erase(it);
-      if (open_.count(id) != 0) Receive(id, text);
-    }
+    Peer(id).inbound += text;
+    driver_.Readable(id);
   }
 
   // Runs every job handed out so far (not those that their reports free).
@@ -129,19 +132,27 @@ class WaitsTest : public ::testing::Test {
     for (std::size_t n = executor_.Pending(); n > 0; --n) executor_.RunNext();
   }
 
-  // Delivers every posted report, in order, as the service thread would.
+  // Delivers one report as the host does: an error is recorded, then the
+  // driver settles (replies written, resumed connections read on).
+  void Deliver(const OperationReport& report) {
+    try {
+      runner_.Deliver(report);
+    } catch (const std::exception& e) {
+      service_.LogEventError(e.what());
+    }
+    driver_.Settle();
+  }
+
+  // Delivers every posted report, in order.
   void DeliverPosted() {
     std::vector<OperationReport> reports;
     reports.swap(posted_);
-    for (const OperationReport& report : reports) {
-      runner_.Deliver(report);
-      ReadResumed();
-    }
+    for (const OperationReport& report : reports) Deliver(report);
   }
 
   // Runs jobs and delivers reports until nothing is left.
   void Settle() {
-    ReadResumed();
+    driver_.Settle();
     while (executor_.Pending() != 0 || !posted_.empty()) {
       RunJobs();
       DeliverPosted();
@@ -149,7 +160,7 @@ class WaitsTest : public ::testing::Test {
   }
 
   SimulatedManager scm_;
-  FakeServerContext server_{scm_};
+  DriverContext server_{scm_};
   ManualExecutor executor_;
   std::vector<OperationReport> posted_;
   std::vector<OperationReport> history_;  // every report ever posted
@@ -159,20 +170,20 @@ class WaitsTest : public ::testing::Test {
                                   history_.push_back(report);
                                   posted_.push_back(std::move(report));
                                 }};
-  CommandRunner runner_{server_, scheduler_, [this](ConnectionId id) -> Connection* {
-                          auto it = open_.find(id);
-                          return it == open_.end() ? nullptr : it->second;
-                        }};
+  CommandRunner runner_{server_, scheduler_,
+                        [this](ConnectionId id) { return driver_.FindById(id); }};
+  TestService service_{server_,
+                       [this](ConnectionId id, Connection& client, const CommandLine& line) {
+                         runner_.RunLine(id, client, line);
+                       }};
+  FakeListeningSocket listener_;
+  ConnectionDriver driver_{listener_, service_};
   // Connections whose input was paused (each time) and resumed.
   std::vector<ConnectionId> paused_;
   std::vector<ConnectionId> resumed_;
 
  private:
-  ConnectionId next_id_ = 1;
-  std::map<ConnectionId, std::unique_ptr<RecordingConnection>> all_;
-  std::map<ConnectionId, RecordingConnection*> open_;
-  std::map<ConnectionId, std::string> unread_;
-  std::unique_ptr<CommandLine> line_ = std::make_unique<CommandLine>();
+  std::map<ConnectionId, std::shared_ptr<FakePeer>> peers_;
 };
 
 }  // namespace halv::testing

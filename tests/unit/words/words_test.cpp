@@ -1,4 +1,5 @@
-// Receipt handling: trimming, prompts, line ends, word splitting, the window.
+// Receipts into words through the line assembly (ClientInput and
+// SplitWords): trimming, prompts, line ends, word splitting, the slots.
 #include "words.h"
 
 #include <gtest/gtest.h>
@@ -7,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "line_assembler.h"
+
 namespace {
 
 using Lines = std::vector<std::vector<std::string>>;
 
-// Records what one receipt did.
-class Recorder : public halv::ReceiptEvents {
+// Records what the receipts of one connection did.
+class Recorder : public halv::LineSink {
  public:
-  void LogLine(const std::string& text) override { log.push_back(text); }
-  void SendPrompt() override { ++prompts; }
-  bool RunCommand(const halv::CommandLine& line) override {
+  bool ReadyForLine() override { return lines.size() < stop_after; }
+  void RunCommand(const halv::CommandLine& line) override {
     EXPECT_GE(line.WordCount, 1);
     EXPECT_FALSE(line.Word(0).empty());
     std::vector<std::string> words;
@@ -24,13 +26,25 @@ class Recorder : public halv::ReceiptEvents {
     // A slot past the count always reads as empty.
     EXPECT_TRUE(line.Word(line.WordCount).empty());
     lines.push_back(words);
-    return lines.size() < stop_after;
   }
+  void SendText(std::string_view text) override {
+    if (text == "\n\r:: ") ++prompts;
+  }
+  void LogLine(const std::string& text) override { log.push_back(text); }
   Lines lines;
   std::vector<std::string> log;
   int prompts = 0;
   std::size_t stop_after = 1000;
 };
+
+// Takes each receipt and runs the lines it completes, as a connection does.
+void Feed(halv::ClientInput& input, const std::vector<std::string>& receipts, bool verbose,
+          halv::CommandLine& line, Recorder& rec) {
+  for (const std::string& receipt : receipts) {
+    input.Receive(receipt, verbose, rec);
+    input.RunLines(line, rec);
+  }
+}
 
 struct Case {
   const char* name;
@@ -44,8 +58,9 @@ class ReceiptCases : public ::testing::TestWithParam<Case> {};
 TEST_P(ReceiptCases, SplitsAsExpected) {
   const Case& c = GetParam();
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
-  halv::HandleReceipt(c.receipt, false, line, rec);
+  Feed(input, {c.receipt}, false, line, rec);
   EXPECT_EQ(rec.lines, c.lines);
   EXPECT_EQ(rec.prompts, c.prompts);
   EXPECT_TRUE(rec.log.empty());
@@ -61,16 +76,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"one_word", "status\r\n", {{"status"}}, 0},
         Case{"two_spaces", "start  Spooler \r\n", {{"start", "Spooler"}}, 0},
-        Case{"only_crlf", "\r\n", {}, 1}, Case{"only_spaces", "     ", {}, 1},
-        Case{"empty", "", {}, 1}, Case{"controls_only", std::string("\t\0\x01 \r", 5), {}, 1},
+        Case{"only_crlf", "\r\n", {}, 1},
+        // Without a line end nothing runs yet: the line waits for its end.
+        Case{"only_spaces", "     ", {}, 0}, Case{"empty", "", {}, 0},
+        Case{"controls_only", std::string("\t\0\x01 \r", 5), {}, 1},
         Case{"two_lines", "who\r\nhelp\r\n", {{"who"}, {"help"}}, 0},
-        Case{"line_end_after_space_joins",
+        // A line end ends the line, whatever came before it.
+        Case{"line_end_after_space_ends_the_line",
              "stop a \r\nstart b\r\n",
-             {{"stop", "a", "start", "b"}},
+             {{"stop", "a"}, {"start", "b"}},
              0},
-        Case{"lone_cr_and_lf", "a\rb\nc", {{"a"}, {"b"}, {"c"}}, 0},
-        Case{"no_line_end_gets_one", "help", {{"help"}}, 0},
-        Case{"empty_lines_skipped", "a\r\n\r\n\r\n   b\r\n", {{"a"}, {"b"}}, 0},
+        Case{"lone_cr_and_lf", "a\rb\nc", {{"a"}, {"b"}}, 0},
+        Case{"no_line_end_waits", "help", {}, 0},
+        Case{"each_empty_line_gets_a_prompt", "a\r\n\r\n\r\n   b\r\n", {{"a"}, {"b"}}, 2},
         Case{"tab_is_a_word_character", "a\tb\r\n", {{"a\tb"}}, 0},
         Case{"leading_controls_trimmed", "\x01\x02 help\r\n", {{"help"}}, 0},
         Case{"inner_controls_kept",
@@ -79,44 +97,57 @@ INSTANTIATE_TEST_SUITE_P(
              {{"a\x08"
                "b"}},
              0},
-        Case{"600_chars_dropped", k600, {}, 0},
+        Case{"600_chars_without_line_end", k600, {}, 0},
         Case{"line_then_cut_line", "who\r\n" + k600, {{"who"}}, 0},
-        // After the first zero byte everything counts as zero: no line end.
+        // A line holding a zero byte is dropped without an answer.
         Case{"zero_byte_drops_line", std::string("help\0who\r\n", 10), {}, 0},
         Case{"zero_byte_after_line", std::string("who\r\nhel\0p\r\n", 12), {{"who"}}, 0}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-TEST(Receipt, CharacterModeRunsOneLetterCommands) {
+// A client in character mode sends one letter a receipt: the line runs
+// when its line end arrives.
+TEST(Receipt, CharacterModeRunsTheLineAtItsEnd) {
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
-  for (const char* r : {"w", "h", "o"}) halv::HandleReceipt(r, false, line, rec);
-  EXPECT_EQ(rec.lines, (Lines{{"w"}, {"h"}, {"o"}}));
+  Feed(input, {"w", "h", "o"}, false, line, rec);
+  EXPECT_TRUE(rec.lines.empty());
+  Feed(input, {"\r\n"}, false, line, rec);
+  EXPECT_EQ(rec.lines, (Lines{{"who"}}));
 }
 
 TEST(Receipt, LongWordIsCutToItsSlot) {
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
-  halv::HandleReceipt("start " + std::string(300, 'n') + " x\r\n", false, line, rec);
+  Feed(input, {"start " + std::string(300, 'n') + " x\r\n"}, false, line, rec);
   ASSERT_EQ(rec.lines.size(), 1u);
   EXPECT_EQ(rec.lines[0], (std::vector<std::string>{"start", std::string(255, 'n'), "x"}));
 }
 
-TEST(Receipt, FullWindowOfWordsFitsTheSlots) {
+TEST(SplitWords, AFullLineOfWordsFitsTheSlots) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "a ";
   halv::CommandLine line;
-  Recorder rec;
-  // 256 words fill the 512-character window; the line end falls outside it.
-  halv::HandleReceipt(text.substr(0, 511), false, line, rec);
-  ASSERT_EQ(rec.lines.size(), 1u);
-  EXPECT_EQ(rec.lines[0].size(), 256u);
+  // 256 words in 511 characters fill every slot.
+  halv::SplitWords(text.substr(0, 511), line);
+  EXPECT_EQ(line.WordCount, 256);
+  halv::ClearWords(line);
+  // Words past the 256th are not stored.
+  halv::SplitWords(text, line);
+  EXPECT_EQ(line.WordCount, 256);
+  EXPECT_EQ(line.Word(255), "a");
+  halv::ClearWords(line);
+  EXPECT_EQ(line.WordCount, 0);
+  EXPECT_EQ(line.CommandWords[255][0], '\0');
 }
 
 TEST(Receipt, StopsWhenTheConnectionCloses) {
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
   rec.stop_after = 1;
-  halv::HandleReceipt("quit\r\nwho\r\n", false, line, rec);
+  Feed(input, {"quit\r\nwho\r\n"}, false, line, rec);
   EXPECT_EQ(rec.lines, (Lines{{"quit"}}));
   EXPECT_EQ(line.WordCount, 0);
 }
@@ -124,15 +155,16 @@ TEST(Receipt, StopsWhenTheConnectionCloses) {
 TEST(Receipt, BufferIsEmptyAfterACommandRaises) {
   class Raising : public Recorder {
    public:
-    bool RunCommand(const halv::CommandLine& line) override {
+    void RunCommand(const halv::CommandLine& line) override {
       Recorder::RunCommand(line);
       throw std::runtime_error("send failed");
     }
   };
   halv::CommandLine line;
+  halv::ClientInput input;
   Raising rec;
-  EXPECT_THROW(halv::HandleReceipt("stop spooler now\r\nwho\r\n", false, line, rec),
-               std::runtime_error);
+  input.Receive("stop spooler now\r\nwho\r\n", false, rec);
+  EXPECT_THROW(input.RunLines(line, rec), std::runtime_error);
   EXPECT_EQ(rec.lines, (Lines{{"stop", "spooler", "now"}}));
   EXPECT_EQ(line.WordCount, 0);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(line.CommandWords[i][0], '\0');
@@ -140,12 +172,13 @@ TEST(Receipt, BufferIsEmptyAfterACommandRaises) {
 
 TEST(Receipt, VerboseLogsSizeAndBuffer) {
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
-  halv::HandleReceipt(" help\r\n", true, line, rec);
+  Feed(input, {" help\r\n"}, true, line, rec);
   EXPECT_EQ(rec.log, (std::vector<std::string>{"Received buffer size is 4",
                                                "Receive buffer is >>help\n<<"}));
   Recorder empty;
-  halv::HandleReceipt("\r\n", true, line, empty);
+  Feed(input, {"\r\n"}, true, line, empty);
   EXPECT_EQ(empty.log, std::vector<std::string>{"Received buffer size is 0"});
   EXPECT_EQ(empty.prompts, 1);
 }
@@ -154,8 +187,9 @@ TEST(Receipt, VerboseLogsSizeAndBuffer) {
 // forge log lines; the line feed the service appends stays.
 TEST(Receipt, VerboseLogEscapesTheClientsControlBytes) {
   halv::CommandLine line;
+  halv::ClientInput input;
   Recorder rec;
-  halv::HandleReceipt(std::string("who\r\nhelp\x1b[2J\0x\\\r\n", 18), true, line, rec);
+  Feed(input, {std::string("who\r\nhelp\x1b[2J\0x\\\r\n", 18)}, true, line, rec);
   ASSERT_EQ(rec.log.size(), 2u);
   EXPECT_EQ(rec.log[1], "Receive buffer is >>who\\x0d\\x0ahelp\\x1b[2J\\x00x\\\\\n<<");
 }

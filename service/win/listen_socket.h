@@ -4,8 +4,8 @@
 // IPv4 address, always with SO_EXCLUSIVEADDRUSE, so that no other local
 // program can bind the same port, not even while CYCLE closes and reopens
 // the listener. Service thread.
-#ifndef HALV_SERVICE_LISTEN_SOCKET_H_
-#define HALV_SERVICE_LISTEN_SOCKET_H_
+#ifndef HALV_SERVICE_WIN_LISTEN_SOCKET_H_
+#define HALV_SERVICE_WIN_LISTEN_SOCKET_H_
 
 // Winsock's header must come before windows.h.
 #include <winsock2.h>
@@ -29,4 +29,4 @@ std::string PeerAddressText(const sockaddr_storage& peer);
 
 }  // namespace halv
 
-#endif  // HALV_SERVICE_LISTEN_SOCKET_H_
+#endif  // HALV_SERVICE_WIN_LISTEN_SOCKET_H_
