@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "address_list.h"
+#include "config_schema.h"
 #include "queued_connection.h"
 #include "service_core.h"
 #include "service_ports.h"
@@ -156,7 +157,7 @@ class ServerSocket final : public Listener {
 
   HWND window_ = nullptr;
   ServiceCore& core_;
-  int port_ = 9007;
+  int port_ = config::kDefaultPort;
   std::optional<access::IpAddress> address_;
   SOCKET listener_ = INVALID_SOCKET;
   std::list<std::unique_ptr<ClientConnection>> clients_;
