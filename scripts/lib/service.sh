@@ -1,4 +1,5 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154,SC2034
+# (SC2154, SC2034: names set by config_schema.sh and used by the scripts.)
 # Shell functions that configure, install, start and remove the Halvexa
 # service in the Wine prefix that wine_up (wine.sh) brought up. The key
 # paths, the service name and the defaults come from config_schema.sh, which
@@ -34,6 +35,7 @@ if [ ! -f "$HALV_CONFIG_SH" ]; then
 fi
 # shellcheck source=/dev/null
 . "$HALV_CONFIG_SH"
+# The fragment's names under the names the scripts have used.
 HALV_EXEC_NAME=$HALV_DEFAULT_ExecName
 HALV_DEFAULT_PORT=$HALV_DEFAULT_Port
 HALV_VENDOR_KEY=${HALV_PRODUCT_KEY%\\*}

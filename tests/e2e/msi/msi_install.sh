@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2154  # the HALV_ names come from config_schema.sh
 # The installer under Wine, in a fresh prefix of its own (build/windows/wine-msi):
 #   1. msiexec /i /qn PORT=...: programs, shortcut and folders in place, every
 #      configuration value with its default, the Security branch only for
