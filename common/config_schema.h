@@ -1,34 +1,36 @@
 // The configuration in the registry: where it lives, the names of its values,
-// their defaults and how their texts are read.
+// their kinds, defaults and bounds, and how their texts are read.
 //
-// Every program and test that touches the configuration takes the key paths
-// and value names from here, so the product names each in one place. Values
-// are strings (REG_SZ). Portable: no Windows headers.
-//
-// Adding a value: give it a name constant below, a row in kSystemValues (or
-// kPermissionNames for a permission), and read it where the service or the
-// console needs it with the parse helpers at the end.
+// Everything here is built from config_values.def, the one table of the
+// configuration, which CMake also reads for the installer and the scripts.
+// Every program and test that touches the configuration takes the key paths,
+// names and defaults from here. Values are strings (REG_SZ). Portable: no
+// Windows headers; constants only, any thread.
 #ifndef HALV_COMMON_CONFIG_SCHEMA_H_
 #define HALV_COMMON_CONFIG_SCHEMA_H_
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace halv::config {
 
-// --- Keys, relative to HKEY_LOCAL_MACHINE.
-
-// The product; each version is a subkey.
-inline constexpr char kProductKey[] = "SOFTWARE\\Tenmark\\Halvexa Server";
-// The version this build belongs to, the one the service reads.
-inline constexpr char kVersion[] = "3.5.1";
-// Subkeys of a version key.
-inline constexpr char kSystemSubkey[] = "System";
-inline constexpr char kDefaultsSubkey[] = "Security\\Default";
-inline constexpr char kUsersSubkey[] = "Security\\Users";
+// --- Facts of the table: kProductKey, kVersion, kSystemSubkey,
+// kSecuritySubkey, kDefaultsSubkey, kUsersSubkey, kAdminUser,
+// kAnonymousUser, kServiceName, kEventSourceKey.
+#define HALV_TEXT(name, text) inline constexpr char k##name[] = text;
+#define HALV_SYSTEM(...)
+#define HALV_PERMISSION(...)
+#include "config_values.def"
+#undef HALV_TEXT
+#undef HALV_SYSTEM
+#undef HALV_PERMISSION
 
 // The keys of one version (the console edits any version listed).
 inline std::string VersionKey(std::string_view version) {
@@ -36,6 +38,9 @@ inline std::string VersionKey(std::string_view version) {
 }
 inline std::string SystemKey(std::string_view version) {
   return VersionKey(version) + "\\" + kSystemSubkey;
+}
+inline std::string SecurityKey(std::string_view version) {
+  return VersionKey(version) + "\\" + kSecuritySubkey;
 }
 inline std::string DefaultsKey(std::string_view version) {
   return VersionKey(version) + "\\" + kDefaultsSubkey;
@@ -47,22 +52,23 @@ inline std::string UsersKey(std::string_view version) {
 // The keys of this build's version.
 inline const std::string kVersionKey = VersionKey(kVersion);
 inline const std::string kSystemKey = SystemKey(kVersion);
+inline const std::string kSecurityKey = SecurityKey(kVersion);
 inline const std::string kDefaultsKey = DefaultsKey(kVersion);
 inline const std::string kUsersKey = UsersKey(kVersion);
 
-// --- Values of the System key.
-
-inline constexpr char kBaseDir[] = "BaseDir";
-inline constexpr char kExecName[] = "ExecName";
-inline constexpr char kLogDir[] = "LogDir";
-inline constexpr char kDumpDir[] = "DumpDir";
-inline constexpr char kVerboseLogging[] = "VerboseLogging";
-inline constexpr char kPort[] = "Port";
-inline constexpr char kServiceStopTimeOut[] = "ServiceStopTimeOut";
-inline constexpr char kStopDependencies[] = "StopDependencies";
-
 // The server log's file name inside LogDir.
 inline constexpr char kServerLogFile[] = "serverlog.txt";
+// A user's stored password form (see halvexa-auth).
+inline constexpr char kAuth[] = "Auth";
+
+// --- Value names: kStopDependencies, kPort, kRequireAuth, kAllowList, ...
+#define HALV_TEXT(...)
+#define HALV_SYSTEM(name, ...) inline constexpr char k##name[] = #name;
+#define HALV_PERMISSION(name, ...) inline constexpr char k##name[] = #name;
+#include "config_values.def"
+#undef HALV_TEXT
+#undef HALV_SYSTEM
+#undef HALV_PERMISSION
 
 // How a value's text is read.
 enum class ValueKind {
@@ -71,77 +77,159 @@ enum class ValueKind {
   kNoYes,        // a whole number: 0 is No, 1 is Yes (see NoYesIndex)
 };
 
+// What a missing (or empty) value means.
+enum class Missing {
+  kDefault,   // the default is taken
+  kRequired,  // an installation writes it; the service reports it missing
+  kOff,       // the feature is off; an installation never writes it
+};
+
+// The key of the version that holds a value.
+enum class ValueKey { kSystem, kDefaults, kAdmin, kAnonymous };
+
 struct ValueDef {
   const char* name;
   ValueKind kind;
-  // The text that stands for a missing (or empty) value; null where a
-  // missing value is an error or simply left empty.
+  Missing missing;
+  // The default text; null where there is none (a folder the installer
+  // chooses, or a value that is off when missing).
   const char* default_text;
+  // Bounds of a whole number, where it has them.
+  std::optional<std::int32_t> min;
+  std::optional<std::int32_t> max;
+  ValueKey key = ValueKey::kSystem;
 };
 
-inline constexpr std::int32_t kDefaultPort = 9007;
-inline constexpr std::int32_t kDefaultStopTimeOut = 30000;
-inline constexpr bool kDefaultStopDependencies = true;
-// The interval of the delayed restart (CYCLE's grace period).
-inline constexpr std::int32_t kDefaultGracePeriod = 30000;
+namespace schema_detail {
+// The whole number a default text stands for (digits with an optional sign;
+// the table's tests check every default reads the same way at run time).
+constexpr std::int32_t Number(std::string_view text) {
+  bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  std::int64_t n = 0;
+  for (const char c : text) n = n * 10 + (c - '0');
+  return static_cast<std::int32_t>(negative ? -n : n);
+}
+}  // namespace schema_detail
 
-// The System values, in the order the console writes them.
-inline constexpr std::array<ValueDef, 8> kSystemValues = {{
-    {kStopDependencies, ValueKind::kNoYes, "1"},
-    {kVerboseLogging, ValueKind::kNoYes, nullptr},  // required by the service
-    {kServiceStopTimeOut, ValueKind::kWholeNumber, "30000"},
-    {kBaseDir, ValueKind::kText, nullptr},
-    {kLogDir, ValueKind::kText, nullptr},
-    {kDumpDir, ValueKind::kText, nullptr},
-    {kExecName, ValueKind::kText, nullptr},
-    {kPort, ValueKind::kWholeNumber, "9007"},
-}};
+// NONE and ANY of the table; any macros of those names are put back after.
+#pragma push_macro("NONE")
+#pragma push_macro("ANY")
+#undef NONE
+#undef ANY
+#define NONE nullptr
+#define ANY std::nullopt
+#define HALV_TEXT(...)
+#define HALV_PERMISSION(...)
+#define HALV_SYSTEM(name, kind, missing, text, min, max) \
+  ValueDef{#name, ValueKind::k##kind, Missing::k##missing, text, min, max, ValueKey::kSystem},
 
-// The definition of System value `name`; null for a name not in kSystemValues.
-inline const ValueDef* FindSystemValue(std::string_view name) {
-  for (const ValueDef& value : kSystemValues)
+// Every System value, in table order.
+inline constexpr auto kAllSystemValues = std::to_array<ValueDef>({
+#include "config_values.def"
+});
+#undef HALV_SYSTEM
+#undef HALV_PERMISSION
+
+// Every permission's row of the Security\Default key and of the built-in
+// users' keys, in list order.
+#define HALV_SYSTEM(...)
+#define HALV_PERMISSION(name, grant, admin, anonymous) \
+  ValueDef{#name, ValueKind::kNoYes, Missing::kRequired, grant, 0, 1, ValueKey::kDefaults},
+inline constexpr auto kDefaultPermissions = std::to_array<ValueDef>({
+#include "config_values.def"
+});
+#undef HALV_PERMISSION
+#define HALV_PERMISSION(name, grant, admin, anonymous) \
+  ValueDef{#name, ValueKind::kNoYes, Missing::kRequired, admin, 0, 1, ValueKey::kAdmin},
+inline constexpr auto kAdminPermissions = std::to_array<ValueDef>({
+#include "config_values.def"
+});
+#undef HALV_PERMISSION
+#define HALV_PERMISSION(name, grant, admin, anonymous) \
+  ValueDef{#name, ValueKind::kNoYes, Missing::kRequired, anonymous, 0, 1, ValueKey::kAnonymous},
+inline constexpr auto kAnonymousPermissions = std::to_array<ValueDef>({
+#include "config_values.def"
+});
+#undef HALV_PERMISSION
+#undef HALV_SYSTEM
+#undef HALV_TEXT
+#undef NONE
+#undef ANY
+#pragma pop_macro("ANY")
+#pragma pop_macro("NONE")
+
+namespace schema_detail {
+// The System values whose `missing` is (kKeep) or is not (!kKeep) kWhich.
+template <Missing kWhich, bool kKeep>
+constexpr auto Select() {
+  constexpr std::size_t kCount = [] {
+    std::size_t n = 0;
+    for (const ValueDef& value : kAllSystemValues) n += (value.missing == kWhich) == kKeep;
+    return n;
+  }();
+  std::array<ValueDef, kCount> out{};
+  std::size_t i = 0;
+  for (const ValueDef& value : kAllSystemValues)
+    if ((value.missing == kWhich) == kKeep) out[i++] = value;
+  return out;
+}
+// The arrays one after another.
+template <std::size_t... N>
+constexpr auto Join(const std::array<ValueDef, N>&... parts) {
+  std::array<ValueDef, (N + ...)> out{};
+  std::size_t i = 0;
+  ((std::copy_n(parts.begin(), N, out.begin() + i), i += N), ...);
+  return out;
+}
+}  // namespace schema_detail
+
+// The System values an installation writes, in the order the console writes
+// them.
+inline constexpr auto kSystemValues = schema_detail::Select<Missing::kOff, false>();
+// The optional System values of access control and hardening, in the order
+// the service reads them (after the values above). Absent, the service
+// behaves as it always has; the console edits only RequireAuth ("Require
+// Login:", where a missing value reads as No).
+inline constexpr auto kOptionalSystemValues = schema_detail::Select<Missing::kOff, true>();
+// Every value of the table, System ones first, then the permissions of
+// Security\Default, Admin and Anonymous.
+inline constexpr auto kAllValues = schema_detail::Join(kAllSystemValues, kDefaultPermissions,
+                                                       kAdminPermissions, kAnonymousPermissions);
+
+// The six permission value names, in list order. Each is a No/Yes value.
+inline constexpr auto kPermissionNames = [] {
+  std::array<const char*, kDefaultPermissions.size()> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) names[i] = kDefaultPermissions[i].name;
+  return names;
+}();
+
+// The definition of System value `name` (optional ones included); null for
+// a name not in the table.
+constexpr const ValueDef* FindSystemValue(std::string_view name) {
+  for (const ValueDef& value : kAllSystemValues)
     if (name == value.name) return &value;
   return nullptr;
 }
+// The same for a name that must be in the table (a compile-time error in a
+// constant expression otherwise).
+constexpr const ValueDef& SystemValue(std::string_view name) {
+  const ValueDef* value = FindSystemValue(name);
+  if (value == nullptr) throw "no such System value";
+  return *value;
+}
 
-// --- Optional System values of access control and hardening. Absent, the
-// service behaves as it always has; the console edits only RequireAuth
-// ("Require Login:", where a missing value reads as No).
+// The key below the version key that holds `key`'s values.
+std::string Subkey(ValueKey key);
 
-inline constexpr char kRequireAuth[] = "RequireAuth";        // "1": logins required
-inline constexpr char kListenAddress[] = "ListenAddress";    // IPv4 or IPv6 literal
-inline constexpr char kAllowedClients[] = "AllowedClients";  // addresses and CIDR ranges
-inline constexpr char kMaxClients[] = "MaxClients";          // whole number, 1 or more
-inline constexpr char kIdleTimeout[] = "IdleTimeout";        // seconds, 1 or more
-inline constexpr char kLogMaxBytes[] = "LogMaxBytes";        // bytes, 1 or more
-
-// The optional values, in the order the service reads them (after the
-// values above); none has a default.
-inline constexpr std::array<ValueDef, 6> kOptionalSystemValues = {{
-    {kRequireAuth, ValueKind::kNoYes, nullptr},
-    {kListenAddress, ValueKind::kText, nullptr},
-    {kAllowedClients, ValueKind::kText, nullptr},
-    {kMaxClients, ValueKind::kWholeNumber, nullptr},
-    {kIdleTimeout, ValueKind::kWholeNumber, nullptr},
-    {kLogMaxBytes, ValueKind::kWholeNumber, nullptr},
-}};
-
-// --- Values of the Security\Default key and of each user's key.
-
-inline constexpr char kAllowList[] = "AllowList";
-inline constexpr char kAllowStatus[] = "AllowStatus";
-inline constexpr char kAllowStart[] = "AllowStart";
-inline constexpr char kAllowStop[] = "AllowStop";
-inline constexpr char kAllowRestart[] = "AllowRestart";
-inline constexpr char kAllowUpdate[] = "AllowUpdate";
-// The six permission value names, in list order. Each is a No/Yes value.
-inline constexpr std::array<const char*, 6> kPermissionNames = {
-    kAllowList, kAllowStatus, kAllowStart, kAllowStop, kAllowRestart, kAllowUpdate};
-// The two built-in user keys, which the console never removes.
-inline constexpr char kAdminUser[] = "Admin";
-inline constexpr char kAnonymousUser[] = "Anonymous";
-// A user's stored password form (see halvexa-auth).
-inline constexpr char kAuth[] = "Auth";
+// Defaults the service's fields start with.
+inline constexpr std::int32_t kDefaultPort = schema_detail::Number(SystemValue(kPort).default_text);
+inline constexpr std::int32_t kDefaultStopTimeOut =
+    schema_detail::Number(SystemValue(kServiceStopTimeOut).default_text);
+inline constexpr bool kDefaultStopDependencies =
+    schema_detail::Number(SystemValue(kStopDependencies).default_text) != 0;
+// The interval of the delayed restart (CYCLE's grace period); not configured.
+inline constexpr std::int32_t kDefaultGracePeriod = 30000;
 
 // --- Reading and writing texts.
 
@@ -150,6 +238,10 @@ inline constexpr char kAuth[] = "Auth";
 std::optional<std::int32_t> ParseWholeNumber(std::string_view text);
 // The same, raising "'<text>' is not a valid integer value" otherwise.
 std::int32_t WholeNumber(const std::string& text);
+// `text` read as `value`'s whole number, its default when `text` is empty
+// and the value falls back on it (Missing::kDefault); raises as WholeNumber
+// for other texts (an empty one included).
+std::int32_t NumberOrDefault(const ValueDef& value, const std::string& text);
 
 // A No/Yes value as a list index: 0 (No) or 1 (Yes) for those numbers, -1
 // for any other whole number; raises as WholeNumber for other texts.
@@ -158,6 +250,20 @@ int NoYesIndex(const std::string& text);
 inline std::string NoYesText(int index) { return std::to_string(index); }
 // The words of a No/Yes list, by index.
 inline constexpr std::array<const char*, 2> kNoYesWords = {"No", "Yes"};
+
+// --- Installation.
+
+// A value an installation creates when it is missing.
+struct InstalledValue {
+  std::string key;  // relative to HKEY_LOCAL_MACHINE
+  std::string name;
+  std::string text;
+};
+// Every value of kAllValues that is not off, in table order, with its text:
+// `chosen`'s text for a System value it names (the installer's PORT and
+// folders), else the default. Raises halv::Error naming a value that gets
+// neither.
+std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::string>& chosen);
 
 }  // namespace halv::config
 

@@ -2,7 +2,9 @@
 // state with OK, Cancel and Apply, and the service panel.
 #include "main_form.h"
 
+#include <cstddef>
 #include <exception>
+#include <string_view>
 #include <utility>
 
 #include "auth/auth.h"
@@ -60,8 +62,60 @@ std::string StartTypeText(std::uint32_t start_type) {
   return std::string(WordOf(kStartTypeWords, start_type, 0));
 }
 
+namespace {
+
+// The control of each System value: a text box, or a No/Yes list.
+struct SystemControl {
+  const char* name;
+  EditControl TForm1::*edit;    // null for a list
+  ComboControl TForm1::*combo;  // null for a text box
+  bool single_backslashes;      // a folder: runs of backslashes load as one
+};
+constexpr SystemControl kSystemControls[] = {
+    {config::kStopDependencies, nullptr, &TForm1::cboStopDepend, false},
+    {config::kVerboseLogging, nullptr, &TForm1::cboVerbose, false},
+    {config::kServiceStopTimeOut, &TForm1::txtTimeOut, nullptr, false},
+    {config::kBaseDir, &TForm1::txtBaseDir, nullptr, true},
+    {config::kLogDir, &TForm1::txtLogDir, nullptr, true},
+    {config::kDumpDir, &TForm1::txtDumpDir, nullptr, true},
+    {config::kExecName, &TForm1::txtProgramName, nullptr, false},
+    {config::kPort, &TForm1::txtPort, nullptr, false},
+};
+
+// The list of each default permission on the Security tab.
+struct PermissionControl {
+  const char* name;
+  ComboControl TForm1::*combo;
+};
+constexpr PermissionControl kPermissionControls[] = {
+    {config::kAllowList, &TForm1::cboAllowList},
+    {config::kAllowStatus, &TForm1::cboAllowStatus},
+    {config::kAllowStart, &TForm1::cboAllowStart},
+    {config::kAllowStop, &TForm1::cboAllowStop},
+    {config::kAllowRestart, &TForm1::cboAllowRestart},
+    {config::kAllowUpdate, &TForm1::cboAllowUpdate},
+};
+
+// The control entry named `name`; raises for a value the window has no
+// control for (a table row without its control here).
+template <typename Control, std::size_t N>
+const Control& ControlOf(const Control (&controls)[N], std::string_view name) {
+  for (const Control& control : controls)
+    if (name == control.name) return control;
+  throw Error("The console has no control for " + std::string(name));
+}
+
+}  // namespace
+
 TForm1::TForm1(SettingsStore& registry, ServiceManager& scm, ConsoleUi& ui)
-    : registry_(registry), scm_(scm), ui_(ui) {}
+    : registry_(registry), scm_(scm), ui_(ui) {
+  // Text boxes start with what a missing value reads as; lists unselected.
+  for (const config::ValueDef& value : config::kSystemValues) {
+    const SystemControl& control = ControlOf(kSystemControls, value.name);
+    if (control.edit != nullptr && value.missing == config::Missing::kDefault)
+      (this->*control.edit).text = value.default_text;
+  }
+}
 
 std::string TForm1::VersionKey() const { return config::VersionKey(editedVersion); }
 std::string TForm1::SystemKey() const { return config::SystemKey(editedVersion); }
@@ -135,25 +189,24 @@ void TForm1::SaveRequireAuth() {
 void TForm1::LoadSettings() {
   HourglassCursor hourglass(ui_);
   const std::string sys = SystemKey();
-  LoadChoice(cboStopDepend, sys, config::kStopDependencies);
-  LoadChoice(cboVerbose, sys, config::kVerboseLogging);
-  txtTimeOut.text = registry_.ReadRegString(sys, config::kServiceStopTimeOut);
-  txtBaseDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kBaseDir));
-  txtLogDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kLogDir));
-  txtDumpDir.text = RemoveSlash(registry_.ReadRegString(sys, config::kDumpDir));
-  txtProgramName.text = registry_.ReadRegString(sys, config::kExecName);
-  // The service is named after the program file without its ".exe".
-  if (txtProgramName.text.size() < 4) throw Error("Range check error");
-  serviceName = txtProgramName.text.substr(0, txtProgramName.text.size() - 4);
-  txtPort.text = registry_.ReadRegString(sys, config::kPort);
+  for (const config::ValueDef& value : config::kSystemValues) {
+    const SystemControl& control = ControlOf(kSystemControls, value.name);
+    if (control.combo != nullptr) {
+      LoadChoice(this->*control.combo, sys, value.name);
+      continue;
+    }
+    const std::string text = registry_.ReadRegString(sys, value.name);
+    (this->*control.edit).text = control.single_backslashes ? RemoveSlash(text) : text;
+    if (value.name == std::string_view(config::kExecName)) {
+      // The service is named after the program file without its ".exe".
+      if (txtProgramName.text.size() < 4) throw Error("Range check error");
+      serviceName = txtProgramName.text.substr(0, txtProgramName.text.size() - 4);
+    }
+  }
 
   const std::string defaults = DefaultsKey();
-  LoadChoice(cboAllowList, defaults, config::kAllowList);
-  LoadChoice(cboAllowStatus, defaults, config::kAllowStatus);
-  LoadChoice(cboAllowStart, defaults, config::kAllowStart);
-  LoadChoice(cboAllowStop, defaults, config::kAllowStop);
-  LoadChoice(cboAllowRestart, defaults, config::kAllowRestart);
-  LoadChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
+  for (const config::ValueDef& value : config::kDefaultPermissions)
+    LoadChoice(this->*ControlOf(kPermissionControls, value.name).combo, defaults, value.name);
   // Installations from before logins existed have no value: No.
   const std::string require_auth = registry_.ReadRegString(sys, config::kRequireAuth);
   requireAuthStored_ = !require_auth.empty();
@@ -172,22 +225,17 @@ void TForm1::SaveSettings() {
     cboVersion.Select(static_cast<int>(cboVersion.items.size()) - 1);
   }
   const std::string sys = SystemKey();
-  SaveChoice(cboStopDepend, sys, config::kStopDependencies);
-  SaveChoice(cboVerbose, sys, config::kVerboseLogging);
-  registry_.WriteRegString(sys, config::kServiceStopTimeOut, txtTimeOut.text);
-  registry_.WriteRegString(sys, config::kBaseDir, txtBaseDir.text);
-  registry_.WriteRegString(sys, config::kLogDir, txtLogDir.text);
-  registry_.WriteRegString(sys, config::kDumpDir, txtDumpDir.text);
-  registry_.WriteRegString(sys, config::kExecName, txtProgramName.text);
-  registry_.WriteRegString(sys, config::kPort, txtPort.text);
+  for (const config::ValueDef& value : config::kSystemValues) {
+    const SystemControl& control = ControlOf(kSystemControls, value.name);
+    if (control.combo != nullptr)
+      SaveChoice(this->*control.combo, sys, value.name);
+    else
+      registry_.WriteRegString(sys, value.name, (this->*control.edit).text);
+  }
 
   const std::string defaults = DefaultsKey();
-  SaveChoice(cboAllowList, defaults, config::kAllowList);
-  SaveChoice(cboAllowStatus, defaults, config::kAllowStatus);
-  SaveChoice(cboAllowStart, defaults, config::kAllowStart);
-  SaveChoice(cboAllowStop, defaults, config::kAllowStop);
-  SaveChoice(cboAllowRestart, defaults, config::kAllowRestart);
-  SaveChoice(cboAllowUpdate, defaults, config::kAllowUpdate);
+  for (const config::ValueDef& value : config::kDefaultPermissions)
+    SaveChoice(this->*ControlOf(kPermissionControls, value.name).combo, defaults, value.name);
   SaveRequireAuth();
 
   if (selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {

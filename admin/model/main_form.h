@@ -71,7 +71,8 @@ inline constexpr const auto& kPermissionNames = config::kPermissionNames;
 
 class TForm1 {
  public:
-  // `registry`, `scm` and `ui` must outlive the form.
+  // `registry`, `scm` and `ui` must outlive the form. The System tab's text
+  // boxes start with the defaults that missing values read as.
   TForm1(SettingsStore& registry, ServiceManager& scm, ConsoleUi& ui);
 
   // --- General tab
@@ -90,8 +91,8 @@ class TForm1 {
   EditControl txtDumpDir;
   EditControl txtLogDir;
   EditControl txtProgramName;
-  EditControl txtPort{config::FindSystemValue(config::kPort)->default_text};
-  EditControl txtTimeOut{config::FindSystemValue(config::kServiceStopTimeOut)->default_text};
+  EditControl txtPort;     // starts with the default (see the constructor)
+  EditControl txtTimeOut;  // the same
   ComboControl cboStopDepend = NoYes();
   ComboControl cboVerbose = NoYes();
   // --- Security tab (default user permissions)

@@ -1,12 +1,20 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154,SC2034
+# (SC2154, SC2034: names set by config_schema.sh and used by the scripts.)
 # Shell functions that configure, install, start and remove the Halvexa
-# service in the Wine prefix that wine_up (wine.sh) brought up. The scripts
-# take the configuration key, value names and defaults from here, so they
-# write one configuration.
+# service in the Wine prefix that wine_up (wine.sh) brought up. The key
+# paths, the service name and the defaults come from config_schema.sh, which
+# CMake writes into the build folder from the configuration table
+# (common/config_values.def): HALV_CONFIG_SH names it, by default the one of
+# the windows preset (build/windows/config_schema.sh, there after
+# `cmake --preset windows`).
 #
-# halv_configure BIN_DIR LOG_DIR PORT: writes the values the service needs
-#   into HALV_SYSTEM_KEY (directories as Unix paths; they are written as
-#   Windows paths).
+# halv_reg_set NAME TEXT: writes the System value NAME (REG_SZ) and reads it
+#   back; returns 1 when it is not there as written.
+# halv_configure BIN_DIR LOG_DIR [PORT]: writes every System value that an
+#   installation writes: BaseDir and LogDir from the folders (Unix paths,
+#   written as Windows paths), Port from PORT, the others with their
+#   defaults (values without a default and without a folder are left out).
+#   Returns 1 when a value cannot be written.
 # halv_service_state: the state word `sc query` shows (RUNNING, STOPPED,
 #   START_PENDING, ...), or "" when the service is not installed.
 # halv_wait_state TRIES WORD...: polls the state every 0.2 s, at most TRIES
@@ -20,24 +28,36 @@
 #   has stopped and uninstalls it with /UNINSTALL /SILENT.
 # halv_unconfigure: deletes the vendor's whole registry key.
 
-HALV_SERVICE=Halvexa351
-HALV_EXEC_NAME=halvexa351.exe
-HALV_VENDOR_KEY='HKLM\SOFTWARE\Tenmark'
-HALV_VERSION_KEY="$HALV_VENDOR_KEY"'\Halvexa Server\3.5.1'
-HALV_SYSTEM_KEY="$HALV_VERSION_KEY"'\System'
-HALV_DEFAULT_PORT=9007
-HALV_DEFAULT_VERBOSE_LOGGING=0
+HALV_CONFIG_SH=${HALV_CONFIG_SH:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/windows/config_schema.sh}
+if [ ! -f "$HALV_CONFIG_SH" ]; then
+  echo "service.sh: no $HALV_CONFIG_SH (configure the build first: cmake --preset windows)" >&2
+  return 1
+fi
+# shellcheck source=/dev/null
+. "$HALV_CONFIG_SH"
+# The fragment's names under the names the scripts have used.
+HALV_EXEC_NAME=$HALV_DEFAULT_ExecName
+HALV_DEFAULT_PORT=$HALV_DEFAULT_Port
+HALV_VENDOR_KEY=${HALV_PRODUCT_KEY%\\*}
 
 halv_reg_set() {
-  wine reg add "$HALV_SYSTEM_KEY" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+  wine reg add "$HALV_SYSTEM_KEY" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 || return 1
+  [ "$(wine reg query "$HALV_SYSTEM_KEY" /v "$1" 2>/dev/null | tr -d '\r' |
+    awk -v n="$1" '$1 == n && $2 == "REG_SZ" {sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]+/, ""); print; exit}')" = "$2" ]
 }
 
 halv_configure() {
-  halv_reg_set BaseDir "$(winepath -w "$1" 2>/dev/null)"
-  halv_reg_set ExecName "$HALV_EXEC_NAME"
-  halv_reg_set LogDir "$(winepath -w "$2" 2>/dev/null)"
-  halv_reg_set VerboseLogging "$HALV_DEFAULT_VERBOSE_LOGGING"
-  halv_reg_set Port "${3:-$HALV_DEFAULT_PORT}"
+  local subkey name text
+  while IFS='|' read -r subkey name text; do
+    [ "$subkey" = "${HALV_SYSTEM_KEY##*\\}" ] || continue
+    case $name in
+      BaseDir) text=$(winepath -w "$1" 2>/dev/null) ;;
+      LogDir) text=$(winepath -w "$2" 2>/dev/null) ;;
+      Port) text=${3:-$text} ;;
+    esac
+    [ -n "$text" ] || continue
+    halv_reg_set "$name" "$text" || { echo "service.sh: cannot write $name" >&2; return 1; }
+  done <<<"$HALV_INSTALLED_VALUES"
 }
 
 halv_service_state() {
@@ -65,7 +85,7 @@ halv_service_down() {
 
 halv_service_up() {
   halv_service_down "$1"
-  halv_configure "$1" "$2" "$3"
+  halv_configure "$1" "$2" "$3" || return 1
   wine "$1/$HALV_EXEC_NAME" /INSTALL /SILENT >/dev/null 2>&1
   wine sc start "$HALV_SERVICE" >/dev/null 2>&1 || true
   if ! halv_wait_state 150 RUNNING STOPPED; then

@@ -1,22 +1,47 @@
-// Reading the access and hardening values.
+// Reading the access and hardening values, in the order and with the bounds
+// of the configuration table.
 #include "access_settings.h"
+
+#include <string_view>
 
 #include "config_checks.h"
 
 namespace halv::access {
+namespace {
+
+// The limits: whole numbers from their lower bound up, none when absent.
+struct LimitField {
+  const char* name;
+  std::optional<std::int32_t> AccessSettings::*field;
+};
+constexpr LimitField kLimits[] = {
+    {config::kMaxClients, &AccessSettings::max_clients},
+    {config::kIdleTimeout, &AccessSettings::idle_timeout},
+    {config::kLogMaxBytes, &AccessSettings::log_max_bytes},
+};
+
+}  // namespace
 
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read) {
   AccessSettings settings;
-  settings.require_auth = read(config::kRequireAuth) == "1";
-  settings.listen_address_text = read(config::kListenAddress);
-  if (!settings.listen_address_text.empty())
-    settings.listen_address = ParseListenAddress(settings.listen_address_text);
-  settings.allowed_clients_text = read(config::kAllowedClients);
-  if (!settings.allowed_clients_text.empty())
-    settings.allowed_clients = ParseAllowedClients(settings.allowed_clients_text);
-  settings.max_clients = ParseLimit(config::kMaxClients, read(config::kMaxClients));
-  settings.idle_timeout = ParseLimit(config::kIdleTimeout, read(config::kIdleTimeout));
-  settings.log_max_bytes = ParseLimit(config::kLogMaxBytes, read(config::kLogMaxBytes));
+  for (const config::ValueDef& value : config::kOptionalSystemValues) {
+    const std::string text = read(value.name);
+    const std::string_view name = value.name;
+    if (name == config::kRequireAuth) {
+      settings.require_auth = text == "1";
+    } else if (name == config::kListenAddress) {
+      settings.listen_address_text = text;
+      if (!text.empty()) settings.listen_address = ParseListenAddress(text);
+    } else if (name == config::kAllowedClients) {
+      settings.allowed_clients_text = text;
+      if (!text.empty()) settings.allowed_clients = ParseAllowedClients(text);
+    } else {
+      for (const LimitField& limit : kLimits) {
+        if (name == limit.name)
+          settings.*limit.field = ParseLimit(value.name, text, value.min.value_or(1));
+      }
+    }
+  }
   return settings;
 }
 

@@ -29,9 +29,10 @@ struct AccessSettings {
   std::optional<std::int32_t> log_max_bytes;  // none: no limit
 };
 
-// Reads the six values of config::kOptionalSystemValues through `read` (the
-// value's text, "" when missing; it may raise) in that order. A value that is present but
-// wrong raises halv::Error with a message naming it, which ends the read.
+// Reads the values of config::kOptionalSystemValues through `read` (the
+// value's text, "" when missing; it may raise) in that order; a limit below
+// the table's lower bound is wrong. A value that is present but wrong raises
+// halv::Error with a message naming it, which ends the read.
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read);
 
 // The server-log lines that report the values that are set, in order; none

@@ -26,10 +26,12 @@ bool IsAbsoluteWindowsPath(std::string_view path) {
   return i < path.size() && !IsSeparator(path[i]);
 }
 
-std::optional<std::int32_t> ParseLimit(const std::string& name, const std::string& text) {
+std::optional<std::int32_t> ParseLimit(const std::string& name, const std::string& text,
+                                       std::int32_t min) {
   if (text.empty()) return std::nullopt;
   const std::int32_t value = StrToInt(text);
-  if (value < 1) throw Error(name + " must be 1 or more, not '" + text + "'");
+  if (value < min)
+    throw Error(name + " must be " + std::to_string(min) + " or more, not '" + text + "'");
   return value;
 }
 

@@ -19,9 +19,11 @@ namespace halv::access {
 bool IsAbsoluteWindowsPath(std::string_view path);
 
 // An optional limit: nothing for "" (no limit); otherwise a whole number of
-// at least 1. Raises "'<text>' is not a valid integer value" for text that
-// is no whole number, and "<name> must be 1 or more, not '<text>'" below 1.
-std::optional<std::int32_t> ParseLimit(const std::string& name, const std::string& text);
+// at least `min`. Raises "'<text>' is not a valid integer value" for text
+// that is no whole number, and "<name> must be <min> or more, not '<text>'"
+// below `min`.
+std::optional<std::int32_t> ParseLimit(const std::string& name, const std::string& text,
+                                       std::int32_t min = 1);
 
 }  // namespace halv::access
 

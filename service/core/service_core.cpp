@@ -76,7 +76,8 @@ void ServiceCore::LoadConfiguration() {
     LogEventError("Unable to find log file directory.  Check path and filename.");
   }
 
-  // 3. Logging mode: the value must be present.
+  // 3. Logging mode: the value must be present (it has no default to fall
+  // back on).
   fields_.verbose = config::WholeNumber(config.ReadSystemValue(config::kVerboseLogging)) == 1;
   if (fields_.verbose) WriteLog("Service is in verbose logging mode.");
 
@@ -100,15 +101,14 @@ void ServiceCore::LoadConfiguration() {
   }
   WriteLog("Service is listening on port " + std::to_string(ports_.listener.Port()));
 
-  // 9-10. Stopping services.
-  const std::string timeout = config.ReadSystemValue(config::kServiceStopTimeOut);
+  // 9-10. Stopping services: a missing value takes the table's default.
   fields_.stop_timeout =
-      timeout.empty() ? config::kDefaultStopTimeOut : config::WholeNumber(timeout);
+      config::NumberOrDefault(config::SystemValue(config::kServiceStopTimeOut),
+                              config.ReadSystemValue(config::kServiceStopTimeOut));
   WriteLog("Service timeout for stopping dependencies is " + std::to_string(fields_.stop_timeout));
-  const std::string stop_dependencies = config.ReadSystemValue(config::kStopDependencies);
-  fields_.stop_dependencies = stop_dependencies.empty()
-                                  ? config::kDefaultStopDependencies
-                                  : config::WholeNumber(stop_dependencies) != 0;
+  fields_.stop_dependencies =
+      config::NumberOrDefault(config::SystemValue(config::kStopDependencies),
+                              config.ReadSystemValue(config::kStopDependencies)) != 0;
   WriteLog(fields_.stop_dependencies ? "Service will stop dependent services"
                                      : "Service will not stop dependent services");
 

@@ -84,7 +84,7 @@ DWORD RestrictSecurityKey() {
     return GetLastError();
 
   RegKey key;
-  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityKey, 0,
+  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityKey.c_str(), 0,
                                     READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, key.Out());
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);

@@ -11,13 +11,15 @@
 
 #include <string>
 
+#include "config_schema.h"
+
 namespace halv {
 
 // Key of the service's event source, relative to HKEY_LOCAL_MACHINE.
-inline constexpr char kEventSourceKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halvexa351";
-// The branch of the console's default permissions and user accounts.
-inline constexpr char kSecurityKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1\\Security";
+inline constexpr const char* kEventSourceKey = config::kEventSourceKey;
+// The branch of the console's default permissions and user accounts, of
+// this build's version.
+inline const std::string& kSecurityKey = config::kSecurityKey;
 
 // Registers the event source: EventMessageFile (REG_EXPAND_SZ) names
 // `message_file`, the program that carries the message table, and

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "address_list.h"
+#include "config_schema.h"
 #include "connection_driver.h"
 
 namespace halv {
@@ -72,7 +73,7 @@ class ServerSocket final : public ListeningSocket {
 
   HWND window_ = nullptr;
   SocketEvents& events_;
-  int port_ = 9007;
+  int port_ = config::kDefaultPort;
   std::optional<access::IpAddress> address_;
   SOCKET listener_ = INVALID_SOCKET;
   // The open client sockets and their connection numbers.

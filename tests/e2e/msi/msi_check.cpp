@@ -1,7 +1,8 @@
 // msi_check: the Windows side of the installer test (msi_install.sh). Each
 // command checks one thing in the Wine prefix, prints what differs and exits
 // 0 when all holds, 1 when not, 2 on bad arguments:
-//   config PORT BASEDIR   every configuration value with its default
+//   config PORT BASEDIR   every configuration value of the table with its
+//                         default (Port PORT, folders in BASEDIR), REG_SZ
 //   acl                   the Security branch only for Administrators, SYSTEM
 //   service PORT          registered as specified, running, answers HELP
 //   no-service            the service is not registered
@@ -9,7 +10,8 @@
 //                         renders an entry with the string TEXT as TEXT
 //   no-source             no event source is registered
 //   console               the console's main window is up on its General tab
-//                         with no error box; prints its geometry (WxH+X+Y)
+//                         with no error box and painted; prints its geometry
+//                         (WxH+X+Y)
 //   close-console         closes the console's main window
 #include <winsock2.h>
 
@@ -26,13 +28,14 @@
 #include <string>
 #include <vector>
 
+#include "config_schema.h"
 #include "resource.h"
 
 namespace {
 
-constexpr char kVersionKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1";
-constexpr char kSourceKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Halvexa351";
+namespace config = halv::config;
+constexpr const char* kSourceKey = config::kEventSourceKey;
+constexpr const char* kServiceName = config::kServiceName;
 
 int failures = 0;
 
@@ -76,36 +79,26 @@ std::pair<DWORD, std::string> ReadValue(const std::string& key_path, const char*
 }
 
 int Config(const std::string& port, const std::string& base) {
-  struct Expected {
-    std::string key, name, value;
-  };
-  std::vector<Expected> table = {
-      {"System", "BaseDir", base},
-      {"System", "ExecName", "halvexa351.exe"},
-      {"System", "LogDir", base + "\\Logs"},
-      {"System", "DumpDir", base + "\\Dumps"},
-      {"System", "VerboseLogging", "0"},
-      {"System", "Port", port},
-      {"System", "ServiceStopTimeOut", "30000"},
-      {"System", "StopDependencies", "1"},
-  };
-  const char* const permissions[] = {"AllowList", "AllowStatus",  "AllowStart",
-                                     "AllowStop", "AllowRestart", "AllowUpdate"};
-  const char* const defaults = "110000";
-  for (int i = 0; i < 6; ++i) {
-    table.push_back({"Security\\Default", permissions[i], defaults[i] == '1' ? "1" : "0"});
-    table.push_back({"Security\\Users\\Admin", permissions[i], "1"});
-    table.push_back({"Security\\Users\\Anonymous", permissions[i], "0"});
-  }
-  for (const Expected& e : table) {
-    const auto [type, text] = ReadValue(std::string(kVersionKey) + "\\" + e.key, e.name.c_str());
-    if (type != REG_SZ || text != e.value)
+  const std::vector<config::InstalledValue> table = config::InstalledValues({
+      {config::kBaseDir, base},
+      {config::kLogDir, base + "\\Logs"},
+      {config::kDumpDir, base + "\\Dumps"},
+      {config::kPort, port},
+  });
+  for (const config::InstalledValue& e : table) {
+    const auto [type, text] = ReadValue(e.key, e.name.c_str());
+    if (type != REG_SZ || text != e.text)
       Fail(e.key + "\\" + e.name + " is '" + text + "' (type " + std::to_string(type) +
-           "), expected REG_SZ '" + e.value + "'");
+           "), expected REG_SZ '" + e.text + "'");
   }
-  for (const char* user : {"Admin", "Anonymous"}) {
-    const std::string key = std::string(kVersionKey) + "\\Security\\Users\\" + user;
-    if (ReadValue(key, "Auth").first != 0) Fail(std::string(user) + " has an Auth value");
+  // The optional values stay absent: nothing is switched on.
+  for (const config::ValueDef& value : config::kOptionalSystemValues) {
+    if (ReadValue(config::kSystemKey, value.name).first != 0)
+      Fail(std::string(value.name) + " was installed");
+  }
+  for (const char* user : {config::kAdminUser, config::kAnonymousUser}) {
+    const std::string key = config::kUsersKey + "\\" + user;
+    if (ReadValue(key, config::kAuth).first != 0) Fail(std::string(user) + " has an Auth value");
   }
   return failures == 0 ? 0 : 1;
 }
@@ -149,8 +142,9 @@ void CheckAcl(const std::string& path) {
 }
 
 int Acl() {
-  for (const char* sub : {"\\Security", "\\Security\\Default", "\\Security\\Users\\Admin"})
-    CheckAcl(std::string(kVersionKey) + sub);
+  for (const std::string& key :
+       {config::kSecurityKey, config::kDefaultsKey, config::kUsersKey + "\\" + config::kAdminUser})
+    CheckAcl(key);
   return failures == 0 ? 0 : 1;
 }
 
@@ -195,11 +189,11 @@ bool AnswersHelp(int port) {
 
 int Service(const std::string& port, const std::string& exe) {
   ScPtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScPtr service(manager ? OpenServiceA(manager.get(), "Halvexa351",
+  ScPtr service(manager ? OpenServiceA(manager.get(), kServiceName,
                                        SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)
                         : nullptr);
   if (!service) {
-    Fail("service Halvexa351 not registered");
+    Fail(std::string("service ") + kServiceName + " not registered");
     return 1;
   }
   std::vector<BYTE> buffer(8192);
@@ -235,9 +229,9 @@ int Service(const std::string& port, const std::string& exe) {
 
 int NoService() {
   ScPtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScPtr service(manager ? OpenServiceA(manager.get(), "Halvexa351", SERVICE_QUERY_STATUS)
+  ScPtr service(manager ? OpenServiceA(manager.get(), kServiceName, SERVICE_QUERY_STATUS)
                         : nullptr);
-  if (service) Fail("service Halvexa351 still registered");
+  if (service) Fail(std::string("service ") + kServiceName + " still registered");
   return failures == 0 ? 0 : 1;
 }
 
@@ -305,6 +299,11 @@ int Console() {
   if (main == nullptr) return 1;
   if (SendMessageA(GetDlgItem(main, IDC_TABS), TCM_GETCURSEL, 0, 0) != 0)
     Fail("not on the General tab");
+  // Painted before the caller takes its screenshot: the paint is done now,
+  // and the window's thread has handled everything sent before.
+  RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
   RECT rc;
   GetClientRect(main, &rc);
   POINT origin = {0, 0};

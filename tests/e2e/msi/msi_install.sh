@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2154  # the HALV_ names come from config_schema.sh
 # The installer under Wine, in a fresh prefix of its own (build/windows/wine-msi):
 #   1. msiexec /i /qn PORT=...: programs, shortcut and folders in place, every
 #      configuration value with its default, the Security branch only for
@@ -7,20 +8,40 @@
 #      (screenshot build/windows/msi-console-general.png).
 #   2. An operator's changed values survive a repair (REINSTALL=ALL with
 #      REINSTALLMODE=amus rewrites files, registry and shortcuts, as msiexec
-#      /famus does; Wine's msiexec /f itself fails) and the service comes back
-#      on the changed port.
+#      /famus does; Wine's msiexec /f itself fails), values deleted before it
+#      come back with their defaults, and the service comes back on the
+#      changed port.
 #   3. A failed start writes an event that the message table renders as its text.
 #   4. msiexec /x: service and programs gone, configuration and logs kept.
 #   5. /INSTALL registers the event source and restricts the Security branch;
 #      /UNINSTALL removes the source.
+# Key paths, the service name and defaults come from the configuration table
+# (BUILD_DIR/config_schema.sh, written by CMake). Every set-up step is
+# checked; a failed one ends the test. The ports are free ones.
 # Usage: msi_install.sh BUILD_DIR MSI
 set -euo pipefail
 build=$1
 msi=$2
 root=$(cd "$(dirname "$0")/../../.." && pwd)
-port=19220
-changed_port=19221
 check="$build/bin/msi_check.exe"
+# shellcheck source=/dev/null
+. "$build/config_schema.sh"
+
+# A TCP port nothing on this machine listens on, other than those given.
+free_port() {
+  local p _
+  for _ in $(seq 200); do
+    p=$((20000 + RANDOM % 40000))
+    case " $* " in *" $p "*) continue ;; esac
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
+port=$(free_port)
+changed_port=$(free_port "$port")
 shot="$build/msi-console-general.png"
 
 # shellcheck source=../../../scripts/lib/wine.sh
@@ -37,6 +58,10 @@ wine_up "$prefix" "$build/wine-msi.log"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+die() {
+  echo "FAIL (set-up): $*"
+  exit 1
+}
 run_check() { wine "$check" "$@" 2>>"$WINE_LOG" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 step() { echo "== $* =="; }
 
@@ -45,15 +70,46 @@ drive_c="$prefix/drive_c"
 install_dir="$drive_c/Program Files/Halvexa"
 install_win='C:\Program Files\Halvexa'
 exe_win="$install_win\\halvexa351.exe"
-system_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\System'
-admin_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\Security\Users\Admin'
+system_key=$HALV_SYSTEM_KEY
+admin_key=$HALV_ADMIN_KEY
+anonymous_key=$HALV_ANONYMOUS_KEY
+security_key=$HALV_SECURITY_KEY
 reg_get() {  # reg_get KEY NAME: the value's data, or nothing
-  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n {print $3}'
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v n="$2" '$1 == n {sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; exit}'
 }
-service_state() { wine sc query Halvexa351 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
+reg_has() {  # reg_has KEY NAME: whether the value exists
+  wine reg query "$1" /v "$2" >/dev/null 2>&1
+}
+reg_put() {  # reg_put KEY NAME TEXT: writes a REG_SZ value and checks it is there
+  wine reg add "$1" /v "$2" /t REG_SZ /d "$3" /f >>"$WINE_LOG" 2>&1 || die "reg add $1\\$2 exited with $?"
+  [ "$(reg_get "$1" "$2")" = "$3" ] || die "$1\\$2 is '$(reg_get "$1" "$2")' after writing '$3'"
+}
+reg_drop() {  # reg_drop KEY NAME: deletes a value and checks it is gone
+  wine reg delete "$1" /v "$2" /f >>"$WINE_LOG" 2>&1 || die "reg delete $1\\$2 exited with $?"
+  reg_has "$1" "$2" && die "$1\\$2 is still there after deleting it"
+  return 0
+}
+service_state() { wine sc query "$HALV_SERVICE" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'; }
 wait_state() {  # wait_state STATE: up to 20 s
   for _ in $(seq 100); do [ "$(service_state)" = "$1" ] && return 0; sleep 0.2; done
   return 1
+}
+# The console check, given a time limit: a helper that talks to windows can
+# hang on Wine's desktop when it starts together with the program it checks,
+# so a check that runs out of time is tried again (three times at most).
+console_check() {
+  local out rc _
+  for _ in 1 2 3; do
+    out=$(
+      timeout 45 wine "$check" console 2>>"$WINE_LOG" | tr -d '\r'
+      exit "${PIPESTATUS[0]}"
+    ) && rc=0 || rc=$?
+    [ "$rc" -eq 124 ] || break
+    echo "console check ran out of time; again" >&2
+  done
+  echo "$out"
+  return "$rc"
 }
 msiexec() {  # msiexec LABEL ARGS...: runs it with a verbose log; its exit code
   local log="$build/msi-$1.log"
@@ -79,9 +135,7 @@ run_check service "$port" "$exe_win" || fail "service after install"
 step "console"
 wine "$install_dir/halvexaadmin.exe" >>"$WINE_LOG" 2>&1 </dev/null &
 admin_pid=$!
-sleep 1
-if geometry=$(run_check console); then
-  sleep 0.7
+if geometry=$(console_check); then
   import -display "$DISPLAY" -window root -crop "$geometry" +repage "$shot" || fail "screenshot"
 else
   echo "$geometry"
@@ -91,17 +145,21 @@ run_check close-console || true
 wait "$admin_pid" || true
 admin_pid=""
 
-step "repair keeps changed values"
-wine reg add "$system_key" /v Port /t REG_SZ /d $changed_port /f >/dev/null 2>&1
-wine reg add "$admin_key" /v AllowStop /t REG_SZ /d 0 /f >/dev/null 2>&1
+step "repair keeps changed values and restores missing ones"
+reg_put "$system_key" Port "$changed_port"
+reg_put "$admin_key" AllowStop 0
+reg_drop "$system_key" ServiceStopTimeOut
+reg_drop "$anonymous_key" AllowList
 msiexec repair /i "$msi_win" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair exited with $?"
 [ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "repair reset Port"
 [ "$(reg_get "$admin_key" AllowStop)" = "0" ] || fail "repair reset Admin's AllowStop"
-[ "$(reg_get "$system_key" ServiceStopTimeOut)" = "30000" ] || fail "repair lost ServiceStopTimeOut"
+[ "$(reg_get "$system_key" ServiceStopTimeOut)" = "$HALV_DEFAULT_ServiceStopTimeOut" ] ||
+  fail "repair did not restore ServiceStopTimeOut"
+[ "$(reg_get "$anonymous_key" AllowList)" = "0" ] || fail "repair did not restore Anonymous's AllowList"
 run_check acl || fail "access to the Security branch after repair"
-wine sc stop Halvexa351 >/dev/null 2>&1 || true
-wait_state STOPPED || fail "service did not stop"
-wine sc start Halvexa351 >/dev/null 2>&1 || true
+wine sc stop "$HALV_SERVICE" >/dev/null 2>&1 || true
+wait_state STOPPED || die "service did not stop"
+wine sc start "$HALV_SERVICE" >/dev/null 2>&1 || true
 run_check service "$changed_port" "$exe_win" || fail "service on the changed port"
 
 step "install again"
@@ -109,19 +167,23 @@ msiexec again /i "$msi_win" /qn PORT=$port || fail "second msiexec /i exited wit
 [ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "a second install reset Port"
 
 step "event log entry of a failed start"
-wine sc stop Halvexa351 >/dev/null 2>&1 || true
-wait_state STOPPED || fail "service did not stop"
-wine reg add "$system_key" /v Port /t REG_SZ /d notaport /f >/dev/null 2>&1
-wine sc start Halvexa351 >/dev/null 2>&1 || true
+wine sc stop "$HALV_SERVICE" >/dev/null 2>&1 || true
+wait_state STOPPED || die "service did not stop"
+reg_put "$system_key" Port notaport
+wine sc start "$HALV_SERVICE" >/dev/null 2>&1 || true
 wait_state STOPPED || fail "a bad port did not stop the start"
 expected="Service failed on start: 'notaport' is not a valid integer value"
-sleep 0.5
+# The log file gets the line when the service's output is flushed: waited for.
+for _ in $(seq 50); do
+  grep -aqF "ReportEventW L\"$expected" "$WINE_LOG" && break
+  sleep 0.2
+done
 if grep -aqF "ReportEventW L\"$expected" "$WINE_LOG"; then
   run_check source "$exe_win" "$expected" || fail "event source"
 else
   fail "no event '$expected'"
 fi
-wine reg add "$system_key" /v Port /t REG_SZ /d $changed_port /f >/dev/null 2>&1
+reg_put "$system_key" Port "$changed_port"
 
 step "uninstall"
 msiexec uninstall /x "$msi_win" /qn || fail "msiexec /x exited with $?"
@@ -137,10 +199,10 @@ grep -q "Service is listening on port $port" "$install_dir/Logs/serverlog.txt" 2
 run_check no-source || fail "event source after uninstall"
 
 step "/INSTALL and /UNINSTALL"
-security_key='HKLM\SOFTWARE\Tenmark\Halvexa Server\3.5.1\Security'
-wine reg delete "$security_key" /f >/dev/null 2>&1
-wine reg add "$security_key\\Default" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
-wine reg add "$admin_key" /v AllowList /t REG_SZ /d 1 /f >/dev/null 2>&1
+wine reg delete "$security_key" /f >>"$WINE_LOG" 2>&1 || die "reg delete $security_key exited with $?"
+wine reg query "$security_key" >/dev/null 2>&1 && die "$security_key is still there after deleting it"
+reg_put "$HALV_DEFAULTS_KEY" AllowList 1
+reg_put "$admin_key" AllowList 1
 # Keys made afresh are open to more than Administrators and SYSTEM; so the
 # check below sees /INSTALL's work.
 run_check acl >/dev/null && fail "fresh Security keys already restricted"

@@ -96,5 +96,33 @@ TEST(AccessSettingsTest, ABadValueEndsTheReadNamingIt) {
   }
 }
 
+// Every optional value of the configuration table is read, in table order,
+// and each limit holds from its lower bound up: a row added to the table
+// without its reading here shows.
+TEST(AccessSettingsTest, ReadsTheTablesOptionalValuesWithTheirBounds) {
+  Registry registry;
+  ReadAccessSettings(registry.Reader());
+  std::vector<std::string> names;
+  for (const config::ValueDef& value : config::kOptionalSystemValues) names.push_back(value.name);
+  EXPECT_EQ(registry.reads, names);
+
+  const struct {
+    const char* name;
+    std::optional<std::int32_t> AccessSettings::*field;
+  } limits[] = {{"MaxClients", &AccessSettings::max_clients},
+                {"IdleTimeout", &AccessSettings::idle_timeout},
+                {"LogMaxBytes", &AccessSettings::log_max_bytes}};
+  for (const auto& limit : limits) {
+    SCOPED_TRACE(limit.name);
+    const std::int32_t min = config::SystemValue(limit.name).min.value();
+    Registry at_bound;
+    at_bound.values = {{limit.name, std::to_string(min)}};
+    EXPECT_EQ(ReadAccessSettings(at_bound.Reader()).*limit.field, min);
+    Registry below;
+    below.values = {{limit.name, std::to_string(min - 1)}};
+    EXPECT_THROW(ReadAccessSettings(below.Reader()), Error);
+  }
+}
+
 }  // namespace
 }  // namespace halv::access::testing
