@@ -48,11 +48,16 @@ class WaitsTest : public halv::e2e::InstalledServiceTest {
     ASSERT_TRUE(client.Connect(Port()));
     ASSERT_NE(client.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
   }
-  // Sends "stop <slow>" from `client` and reads the line sent before the wait.
+  // Sends "stop <slow>" from `client`, reads the line sent before the wait and
+  // waits until the manager reports the slow service stop-pending.
   void BeginSlowStop(Client& client) {
     client.Send(std::string("stop ") + kSlow + "\r\n");
     EXPECT_EQ(client.ReadUntil(std::string("Stopping Service...") + kSlow + "\n\r"),
               std::string("Stopping Service...") + kSlow + "\n\r");
+    // The wait is under way once the stop has reached the slow service.
+    EXPECT_TRUE(halv::e2e::WaitUntil(
+        [] { return halv::e2e::ServiceState(kSlow) == SERVICE_STOP_PENDING; }, 10s))
+        << "state " << halv::e2e::ServiceState(kSlow);
   }
 };
 
