@@ -5,8 +5,6 @@
 // BaseDir.
 #include <gtest/gtest.h>
 
-#include <ws2tcpip.h>
-
 #include <string>
 #include <vector>
 
@@ -18,99 +16,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kPort = 19261;
 constexpr char kPrompt[] = "\n\r:: ";
 constexpr char kTestService[] = "HalvAccessTestSvc";
 constexpr char kVersionKey[] = "SOFTWARE\\Tenmark\\Halvexa Server\\3.5.1";
 
-// A TCP client that can choose its own loopback address and the server's.
-class AddressedClient {
- public:
-  AddressedClient() = default;
-  ~AddressedClient() { Close(); }
-  AddressedClient(const AddressedClient&) = delete;
-  AddressedClient& operator=(const AddressedClient&) = delete;
-
-  // Connects from `local` (any port) to `remote`:kPort.
-  bool Connect(const char* local, const char* remote, int port = kPort) {
-    Close();
-    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket_ == INVALID_SOCKET) return false;
-    sockaddr_in from = {};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, local, &from.sin_addr);
-    if (bind(socket_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) return false;
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<u_short>(port));
-    inet_pton(AF_INET, remote, &to.sin_addr);
-    return connect(socket_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-  }
-  void Send(const std::string& bytes) {
-    send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0);
-  }
-  // Reads until the text ends with `suffix`, the peer closes or `limit` passes.
-  std::string ReadUntil(const std::string& suffix, std::chrono::milliseconds limit = 10s) {
-    std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!closed_) {
-      if (out.size() >= suffix.size() &&
-          out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
-        break;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(socket_, &set);
-      timeval tv = {static_cast<long>(left.count() / 1000),
-                    static_cast<long>((left.count() % 1000) * 1000)};
-      if (select(0, &set, nullptr, nullptr, &tv) <= 0) break;
-      char buffer[4096];
-      const int n = recv(socket_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closed_ = true;
-        break;
-      }
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-  std::string Ask(const std::string& line, const std::string& until = ":: ") {
-    Send(line + "\r\n");
-    return ReadUntil(until, 30s);
-  }
-  // Everything until the peer closes (or `limit`), and whether it closed.
-  bool WaitClosed(std::chrono::milliseconds limit, std::string* text = nullptr) {
-    const std::string got = ReadUntil(std::string("\x01never", 6), limit);
-    if (text != nullptr) *text = got;
-    return closed_;
-  }
-  void Close() {
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-    closed_ = false;
-  }
-
- private:
-  SOCKET socket_ = INVALID_SOCKET;
-  bool closed_ = false;
-};
+using halv::e2e::Client;
 
 class AccessTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override { return kPort; }
   void SetUp() override {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
     ASSERT_TRUE(halv::e2e::InstallTestService(kTestService, "Halvexa access test service"));
     InstalledServiceTest::SetUp();
   }
   void TearDown() override {
     InstalledServiceTest::TearDown();
-    halv::e2e::RemoveTestService(kTestService);
+    EXPECT_TRUE(halv::e2e::RemoveTestService(kTestService));
   }
 
+  // Connects `client` from the loopback address `from` to the service on
+  // the address `to`.
+  ::testing::AssertionResult Connect(Client& client, const char* from, const char* to) const {
+    halv::e2e::ConnectOptions options;
+    options.from = from;
+    options.to = to;
+    return client.Connect(Port(), options);
+  }
+
+  // Raises halv::Error, which ends the test, when the value cannot be written.
   static void SetSystem(const char* name, const std::string& value) {
     halv::WriteRegString(halv::e2e::kSystemKey, name, value, true);
   }
@@ -146,8 +78,8 @@ TEST_F(AccessTest, LoginsGateEachCommandAndAreAudited) {
   StartRunning();
   ASSERT_EQ(halv::e2e::StartAndWait(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
 
-  AddressedClient c;
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   const std::string greeting = c.ReadUntil(kPrompt);
   EXPECT_NE(greeting.find("\n\r\n\rThis server requires a login: AUTH <user> <password>\n\r:: "),
             std::string::npos)
@@ -188,8 +120,8 @@ TEST_F(AccessTest, ThreeWrongPasswordsCloseTheConnection) {
   AddUser("bob", "secret pw", {"AllowStop"});
   SetSystem("RequireAuth", "1");
   StartRunning();
-  AddressedClient c;
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   c.ReadUntil(kPrompt);
   EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
   EXPECT_EQ(c.Ask("auth nobody secret pw"), "530-Login incorrect\n\r:: ");
@@ -202,13 +134,13 @@ TEST_F(AccessTest, ThreeWrongPasswordsCloseTheConnection) {
 TEST_F(AccessTest, AllowedClientsRefusesOtherAddressesWithoutAGreeting) {
   SetSystem("AllowedClients", "127.0.0.1");
   StartRunning();
-  AddressedClient other;
-  ASSERT_TRUE(other.Connect("127.0.0.2", "127.0.0.1"));
+  Client other;
+  ASSERT_TRUE(Connect(other, "127.0.0.2", "127.0.0.1"));
   std::string said;
   EXPECT_TRUE(other.WaitClosed(10s, &said));
   EXPECT_EQ(said, "");
-  AddressedClient local;
-  ASSERT_TRUE(local.Connect("127.0.0.1", "127.0.0.1"));
+  Client local;
+  ASSERT_TRUE(Connect(local, "127.0.0.1", "127.0.0.1"));
   EXPECT_NE(local.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
   local.Close();
   EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
@@ -220,22 +152,22 @@ TEST_F(AccessTest, AllowedClientsRefusesOtherAddressesWithoutAGreeting) {
 TEST_F(AccessTest, ListenAddressBindsThatAddressOnly) {
   SetSystem("ListenAddress", "127.0.0.2");
   StartRunning();
-  AddressedClient c;
-  EXPECT_FALSE(c.Connect("127.0.0.1", "127.0.0.1"));
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.2"));
+  Client c;
+  EXPECT_FALSE(Connect(c, "127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.2"));
   EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
 }
 
 TEST_F(AccessTest, BadListenAddressOrAllowListFailsTheStart) {
   SetSystem("ListenAddress", "localhost");
   EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+  EXPECT_TRUE(EventLogged(
       "Service failed on start: Invalid ListenAddress 'localhost': not an IPv4 or IPv6 address",
       10s));
   SetSystem("ListenAddress", "127.0.0.1");
   SetSystem("AllowedClients", "127.0.0.1,10.0.0.0/33");
   EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
+  EXPECT_TRUE(EventLogged(
       "Service failed on start: Invalid entry '10.0.0.0/33' in AllowedClients: the prefix length "
       "must be a number from 0 to 32",
       10s));
@@ -244,19 +176,18 @@ TEST_F(AccessTest, BadListenAddressOrAllowListFailsTheStart) {
 TEST_F(AccessTest, MaxClientsTurnsAwayTheOneTooMany) {
   SetSystem("MaxClients", "2");
   StartRunning();
-  AddressedClient a, b, c;
-  ASSERT_TRUE(a.Connect("127.0.0.1", "127.0.0.1"));
+  Client a, b, c;
+  ASSERT_TRUE(Connect(a, "127.0.0.1", "127.0.0.1"));
   a.ReadUntil(kPrompt);
-  ASSERT_TRUE(b.Connect("127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(Connect(b, "127.0.0.1", "127.0.0.1"));
   b.ReadUntil(kPrompt);
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   std::string said;
   EXPECT_TRUE(c.WaitClosed(10s, &said));
   EXPECT_EQ(said, "421-Too many connections, try again later\n\r");
-  // Once one has gone there is room again.
-  a.Close();
-  Sleep(500);
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  // Once one has gone (the service has closed its side) there is room again.
+  ASSERT_TRUE(a.Leave());
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
   EXPECT_NE(b.Ask("stime").find(":: "), std::string::npos);  // the others are still served
 }
@@ -265,10 +196,10 @@ TEST_F(AccessTest, IdleTimeoutClosesASilentConnection) {
   SetSystem("IdleTimeout", "2");
   SetSystem("VerboseLogging", "1");
   StartRunning();
-  AddressedClient quiet, busy;
-  ASSERT_TRUE(quiet.Connect("127.0.0.1", "127.0.0.1"));
+  Client quiet, busy;
+  ASSERT_TRUE(Connect(quiet, "127.0.0.1", "127.0.0.1"));
   quiet.ReadUntil(kPrompt);
-  ASSERT_TRUE(busy.Connect("127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(Connect(busy, "127.0.0.1", "127.0.0.1"));
   busy.ReadUntil(kPrompt);
   const auto start = std::chrono::steady_clock::now();
   std::string said;
@@ -290,14 +221,14 @@ TEST_F(AccessTest, IdleTimeoutClosesASilentConnection) {
 TEST_F(AccessTest, VerboseLogShowsControlBytesEscaped) {
   SetSystem("VerboseLogging", "1");
   StartRunning();
-  AddressedClient c;
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   c.ReadUntil(kPrompt);
   c.Send("help\r\n");
   c.ReadUntil("311-End of HELP info\n\r:: ");
+  // Three lines, three replies: once they are in, every receipt is logged.
   c.Send("stime\x1b[2Jx\rdate Status: forged\nstime\r\n");
-  c.ReadUntil(":: ");
-  Sleep(300);
+  c.ReadCount(":: ", 3, 10s);
   c.Close();
   EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
   const std::string log = ServerLog();
@@ -313,9 +244,9 @@ TEST_F(AccessTest, LogMaxBytesKeepsOneOlderGeneration) {
   SetSystem("LogMaxBytes", "600");
   SetSystem("VerboseLogging", "1");
   StartRunning();
-  AddressedClient c;
+  Client c;
   for (int i = 0; i < 6; ++i) {
-    ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+    ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
     c.ReadUntil(kPrompt);
     c.Ask("stime");
     c.Close();
@@ -332,12 +263,11 @@ TEST_F(AccessTest, LogMaxBytesKeepsOneOlderGeneration) {
 TEST_F(AccessTest, ARelativeBaseDirIsRefused) {
   SetSystem("BaseDir", "halvexa");
   StartRunning();
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
-      "BaseDir 'halvexa' is not an absolute path.  Check path and filename.", 10s));
-  EXPECT_TRUE(halv::e2e::WaitForEventLog(
-      "The log library is not loaded: BaseDir must be an absolute path.", 10s));
-  AddressedClient c;
-  ASSERT_TRUE(c.Connect("127.0.0.1", "127.0.0.1"));
+  EXPECT_TRUE(
+      EventLogged("BaseDir 'halvexa' is not an absolute path.  Check path and filename.", 10s));
+  EXPECT_TRUE(EventLogged("The log library is not loaded: BaseDir must be an absolute path.", 10s));
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   EXPECT_NE(c.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
   c.Close();
   EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));

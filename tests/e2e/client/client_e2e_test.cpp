@@ -15,9 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kPort = 19200;
-constexpr int kSilentPort = 19201;
-constexpr int kClosedPort = 19202;
 constexpr char kTestService[] = "HalvCliTestSvc";
 
 struct ClientRun {
@@ -35,15 +32,15 @@ HANDLE OutputFile(const std::string& path) {
 
 class ClientTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override { return kPort; }
   void SetUp() override {
     ASSERT_TRUE(halv::e2e::InstallTestService(kTestService, "Halvexa client test service"));
     InstalledServiceTest::SetUp();
     dir_ = halv::e2e::MakeTempDir("client");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     InstalledServiceTest::TearDown();
-    halv::e2e::RemoveTestService(kTestService);
+    EXPECT_TRUE(halv::e2e::RemoveTestService(kTestService));
   }
 
   // Runs halvexa.exe with `arguments`; its output goes to files, read after.
@@ -78,8 +75,10 @@ class ClientTest : public halv::e2e::InstalledServiceTest {
     return run;
   }
 
-  const std::string host_ = "-H 127.0.0.1:" + std::to_string(kPort) + " ";
-  const std::string label_ = "127.0.0.1:" + std::to_string(kPort);
+  // The -H argument and the label for the service (its port is known once
+  // it runs).
+  std::string HostArgument() const { return "-H " + Label() + " "; }
+  std::string Label() const { return "127.0.0.1:" + std::to_string(Port()); }
   std::string dir_;
 };
 
@@ -89,18 +88,20 @@ bool Matches(const std::string& text, const std::string& pattern) {
 
 TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
   StartRunning();
-  const std::string host = "127\\.0\\.0\\.1:19200";
+  const std::string target = HostArgument();
+  const std::string label = Label();
+  const std::string host = "127\\.0\\.0\\.1:" + std::to_string(Port());
 
-  ClientRun list = Halvexa(host_ + "list");
+  ClientRun list = Halvexa(target + "list");
   EXPECT_EQ(list.status, 0u) << list.out << list.err;
   EXPECT_EQ(list.out.rfind("HOST ", 0), 0u) << list.out;
   EXPECT_TRUE(Matches(list.out, "\n" + host + " +HalvCliTestSvc +Stopped +Demand +LocalSystem\n"))
       << list.out;
   EXPECT_TRUE(Matches(list.out, "\n" + host + " +Halvexa351 +Running +Automatic +LocalSystem\n"))
       << list.out;
-  ClientRun list_json = Halvexa("--json " + host_ + "list");
+  ClientRun list_json = Halvexa("--json " + target + "list");
   EXPECT_EQ(list_json.status, 0u);
-  EXPECT_EQ(list_json.out.rfind("{\"host\":\"" + label_ + "\",\"ok\":true,\"outcome\":\"ok\"", 0),
+  EXPECT_EQ(list_json.out.rfind("{\"host\":\"" + label + "\",\"ok\":true,\"outcome\":\"ok\"", 0),
             0u)
       << list_json.out;
   EXPECT_NE(list_json.out.find("{\"name\":\"HalvCliTestSvc\",\"state\":\"Stopped\",\"start_type\":"
@@ -109,29 +110,29 @@ TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
       << list_json.out;
   EXPECT_EQ(list_json.out.find('\n'), list_json.out.size() - 1);  // one line for one host
 
-  ClientRun status = Halvexa(host_ + "status HalvCliTestSvc");
+  ClientRun status = Halvexa(target + "status HalvCliTestSvc");
   EXPECT_EQ(status.status, 0u);
   EXPECT_TRUE(
       Matches(status.out, "^HOST +SERVICE +STATE\n" + host + " +HalvCliTestSvc +Stopped\n$"))
       << status.out;
 
-  ClientRun start = Halvexa(host_ + "start HalvCliTestSvc");
+  ClientRun start = Halvexa(target + "start HalvCliTestSvc");
   EXPECT_EQ(start.status, 0u) << start.out;
   EXPECT_TRUE(Matches(start.out, "\n" + host + " +HalvCliTestSvc +done\n")) << start.out;
   EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
-  ClientRun running = Halvexa("--json " + host_ + "STATUS HalvCliTestSvc");
+  ClientRun running = Halvexa("--json " + target + "STATUS HalvCliTestSvc");
   EXPECT_NE(running.out.find("\"command\":\"STATUS\",\"service\":\"HalvCliTestSvc\",\"state\":"
                              "\"Running\""),
             std::string::npos)
       << running.out;
 
-  ClientRun stop = Halvexa("--json " + host_ + "stop HalvCliTestSvc");
+  ClientRun stop = Halvexa("--json " + target + "stop HalvCliTestSvc");
   EXPECT_EQ(stop.status, 0u) << stop.out;
   EXPECT_NE(stop.out.find("\"service\":\"HalvCliTestSvc\",\"done\":true"), std::string::npos)
       << stop.out;
   EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_STOPPED));
 
-  ClientRun missing = Halvexa("--json " + host_ + "start NoSuchServiceHere");
+  ClientRun missing = Halvexa("--json " + target + "start NoSuchServiceHere");
   EXPECT_EQ(missing.status, 1u) << missing.out;
   EXPECT_NE(missing.out.find("\"outcome\":\"failed\",\"error\":\"Service does not exist.\""),
             std::string::npos)
@@ -140,65 +141,43 @@ TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
                              "exist.\""),
             std::string::npos)
       << missing.out;
-  ClientRun missing_table = Halvexa(host_ + "stop NoSuchServiceHere");
+  ClientRun missing_table = Halvexa(target + "stop NoSuchServiceHere");
   EXPECT_EQ(missing_table.status, 1u);
   EXPECT_TRUE(Matches(missing_table.out,
                       host + " +NoSuchServiceHere +error 1060: Service does not exist\\.\n"))
       << missing_table.out;
 
-  ClientRun display = Halvexa(host_ + "display");
+  ClientRun display = Halvexa(target + "display");
   EXPECT_EQ(display.status, 0u);
-  EXPECT_TRUE(Matches(display.out, "\n" + host + " +port +19200\n")) << display.out;
+  EXPECT_TRUE(Matches(display.out, "\n" + host + " +port +" + std::to_string(Port()) + "\n"))
+      << display.out;
   EXPECT_TRUE(Matches(display.out, "\n" + host + " +exec_name +halvexa351\\.exe\n")) << display.out;
-  ClientRun display_json = Halvexa("--json " + host_ + "display");
+  ClientRun display_json = Halvexa("--json " + target + "display");
   EXPECT_NE(display_json.out.find("\"parameters\":{\"version\":\"3.5.1.1\""), std::string::npos)
       << display_json.out;
   EXPECT_NE(display_json.out.find("\"stop_timeout\":\"30000\""), std::string::npos);
-  EXPECT_NE(display_json.out.find("\"port\":\"19200\"}"), std::string::npos);
+  EXPECT_NE(display_json.out.find("\"port\":\"" + std::to_string(Port()) + "\"}"),
+            std::string::npos);
 }
-
-// A listener that accepts connections (in its backlog) and never answers.
-class SilentListener {
- public:
-  SilentListener(const char* address, int port) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = inet_addr(address);
-    EXPECT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    EXPECT_EQ(listen(socket_, 16), 0);
-  }
-  ~SilentListener() {
-    closesocket(socket_);
-    WSACleanup();
-  }
-
- private:
-  SOCKET socket_ = INVALID_SOCKET;
-};
 
 TEST_F(ClientTest, AFleetWithAClosedPortAndASilentHostTakesAboutOneTimeOut) {
   StartRunning();
-  SilentListener silent("127.0.0.4", kSilentPort);
-  const std::string port = std::to_string(kPort);
+  // A listener that accepts connections (in its backlog) and never answers,
+  // and a port bound without a listener, where connections are refused.
+  halv::e2e::HeldPort silent, closed;
+  ASSERT_TRUE(silent.Open("127.0.0.4", true));
+  ASSERT_TRUE(closed.Open("127.0.0.1", false));
+  const std::string port = std::to_string(Port());
+  const std::string silent_port = std::to_string(silent.port());
+  const std::string closed_port = std::to_string(closed.port());
   const std::vector<std::string> hosts = {
-      "127.0.0.1:" + port, "127.0.0.4:" + std::to_string(kSilentPort),
-      "127.0.0.2:" + port, "127.0.0.1:" + std::to_string(kClosedPort),
-      "127.0.0.3:" + port,
+      "127.0.0.1:" + port,        "127.0.0.4:" + silent_port, "127.0.0.2:" + port,
+      "127.0.0.1:" + closed_port, "127.0.0.3:" + port,
   };
   const std::string hosts_file = dir_ + "\\hosts.txt";
-  {
-    HANDLE h =
-        CreateFileA(hosts_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    std::string text = "# the fleet\r\n";
-    for (const std::string& each : hosts) text += each + "\r\n";
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
-  }
+  std::string fleet = "# the fleet\r\n";
+  for (const std::string& each : hosts) fleet += each + "\r\n";
+  ASSERT_TRUE(halv::e2e::WriteFileBytes(hosts_file, fleet));
   constexpr double kTimeout = 3;
   ClientRun run =
       Halvexa("--json-lines --timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
@@ -225,10 +204,13 @@ TEST_F(ClientTest, AFleetWithAClosedPortAndASilentHostTakesAboutOneTimeOut) {
   // The same fleet as a table: one row per host, the failed ones with their error.
   ClientRun table = Halvexa("--timeout 3 --hosts \"" + hosts_file + "\" status Halvexa351");
   EXPECT_EQ(table.status, 2u);
-  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.2:19200 +Halvexa351 +Running\n")) << table.out;
-  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.1:19202 +error: connection refused\n"))
+  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.2:" + port + " +Halvexa351 +Running\n"))
       << table.out;
-  EXPECT_TRUE(Matches(table.out, "\n127\\.0\\.0\\.4:19201 +error: timed out after 3 s"))
+  EXPECT_TRUE(
+      Matches(table.out, "\n127\\.0\\.0\\.1:" + closed_port + " +error: connection refused\n"))
+      << table.out;
+  EXPECT_TRUE(
+      Matches(table.out, "\n127\\.0\\.0\\.4:" + silent_port + " +error: timed out after 3 s"))
       << table.out;
 }
 

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,7 +30,6 @@ namespace {
 using namespace std::chrono_literals;
 using halv::e2e::Client;
 
-constexpr int kPort = 19240;
 const std::string kPrompt = "\n\r:: ";
 const std::string kHelpEnd = "311-End of HELP info\n\r:: ";
 
@@ -55,6 +55,24 @@ SIZE_T ServiceWorkingSet() {
   return size;
 }
 
+// The service's working set once it has settled: sampled every 200 ms until
+// three samples in a row lie within 256 KiB of each other, or the last one
+// after 10 s.
+SIZE_T SettledWorkingSet() {
+  SIZE_T samples[3] = {ServiceWorkingSet(), 0, 0};
+  int taken = 1;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    Sleep(200);
+    samples[taken % 3] = ServiceWorkingSet();
+    ++taken;
+    if (taken < 3) continue;
+    const auto [low, high] = std::minmax({samples[0], samples[1], samples[2]});
+    if (high - low <= 256 * 1024) break;
+  }
+  return samples[(taken - 1) % 3];
+}
+
 double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 std::string Repeat(const std::string& text, int count) {
@@ -66,8 +84,6 @@ std::string Repeat(const std::string& text, int count) {
 
 class ConnectionsTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override { return kPort; }
-
   std::string LogPath() const { return log_dir_ + "\\serverlog.txt"; }
 
   // Fills the server log with about `bytes` bytes of log-like lines.
@@ -83,9 +99,9 @@ class ConnectionsTest : public halv::e2e::InstalledServiceTest {
   }
 
   // A connected client that has read its greeting.
-  static bool Greeted(Client& client, int receive_buffer = 0,
-                      std::chrono::milliseconds limit = 10s) {
-    if (!client.Connect(kPort, receive_buffer)) return false;
+  bool Greeted(Client& client, int receive_buffer = 0,
+               std::chrono::milliseconds limit = 10s) const {
+    if (!client.Connect(Port(), receive_buffer)) return false;
     const std::string greeting = client.ReadUntil(kPrompt, limit);
     return greeting.rfind("\n\rHalvexa: Version ", 0) == 0 && greeting.size() > kPrompt.size() &&
            greeting.compare(greeting.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0;
@@ -98,16 +114,16 @@ class ConnectionsTest : public halv::e2e::InstalledServiceTest {
   }
 };
 
-// One client's visit during the soak; returns an empty text when all went
-// as expected, else what went wrong.
-std::string Visit(int kind) {
+// One client's visit to the service on `port` during the soak; returns an
+// empty text when all went as expected, else what went wrong.
+std::string Visit(int port, int kind) {
   Client c;
   if (kind == 5) {  // connects and resets at once, before the greeting
-    if (!c.Connect(kPort)) return "connect failed";
+    if (!c.Connect(port)) return "connect failed";
     c.Reset();
     return {};
   }
-  if (!c.Connect(kPort)) return "connect failed";
+  if (!c.Connect(port)) return "connect failed";
   const std::string greeting = c.ReadUntil(kPrompt, 15s);
   if (greeting.rfind("\n\rHalvexa: Version ", 0) != 0) return "no greeting: " + greeting;
   auto ends_with = [](const std::string& text, const std::string& end) {
@@ -137,11 +153,13 @@ std::string Visit(int kind) {
       return {};
     }
     case 3: {
-      // A line in pieces, and telnet negotiation before it.
+      // A line in pieces, and telnet negotiation before it and within it.
+      // Each refusal shows that the service has taken in the piece it ends,
+      // so the next piece comes in a receipt of its own.
       c.Send("\xff\xfd\x01he");
-      Sleep(20);
-      c.Send("lp st");
-      Sleep(20);
+      if (!ends_with(c.ReadUntil("\xff\xfc\x01", 15s), "\xff\xfc\x01")) return "no WONT ECHO";
+      c.Send("lp st\xff\xfd\x03");
+      if (!ends_with(c.ReadUntil("\xff\xfc\x03", 15s), "\xff\xfc\x03")) return "no WONT SGA";
       c.Send("op\r\nquit\r\n");
       const std::string reply = c.ReadUntil(kHelpEnd, 15s);
       if (reply.find("311-STOP") == std::string::npos) return "no help stop: " + reply;
@@ -159,11 +177,12 @@ std::string Visit(int kind) {
 }
 
 // Runs `count` visits at once; returns the failures.
-std::vector<std::string> Burst(int count, int round) {
+std::vector<std::string> Burst(int port, int count, int round) {
   std::vector<std::string> failures(count);
   std::vector<std::thread> threads;
   for (int i = 0; i < count; ++i)
-    threads.emplace_back([&failures, i, round] { failures[i] = Visit((i + round) % 6); });
+    threads.emplace_back(
+        [&failures, port, i, round] { failures[i] = Visit(port, (i + round) % 6); });
   for (auto& t : threads) t.join();
   std::vector<std::string> out;
   for (auto& f : failures)
@@ -177,14 +196,14 @@ TEST_F(ConnectionsTest, SoakWithBurstsOfClientsNeverLosesTheListener) {
   if (const char* text = std::getenv("HALV_SOAK_SECONDS")) seconds = std::max(10, std::atoi(text));
 
   // An opening burst of 60 clients at once, then rounds of 20.
-  std::vector<std::string> failures = Burst(60, 0);
+  std::vector<std::string> failures = Burst(Port(), 60, 0);
   const auto start = std::chrono::steady_clock::now();
   const auto end = start + std::chrono::seconds(seconds);
   std::vector<std::pair<double, SIZE_T>> samples;
   auto next_sample = start;
   int visits = 60;
   for (int round = 1; std::chrono::steady_clock::now() < end; ++round) {
-    for (const std::string& f : Burst(20, round)) failures.push_back(f);
+    for (const std::string& f : Burst(Port(), 20, round)) failures.push_back(f);
     visits += 20;
     if (std::chrono::steady_clock::now() >= next_sample) {
       const double at =
@@ -247,7 +266,7 @@ TEST_F(ConnectionsTest, ViewOfALargeLogToASlowReaderArrivesWhole) {
         received.compare(received.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0 &&
         received.size() > 4 * 1024 * 1024)
       break;
-    Sleep(3);
+    Sleep(3);  // the reader's pace
   }
   EXPECT_TRUE(other_served);
   const std::string file = halv::e2e::ReadFileBytes(LogPath());
@@ -265,8 +284,10 @@ TEST_F(ConnectionsTest, PipelinedCommandsReadLateAreAllAnsweredInOrder) {
   ASSERT_EQ(help.rfind("311-This is Halvexa Version", 0), 0u) << help;
   ASSERT_EQ(help_stop.rfind("311-STOP", 0), 0u) << help_stop;
   c.Send(Repeat("help\r\nhelp stop\r\n", 200));
-  Sleep(3000);  // the client reads late
   const std::string expected = Repeat(help + help_stop, 200);
+  // The client reads late: only once the service has sent all it can
+  // without the client reading.
+  c.WaitBacklog(expected.size(), 500ms, 30s);
   std::string received;
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (received.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
@@ -284,15 +305,15 @@ TEST_F(ConnectionsTest, ClientThatNeverReadsDelaysNoOneAndMemoryStaysBounded) {
   Client warm;
   ASSERT_TRUE(Greeted(warm));
   EXPECT_EQ(Ask(warm, "view", kPrompt).size() > 8u * 1024 * 1024, true);
-  warm.Close();
-  Sleep(500);
-  const SIZE_T before = ServiceWorkingSet();
+  ASSERT_TRUE(warm.Leave());
+  const SIZE_T before = SettledWorkingSet();
 
   // Asks for the whole log and 20,000 help texts (about 9 MB) and reads none of it.
   Client stalled;
   ASSERT_TRUE(Greeted(stalled, 4 * 1024));
   stalled.Send("view\r\n" + Repeat("help\r\n", 20000));
-  Sleep(2000);
+  // Until the service has filled the stalled client's window and holds back.
+  stalled.WaitBacklog(SIZE_MAX, 500ms, 10s);
 
   Client other;
   const auto asked = std::chrono::steady_clock::now();
@@ -301,8 +322,7 @@ TEST_F(ConnectionsTest, ClientThatNeverReadsDelaysNoOneAndMemoryStaysBounded) {
   const auto took = std::chrono::steady_clock::now() - asked;
   EXPECT_LT(took, 2s);
   EXPECT_NE(time.find(" 20"), std::string::npos) << time;
-  Sleep(1000);
-  const SIZE_T after = ServiceWorkingSet();
+  const SIZE_T after = SettledWorkingSet();
   std::printf(
       "working set before %.1f MiB, with a client that never reads %.1f MiB; "
       "greeting and STIME for another client in %lld ms\n",

@@ -201,14 +201,16 @@ std::string MessageBoxText(HWND box) {
   return text == nullptr ? std::string() : Text(text);
 }
 
-void SetRegString(const std::string& key, const std::string& name, const std::string& value) {
+bool SetRegString(const std::string& key, const std::string& name, const std::string& value) {
   HKEY h = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                       nullptr) != ERROR_SUCCESS)
-    return;
-  RegSetValueExA(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
+    return false;
+  const LONG written =
+      RegSetValueExA(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
   RegCloseKey(h);
+  return written == ERROR_SUCCESS;
 }
 
 std::string GetRegString(const std::string& key, const std::string& name) {

@@ -69,8 +69,9 @@ int FindListItem(HWND list, const std::string& caption);
 // The message text of a message box.
 std::string MessageBoxText(HWND box);
 
-// Registry helpers on HKEY_LOCAL_MACHINE.
-void SetRegString(const std::string& key, const std::string& name, const std::string& value);
+// Registry helpers on HKEY_LOCAL_MACHINE. SetRegString creates the key when
+// missing and writes a REG_SZ value; false when either step fails.
+bool SetRegString(const std::string& key, const std::string& name, const std::string& value);
 std::string GetRegString(const std::string& key, const std::string& name);
 void DeleteTree(const std::string& key);
 

@@ -33,17 +33,17 @@ DWORD ServiceState() { return halv::e2e::ServiceState(kServiceName); }
 // The configuration an installation writes, naming the test service.
 void WriteConfiguration(const std::string& exec_name) {
   DeleteTree(kProductKey);
-  SetRegString(kSystemKey, "StopDependencies", "0");
-  SetRegString(kSystemKey, "VerboseLogging", "0");
-  SetRegString(kSystemKey, "ServiceStopTimeOut", "20000");
-  SetRegString(kSystemKey, "BaseDir", "C:\\\\Halvexa");
-  SetRegString(kSystemKey, "LogDir", "C:\\Halvexa\\logs");
-  SetRegString(kSystemKey, "DumpDir", "C:\\Halvexa\\dump");
-  SetRegString(kSystemKey, "ExecName", exec_name);
-  SetRegString(kSystemKey, "Port", "9007");
+  ASSERT_TRUE(SetRegString(kSystemKey, "StopDependencies", "0"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "VerboseLogging", "0"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "ServiceStopTimeOut", "20000"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "BaseDir", "C:\\\\Halvexa"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "LogDir", "C:\\Halvexa\\logs"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "DumpDir", "C:\\Halvexa\\dump"));
+  ASSERT_TRUE(SetRegString(kSystemKey, "ExecName", exec_name));
+  ASSERT_TRUE(SetRegString(kSystemKey, "Port", "9007"));
   const char* const names[] = {"AllowList", "AllowStatus",  "AllowStart",
                                "AllowStop", "AllowRestart", "AllowUpdate"};
-  for (const char* name : names) SetRegString(kDefaultsKey, name, "1");
+  for (const char* name : names) ASSERT_TRUE(SetRegString(kDefaultsKey, name, "1"));
 }
 
 class ConsoleE2eTest : public ::testing::Test {
@@ -52,7 +52,7 @@ class ConsoleE2eTest : public ::testing::Test {
     ASSERT_TRUE(halv::e2e::InstallTestService(kServiceName, kDisplayName, SERVICE_AUTO_START));
   }
   static void TearDownTestSuite() {
-    halv::e2e::RemoveTestService(kServiceName);
+    EXPECT_TRUE(halv::e2e::RemoveTestService(kServiceName));
     DeleteTree(kProductKey);
   }
 
@@ -194,7 +194,7 @@ TEST_F(ConsoleE2eTest, RequireLoginShowsNoWhenMissingAndSavesYes) {
 }
 
 TEST_F(ConsoleE2eTest, AProgramNameOfNoServiceShowsTheMessageBeforeAnyWindow) {
-  WriteConfiguration("NoSuchHalvService.exe");
+  ASSERT_NO_FATAL_FAILURE(WriteConfiguration("NoSuchHalvService.exe"));
   AdminProcess admin;
   ASSERT_TRUE(admin.started());
   HWND box = nullptr;
@@ -215,7 +215,7 @@ TEST_F(ConsoleE2eTest, AProgramNameOfNoServiceShowsTheMessageBeforeAnyWindow) {
 }
 
 TEST_F(ConsoleE2eTest, LoadErrorsShowInTheStandardErrorBox) {
-  SetRegString(kSystemKey, "ExecName", "abc");
+  ASSERT_TRUE(SetRegString(kSystemKey, "ExecName", "abc"));
   AdminProcess admin;
   ASSERT_TRUE(admin.started());
   HWND box = nullptr;
@@ -230,9 +230,9 @@ TEST_F(ConsoleE2eTest, LoadErrorsShowInTheStandardErrorBox) {
 
 TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
   const std::string users = config::kUsersKey + "\\";
-  SetRegString(users + "Admin", "Auth", "0");
-  SetRegString(users + "Anonymous", "Auth", "0");
-  SetRegString(kDefaultsKey, "AllowStop", "0");
+  ASSERT_TRUE(SetRegString(users + "Admin", "Auth", "0"));
+  ASSERT_TRUE(SetRegString(users + "Anonymous", "Auth", "0"));
+  ASSERT_TRUE(SetRegString(kDefaultsKey, "AllowStop", "0"));
   AdminProcess admin;
   ASSERT_TRUE(admin.started());
   WaitThroughSplash(admin);

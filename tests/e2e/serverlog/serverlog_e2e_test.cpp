@@ -15,7 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using halv::e2e::Client;
 
-constexpr int kPort = 19137;
 constexpr char kPrompt[] = "\n\r:: ";
 const char kLongDate[] =
     "[0-3][0-9] [A-Z][a-z]+ 20[0-9][0-9] (0[1-9]|1[0-2]):[0-5][0-9]:[0-5][0-9] (AM|PM)";
@@ -32,18 +31,17 @@ std::string Line(const std::string& pattern) { return "date Status: " + pattern 
 
 class ServerLogTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override { return kPort; }
   void Stop() { ASSERT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED)); }
   std::string LogPath() const { return log_dir_ + "\\serverlog.txt"; }
   // A client connects, asks for HELP and leaves; then the service stops.
   void HelpSessionThenStop() {
     Client c;
-    ASSERT_TRUE(c.Connect(kPort));
+    ASSERT_TRUE(c.Connect(Port()));
     c.ReadUntil(kPrompt);
     c.Send("help\r\n");
     c.ReadUntil("End of HELP info\n\r:: ");
-    c.Close();
-    Sleep(500);  // the service handles the disconnection
+    // Once the service has closed its side it has handled the disconnection.
+    ASSERT_TRUE(c.Leave());
     Stop();
   }
   // The whole log file matches `pattern`.
@@ -65,7 +63,7 @@ class ServerLogTest : public halv::e2e::InstalledServiceTest {
          Line(Literal("Service version 3.5.1.1")) +
          Line(Literal("Service running on server " + std::string(computer))) +
          Line("Service running as [^\r\n]+") +
-         Line(Literal("Service is listening on port " + std::to_string(kPort))) +
+         Line(Literal("Service is listening on port " + std::to_string(Port()))) +
          Line(Literal("Service timeout for stopping dependencies is 30000")) +
          Line(stop_dependencies ? "Service will stop dependent services"
                                 : "Service will not stop dependent services");
@@ -84,8 +82,8 @@ TEST_F(ServerLogTest, StartAndStopWriteTheirLinesInOrder) {
 
 // Only 1 is verbose; any whole number but 0 stops dependants.
 TEST_F(ServerLogTest, OtherNumbersForTheFlags) {
-  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "2", true);
-  halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "5", true);
+  ASSERT_TRUE(halv::e2e::SetSystemValue("VerboseLogging", "2"));
+  ASSERT_TRUE(halv::e2e::SetSystemValue("StopDependencies", "5"));
   StartRunning();
   Stop();
   const std::string expected = StartLines(false, true) + Line(Literal("Service is running.")) +
@@ -94,8 +92,8 @@ TEST_F(ServerLogTest, OtherNumbersForTheFlags) {
 }
 
 TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
-  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
-  halv::WriteRegString(halv::e2e::kSystemKey, "StopDependencies", "0", true);
+  ASSERT_TRUE(halv::e2e::SetSystemValue("VerboseLogging", "1"));
+  ASSERT_TRUE(halv::e2e::SetSystemValue("StopDependencies", "0"));
   StartRunning();
   HelpSessionThenStop();
   const std::string expected =
@@ -112,7 +110,7 @@ TEST_F(ServerLogTest, VerboseModeLogsConnectionsAndReceipts) {
 TEST_F(ServerLogTest, InitWritesTheStartLinesAgainToTheSameFile) {
   StartRunning();
   Client c;
-  ASSERT_TRUE(c.Connect(kPort));
+  ASSERT_TRUE(c.Connect(Port()));
   c.ReadUntil(kPrompt);
   c.Send("init\r\n");
   EXPECT_EQ(c.ReadUntil(":: "), "Reinitializing server.\n\r:: ");
@@ -123,10 +121,10 @@ TEST_F(ServerLogTest, InitWritesTheStartLinesAgainToTheSameFile) {
 }
 
 TEST_F(ServerLogTest, ViewShowsWhatHasBeenWrittenOut) {
-  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "1", true);
+  ASSERT_TRUE(halv::e2e::SetSystemValue("VerboseLogging", "1"));
   StartRunning();
   Client c;
-  ASSERT_TRUE(c.Connect(kPort));
+  ASSERT_TRUE(c.Connect(Port()));
   c.ReadUntil(kPrompt);
   // Enough verbose lines to fill the library's buffer more than once.
   for (int i = 0; i < 8; ++i) {
@@ -146,10 +144,11 @@ TEST_F(ServerLogTest, ViewShowsWhatHasBeenWrittenOut) {
 
 TEST_F(ServerLogTest, WithoutTheLibraryTheServiceRunsWithoutALog) {
   const std::string base = halv::e2e::MakeTempDir("nolib");
-  halv::WriteRegString(halv::e2e::kSystemKey, "BaseDir", base, true);
+  ASSERT_FALSE(base.empty());
+  ASSERT_TRUE(halv::e2e::SetSystemValue("BaseDir", base));
   StartRunning();
   Client c;
-  ASSERT_TRUE(c.Connect(kPort));
+  ASSERT_TRUE(c.Connect(Port()));
   c.ReadUntil(kPrompt);
   c.Send("who\r\n");
   EXPECT_NE(c.ReadUntil(":: ").find("anonymous"), std::string::npos);

@@ -6,51 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
-#include <type_traits>
 
-#include "registry.h"
+#include "config_schema.h"
 #include "service_harness.h"
+#include "win/handles.h"
 
 namespace {
 
-struct ScCloser {
-  void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }
-};
-using ScPtr = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScCloser>;
-
-// A port nothing listens on now: bound on loopback with port 0, then freed.
-int FreePort() {
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int port = 0;
-  if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    int size = sizeof address;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-      port = ntohs(address.sin_port);
-  }
-  if (s != INVALID_SOCKET) closesocket(s);
-  return port;
-}
-
 class ServiceStatusTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override {
-    static const int port = FreePort();
-    return port;
-  }
-
   void SetUp() override {
-    ASSERT_NE(Port(), 0);
     InstalledServiceTest::SetUp();
-    ScPtr manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (HasFatalFailure()) return;
+    halv::win::ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ASSERT_TRUE(manager);
-    service_.reset(OpenServiceA(manager.get(), "Halvexa351", SERVICE_STOP | SERVICE_QUERY_STATUS));
+    service_.reset(OpenServiceA(manager.get(), halv::config::kServiceName,
+                                 SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(service_);
   }
   void TearDown() override {
@@ -70,7 +42,7 @@ class ServiceStatusTest : public halv::e2e::InstalledServiceTest {
     return status;
   }
 
-  ScPtr service_;
+  halv::win::ServiceHandle service_;
 };
 
 TEST_F(ServiceStatusTest, RunningThenStopPendingThenStopped) {
@@ -101,7 +73,7 @@ TEST_F(ServiceStatusTest, RunningThenStopPendingThenStopped) {
 TEST_F(ServiceStatusTest, FailedStartStopsWithTheServicesOwnCode) {
   // An empty VerboseLogging is not a whole number: the start fails (the
   // write raises when it cannot be made).
-  halv::WriteRegString(halv::e2e::kSystemKey, "VerboseLogging", "", true);
+  ASSERT_TRUE(halv::e2e::SetSystemValue("VerboseLogging", ""));
   EXPECT_EQ(halv::e2e::StartAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
   const SERVICE_STATUS status = WaitStopped();
   EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));

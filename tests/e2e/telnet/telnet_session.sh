@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs and starts the service in the Wine prefix of $WINEPREFIX, then runs
-# HELP, WHO and QUIT through a real telnet client and checks the replies.
+# Installs and starts the service on a free port in the Wine prefix of
+# $WINEPREFIX, then runs HELP, WHO and QUIT through a real telnet client and
+# checks the replies.
 set -euo pipefail
 bin=$1
-port=19127
 : "${WINEPREFIX:?the Wine prefix must be up (scripts/test does this)}"
+here=$(dirname "$0")
 # shellcheck source=../../../scripts/lib/service.sh
-. "$(dirname "$0")/../../../scripts/lib/service.sh"
+. "$here/../../../scripts/lib/service.sh"
+# shellcheck source=../support/e2e_service.sh
+. "$here/../support/e2e_service.sh"
 logdir=$(mktemp -d)
 
 cleanup() {
@@ -16,7 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-halv_service_up "$bin" "$logdir" "$port" || { echo "service did not start"; exit 1; }
+e2e_service_up "$bin" "$logdir" || { echo "FAIL: service did not start"; exit 1; }
+port=$E2E_PORT
 
 expect <<EXPECT
 set timeout 20

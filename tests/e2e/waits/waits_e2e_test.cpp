@@ -16,7 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using halv::e2e::Client;
 
-constexpr int kPort = 19302;
 constexpr char kSlow[] = "HalvWaitSlowSvc";
 constexpr char kPrompt[] = "\n\r:: ";
 const std::string kSlowKey = std::string("SOFTWARE\\HalvexaTests\\Services\\") + kSlow;
@@ -30,29 +29,35 @@ std::string Upper(std::string text) {
 
 class WaitsTest : public halv::e2e::InstalledServiceTest {
  protected:
-  int Port() const override { return kPort; }
   void SetUp() override {
     ASSERT_TRUE(halv::e2e::InstallTestService(kSlow, "Halvexa slow test service"));
+    // Raises halv::Error, which fails the set-up, when a value cannot be written.
     halv::WriteRegString(kSlowKey, "StopDelay", "6000", true);
     halv::WriteRegString(kSlowKey, "StopWaitHint", "1000", true);
     ASSERT_EQ(halv::e2e::StartAndWait(kSlow), static_cast<DWORD>(SERVICE_RUNNING));
     InstalledServiceTest::SetUp();
+    if (HasFatalFailure()) return;
     StartRunning();
   }
   void TearDown() override {
     InstalledServiceTest::TearDown();
-    halv::e2e::RemoveTestService(kSlow);
+    EXPECT_TRUE(halv::e2e::RemoveTestService(kSlow));
     halv::DeleteRegKeyTree("SOFTWARE\\HalvexaTests\\Services", kSlow);
   }
   void Connect(Client& client) {
-    ASSERT_TRUE(client.Connect(kPort));
+    ASSERT_TRUE(client.Connect(Port()));
     ASSERT_NE(client.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
   }
-  // Sends "stop <slow>" from `client` and reads the line sent before the wait.
+  // Sends "stop <slow>" from `client`, reads the line sent before the wait and
+  // waits until the manager reports the slow service stop-pending.
   void BeginSlowStop(Client& client) {
     client.Send(std::string("stop ") + kSlow + "\r\n");
     EXPECT_EQ(client.ReadUntil(std::string("Stopping Service...") + kSlow + "\n\r"),
               std::string("Stopping Service...") + kSlow + "\n\r");
+    // The wait is under way once the stop has reached the slow service.
+    EXPECT_TRUE(halv::e2e::WaitUntil(
+        [] { return halv::e2e::ServiceState(kSlow) == SERVICE_STOP_PENDING; }, 10s))
+        << "state " << halv::e2e::ServiceState(kSlow);
   }
 };
 
