@@ -68,7 +68,13 @@ class ScriptedServer {
   std::string Entry() const { return std::string(address_) + ":" + std::to_string(port_); }
   int port() const { return port_; }
   int accepted() const { return accepted_; }
+  // The lines received so far, once every connection accepted has been
+  // served to its end (the client may return before the server has read its
+  // closing QUIT); gives up waiting after 5 s.
   std::vector<std::string> Lines() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (finished_ < accepted_ && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::lock_guard<std::mutex> lock(lines_lock_);
     return lines_;
   }
@@ -83,12 +89,14 @@ class ScriptedServer {
       ++accepted_;
       if (behaviour_ == Behaviour::kVanish) {
         close(fd);
+        ++finished_;
         continue;
       }
       if (behaviour_ == Behaviour::kBusy ||
           (behaviour_ == Behaviour::kBusyOnce && accepted_ == 1)) {
         Send(fd, "421-Too many connections, try again later\n\r");
         close(fd);
+        ++finished_;
         continue;
       }
       Send(fd, kGreeting);
@@ -121,6 +129,7 @@ class ScriptedServer {
         }
       }
       close(fd);
+      ++finished_;
     }
   }
   static void Send(int fd, const std::string& bytes) {
@@ -134,6 +143,7 @@ class ScriptedServer {
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> accepted_{0};
+  std::atomic<int> finished_{0};  // connections served to their end
   std::thread thread_;
   std::vector<int> held_;
   std::mutex lines_lock_;
@@ -321,6 +331,7 @@ class HoldingServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> most_open_{0};
   std::atomic<int> accepted_{0};
+  std::atomic<int> finished_{0};  // connections served to their end
   std::thread thread_;
 };
 
