@@ -26,6 +26,8 @@ NEWLINE_PROMPT = b"\n\r:: "
 RULE = "-" * 80
 UPDATE_ECHO = b"Updating Service\n\r"
 MAX_REPLY_BYTES = 16 << 20
+# The port a server listens on unless its configuration says otherwise.
+DEFAULT_PORT = 9007
 
 STATE_WORDS = ("Stopped", "Starting", "Stopping", "Running", "Continuing", "Pausing", "Paused",
                "Unknown")

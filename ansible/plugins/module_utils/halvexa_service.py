@@ -38,6 +38,18 @@ LISTED_AS = {"auto": "Automatic", "delayed": "Automatic", "manual": "Demand",
              "disabled": "Disabled"}
 
 
+def connection_spec():
+    """The argument spec of the options every module takes to reach a server
+    (documented by the doc fragment tenmark.halvexa.connection)."""
+    return dict(
+        host=dict(type="str", required=True),
+        port=dict(type="int", default=hp.DEFAULT_PORT),
+        user=dict(type="str"),
+        password=dict(type="str", no_log=True),
+        timeout=dict(type="int", default=120),
+    )
+
+
 class ServiceNotFound(hp.HalvexaError):
     """The server does not list the service or cannot read its state."""
 

@@ -24,28 +24,6 @@ description:
     service-control failure fails the task with the server's text; an unreachable server fails
     that host only.
 options:
-  host:
-    description: Name or address of the Halvexa server.
-    type: str
-    required: true
-  port:
-    description: TCP port of the Halvexa server.
-    type: int
-    default: 9007
-  user:
-    description:
-      - User to log in as (AUTH) before the commands. Leave it out for a server that needs
-        no login.
-    type: str
-  password:
-    description: Password of C(user). Keep it in Ansible Vault.
-    type: str
-  timeout:
-    description:
-      - Seconds to wait for the connection, the greeting and each reply. A stop waits up to
-        the server's stop time-out (30 s by default) before the server answers.
-    type: int
-    default: 120
   name:
     description: Name of the Windows service (its key name, not the display name).
     type: str
@@ -70,6 +48,8 @@ options:
 notes:
   - Check mode is supported. It reports what would change; for C(state=stopped) it lists the
     running dependants that would stop with it when the server answers DEPS.
+extends_documentation_fragment:
+  - tenmark.halvexa.connection
 author:
   - Tenmark Software
 """
@@ -149,11 +129,7 @@ from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_ser
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            host=dict(type="str", required=True),
-            port=dict(type="int", default=9007),
-            user=dict(type="str"),
-            password=dict(type="str", no_log=True),
-            timeout=dict(type="int", default=120),
+            hs.connection_spec(),
             name=dict(type="str", required=True),
             state=dict(type="str", choices=["started", "stopped", "restarted"]),
             start_mode=dict(type="str", choices=["auto", "delayed", "manual", "disabled"]),

@@ -20,30 +20,14 @@ description:
   - "Runs on the controller: C(delegate_to: localhost) or C(connection: local)."
   - Never changes anything; check mode returns the same.
 options:
-  host:
-    description: Name or address of the Halvexa server.
-    type: str
-    required: true
-  port:
-    description: TCP port of the Halvexa server.
-    type: int
-    default: 9007
-  user:
-    description: User to log in as (AUTH); leave it out for a server that needs no login.
-    type: str
-  password:
-    description: Password of C(user). Keep it in Ansible Vault.
-    type: str
-  timeout:
-    description: Seconds to wait for the connection, the greeting and the reply.
-    type: int
-    default: 120
   names:
     description:
       - Services to return, matched ignoring case. Empty returns every listed service.
     type: list
     elements: str
     default: []
+extends_documentation_fragment:
+  - tenmark.halvexa.connection
 author:
   - Tenmark Software
 """
@@ -112,11 +96,7 @@ from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_ser
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            host=dict(type="str", required=True),
-            port=dict(type="int", default=9007),
-            user=dict(type="str"),
-            password=dict(type="str", no_log=True),
-            timeout=dict(type="int", default=120),
+            hs.connection_spec(),
             names=dict(type="list", elements="str", default=[]),
         ),
         required_by=dict(password=["user"]),
