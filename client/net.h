@@ -1,6 +1,7 @@
 // The client's thin socket layer: one TCP connection with deadlines on
-// connect, send and receive. One implementation per platform (posix/net.cpp,
-// win/net.cpp); everything above it is portable.
+// connect, send and receive. The implementation (net.cpp) is portable; it
+// reaches the platform through the socket primitives of socket_ops.h, which
+// have one file per platform (posix/socket_ops.cpp, win/socket_ops.cpp).
 //
 // Each TcpConnection is used by one thread at a time; different connections
 // may be used on different threads at once.
