@@ -50,6 +50,17 @@ def connection_spec():
     )
 
 
+# A password makes sense only with the user it belongs to.
+CONNECTION_REQUIRED_BY = dict(password=["user"])
+
+
+def module_session(params):
+    """A session with the server the module's connection options name (a
+    context manager, see halvexa_protocol.open_session)."""
+    return hp.open_session(params["host"], params["port"], params["timeout"], params["user"],
+                           params["password"])
+
+
 class ServiceNotFound(hp.HalvexaError):
     """The server does not list the service or cannot read its state."""
 

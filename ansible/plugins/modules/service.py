@@ -134,13 +134,12 @@ def main():
             state=dict(type="str", choices=["started", "stopped", "restarted"]),
             start_mode=dict(type="str", choices=["auto", "delayed", "manual", "disabled"]),
         ),
-        required_by=dict(password=["user"]),
+        required_by=hs.CONNECTION_REQUIRED_BY,
         supports_check_mode=True,
     )
     p = module.params
     try:
-        with hp.open_session(p["host"], p["port"], p["timeout"], p["user"],
-                             p["password"]) as session:
+        with hs.module_session(p) as session:
             result = hs.ensure_service(session, p["name"], p["state"], p["start_mode"],
                                        module.check_mode)
     except hp.HalvexaError as e:

@@ -99,13 +99,12 @@ def main():
             hs.connection_spec(),
             names=dict(type="list", elements="str", default=[]),
         ),
-        required_by=dict(password=["user"]),
+        required_by=hs.CONNECTION_REQUIRED_BY,
         supports_check_mode=True,
     )
     p = module.params
     try:
-        with hp.open_session(p["host"], p["port"], p["timeout"], p["user"],
-                             p["password"]) as session:
+        with hs.module_session(p) as session:
             services, missing = hs.service_facts(session, p["names"])
     except hp.HalvexaError as e:
         module.fail_json(msg=e.text, code=e.code)
