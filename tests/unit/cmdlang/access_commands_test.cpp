@@ -195,6 +195,25 @@ TEST_F(AccessCommandsTest, WhoShowsEachConnectionsUser) {
                           Field("7 Dec 2026 23:05", 15) + Field("exec()", 13) + "\n\r");
 }
 
+// WHO shows every login name and address: Anonymous needs AllowList for it,
+// any logged-in user may.
+TEST_F(AccessCommandsTest, WhoNeedsALoginOrAllowList) {
+  server_.accounts().Set("Anonymous", "AllowList", "0");
+  EXPECT_EQ(Run({"who"}), Refused("WHO", "a login or AllowList"));
+  EXPECT_EQ(server_.audit_lines().back(),
+            "Audit: Anonymous at 127.0.0.1: WHO refused, needs a login or AllowList");
+  server_.accounts().Set("bob", "AllowList", "0");
+  EXPECT_EQ(Login("bob", "secret pw").front(), "230-Logged in as bob\n\r");
+  const Sends sends = Run({"who"});
+  ASSERT_EQ(sends.size(), 5u);
+  EXPECT_EQ(sends[3].substr(0, 16), Field("bob", 15));
+  RecordingConnection other("127.0.0.2");
+  server_.accounts().Set("Anonymous", "AllowList", "1");
+  ProcessCommand(server_, other, *MakeLine({"who"}));
+  ASSERT_EQ(other.sends().size(), 5u);  // the heading, bob's row and the prompt
+  EXPECT_EQ(other.sends()[3].substr(0, 16), Field("bob", 15));
+}
+
 TEST_F(AccessCommandsTest, TheAuditTrailNamesUserAddressAndRequest) {
   Run({"stop", "Spooler"});
   Login("bob", "wrong");
