@@ -29,6 +29,12 @@ std::string LoginSucceededText(const std::string& user) {
   return "230-Logged in as " + user + "\n\r";
 }
 
+std::string TooSoonText(std::uint64_t wait_ms) {
+  const std::uint64_t seconds = std::max<std::uint64_t>(1, (wait_ms + 999) / 1000);
+  return "450-Too soon after a failed login from this address, try again in " +
+         std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") + "\n\r";
+}
+
 bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   const std::size_t n = std::max(a.size(), b.size());
   unsigned difference = a.size() == b.size() ? 0u : 1u;
@@ -78,6 +84,11 @@ bool FailureThrottle::Blocked(const std::string& address, std::uint64_t now_ms) 
          now_ms - it->second.last_failure < kForgetAfterMs;
 }
 
+std::uint64_t FailureThrottle::WaitMs(const std::string& address, std::uint64_t now_ms) const {
+  if (!Blocked(address, now_ms)) return 0;
+  return entries_.find(address)->second.deadline - now_ms;
+}
+
 std::uint64_t FailureThrottle::NextDelay(const std::string& address) const {
   const auto it = entries_.find(address);
   const std::uint32_t failures = it == entries_.end() ? 0 : it->second.failures;
@@ -106,14 +117,15 @@ AuthOutcome LoginSession::Authenticate(const std::string& user, const std::strin
                                        AccountStore& accounts, FailureThrottle& throttle,
                                        const Credentials& credentials) {
   throttled_ = throttle.Blocked(address, now_ms);
-  if (!throttled_ && CheckPassword(accounts, user, password, credentials)) {
+  if (throttled_) return AuthOutcome::kTooSoon;
+  if (CheckPassword(accounts, user, password, credentials)) {
     throttle.Succeeded(address);
     user_ = user;
     logged_in_ = true;
     failures_ = 0;
     return AuthOutcome::kSuccess;
   }
-  if (!throttled_) throttle.Failed(address, now_ms);
+  throttle.Failed(address, now_ms);
   ++failures_;
   return failures_ >= kMaxFailures ? AuthOutcome::kFailureAndClose : AuthOutcome::kFailure;
 }

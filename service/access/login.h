@@ -10,8 +10,9 @@
 // Failures are also slowed down per client address, without anyone
 // waiting: each failure from an address sets a deadline (1 s after the
 // first, doubling up to 60 s), and an AUTH from that address before its
-// deadline is answered as a failure at once, without checking the
-// password. A success clears the address. Everything here runs on the
+// deadline is answered at once with a line that says how long to wait,
+// without checking the password and without counting as a failure. A
+// success clears the address. Everything here runs on the
 // service thread; times are a monotonic millisecond count from the caller.
 #ifndef HALV_SERVICE_ACCESS_LOGIN_H_
 #define HALV_SERVICE_ACCESS_LOGIN_H_
@@ -32,6 +33,10 @@ inline constexpr std::string_view kLoginFailedText = "530-Login incorrect\n\r";
 inline constexpr std::string_view kTooManyFailuresText =
     "421-Too many failed logins, closing the connection\n\r";
 inline constexpr std::string_view kAuthUsageText = "501-Usage: AUTH <user> <password>\n\r";
+// The answer to an AUTH before the address's deadline, `wait_ms` before it:
+// "450-Too soon after a failed login from this address, try again in <n>
+// seconds\n\r", n the wait rounded up to whole seconds (at least 1).
+std::string TooSoonText(std::uint64_t wait_ms);
 // "230-Logged in as <user>\n\r".
 std::string LoginSucceededText(const std::string& user);
 // The greeting line that tells a client how to log in.
@@ -72,6 +77,8 @@ class FailureThrottle {
 
   // Whether an AUTH from `address` at `now_ms` comes before its deadline.
   bool Blocked(const std::string& address, std::uint64_t now_ms) const;
+  // How long before the address's deadline `now_ms` is; 0 when not blocked.
+  std::uint64_t WaitMs(const std::string& address, std::uint64_t now_ms) const;
   // The delay that the next failure from `address` would set.
   std::uint64_t NextDelay(const std::string& address) const;
   // Records a checked failure: the address's deadline moves to now plus
@@ -96,6 +103,7 @@ enum class AuthOutcome {
   kSuccess,          // the connection now acts as the user
   kFailure,          // wrong or unknown; the connection goes on
   kFailureAndClose,  // the third failure: answer, then close
+  kTooSoon,          // before the address's deadline: not checked, not counted
 };
 
 // The login state of one connection.
@@ -107,12 +115,13 @@ class LoginSession {
   const std::string& user() const { return user_; }
   bool logged_in() const { return logged_in_; }
   int failures() const { return failures_; }
-  // Whether the last failure was answered without a check (too soon).
+  // Whether the last attempt was answered without a check (too soon).
   bool last_attempt_throttled() const { return throttled_; }
 
   // One AUTH from `address` at `now_ms`. A success switches the connection
-  // to `user`; a failure leaves the user as it was. Every failure counts
-  // toward the three, checked or not.
+  // to `user`; a failure leaves the user as it was and counts toward the
+  // three. Before the address's deadline nothing is checked or counted
+  // (kTooSoon).
   AuthOutcome Authenticate(const std::string& user, const std::string& password,
                            const std::string& address, std::uint64_t now_ms, AccountStore& accounts,
                            FailureThrottle& throttle, const Credentials& credentials);

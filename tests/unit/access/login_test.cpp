@@ -188,16 +188,19 @@ TEST_F(LoginTest, AFailureMakesTheAddressWaitBeforeItsNextCheck) {
   EXPECT_EQ(a.Authenticate("bob", "x", address, now_, accounts_, throttle_, counting_creds_),
             AuthOutcome::kFailure);
   EXPECT_FALSE(a.last_attempt_throttled());
-  // 0.5 s later, even the right password is answered as a failure without
-  // any check, on this connection or another from the same address.
+  // 0.5 s later, even the right password is answered "too soon" without
+  // any check, on this connection or another from the same address, and it
+  // is no failure.
   counting_.transforms = 0;
   LoginSession b;
   EXPECT_EQ(
       b.Authenticate("bob", "secret", address, now_ + 500, accounts_, throttle_, counting_creds_),
-      AuthOutcome::kFailure);
+      AuthOutcome::kTooSoon);
   EXPECT_TRUE(b.last_attempt_throttled());
   EXPECT_EQ(counting_.transforms, 0);
-  EXPECT_EQ(b.failures(), 1);
+  EXPECT_EQ(b.failures(), 0);
+  EXPECT_EQ(throttle_.WaitMs(address, now_ + 500), 500u);
+  EXPECT_EQ(throttle_.WaitMs(address, now_ + 1000), 0u);
   // Another address is not affected.
   EXPECT_EQ(b.Authenticate("bob", "secret", "192.0.2.8", now_ + 500, accounts_, throttle_,
                            counting_creds_),
@@ -212,17 +215,38 @@ TEST_F(LoginTest, AFailureMakesTheAddressWaitBeforeItsNextCheck) {
   EXPECT_EQ(throttle_.NextDelay(address), 1000u);
 }
 
-TEST_F(LoginTest, AnAnswerWithoutACheckStillCountsTowardTheClose) {
+// An AUTH retyped at once is neither checked nor counted: three of them
+// after one failure leave the connection open, and the right password
+// succeeds once the deadline has passed.
+TEST_F(LoginTest, AnAnswerWithoutACheckDoesNotCount) {
   const std::string address = "192.0.2.9";
   LoginSession s;
   EXPECT_EQ(s.Authenticate("bob", "x", address, 0, accounts_, throttle_, counting_creds_),
             AuthOutcome::kFailure);
-  EXPECT_EQ(s.Authenticate("bob", "secret", address, 10, accounts_, throttle_, counting_creds_),
-            AuthOutcome::kFailure);
-  EXPECT_EQ(s.Authenticate("bob", "secret", address, 20, accounts_, throttle_, counting_creds_),
-            AuthOutcome::kFailureAndClose);
+  for (const std::uint64_t at : {10u, 20u, 999u}) {
+    EXPECT_EQ(s.Authenticate("bob", "secret", address, at, accounts_, throttle_, counting_creds_),
+              AuthOutcome::kTooSoon)
+        << at;
+    EXPECT_EQ(s.failures(), 1);
+  }
   // Unchecked answers do not push the deadline further.
   EXPECT_FALSE(throttle_.Blocked(address, 1000));
+  EXPECT_EQ(s.Authenticate("bob", "secret", address, 1000, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kSuccess);
+  EXPECT_FALSE(s.last_attempt_throttled());
+}
+
+TEST(TooSoonTextTest, SaysHowManySecondsRoundedUp) {
+  const struct {
+    std::uint64_t wait_ms;
+    std::string seconds;
+  } cases[] = {{0, "1 second"},     {1, "1 second"},       {1000, "1 second"},
+               {1001, "2 seconds"}, {59999, "60 seconds"}, {60000, "60 seconds"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(
+        TooSoonText(c.wait_ms),
+        "450-Too soon after a failed login from this address, try again in " + c.seconds + "\n\r")
+        << c.wait_ms;
 }
 
 TEST(FailureThrottleTest, TheDelayDoublesUpToAMinute) {

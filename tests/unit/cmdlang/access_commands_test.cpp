@@ -153,11 +153,21 @@ TEST_F(AccessCommandsTest, AuthWithoutAUserShowsTheUsageAndDoesNotCount) {
 
 TEST_F(AccessCommandsTest, AFailureMakesTheAddressWaitWithoutAnyoneWaiting) {
   EXPECT_EQ(Login("bob", "wrong"), kLoginFailed);
-  // At once, even the right password fails, on another connection from the
-  // same address too; a second later it is checked again.
+  // At once, even the right password is not checked, on another connection
+  // from the same address too: the answer says to wait, and it is no
+  // failure; a second later it is checked again.
   RecordingConnection other("127.0.0.1");
+  server_.set_tick_ms(server_.TickMs() + 200);
   ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
-  EXPECT_EQ(other.sends(), kLoginFailed);
+  EXPECT_EQ(other.sends(),
+            (Sends{"450-Too soon after a failed login from this address, try again in 1 "
+                   "second\n\r",
+                   ":: "}));
+  EXPECT_EQ(other.Login().failures(), 0);
+  EXPECT_EQ(server_.audit_lines().back(),
+            "Audit: Anonymous at 127.0.0.1: AUTH bob not checked (too soon after a failed login "
+            "from this address)");
+  server_.set_tick_ms(server_.TickMs() - 200);
   server_.set_tick_ms(server_.TickMs() + 1000);
   other.ClearSends();
   ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
