@@ -74,7 +74,8 @@ void Authenticate(ServerContext& server, Connection& client, const CommandLine& 
       client.SendText(kPrompt);
       break;
     case access::AuthOutcome::kTooSoon:
-      client.SendText(access::TooSoonText(server.LoginThrottle().WaitMs(address, server.TickMs())));
+      client.SendText(
+          access::TooSoonText(server.LoginThrottle().WaitMs(address, user, server.TickMs())));
       client.SendText(kPrompt);
       break;
     case access::AuthOutcome::kFailureAndClose:
