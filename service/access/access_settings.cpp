@@ -2,9 +2,12 @@
 // of the configuration table.
 #include "access_settings.h"
 
+#include <exception>
 #include <string_view>
+#include <utility>
 
 #include "config_checks.h"
+#include "halv_error.h"
 
 namespace halv::access {
 namespace {
@@ -20,26 +23,54 @@ constexpr LimitField kLimits[] = {
     {config::kLogMaxBytes, &AccessSettings::log_max_bytes},
 };
 
+// Reads one value into `settings`; raises halv::Error for a wrong one.
+void ReadOne(const config::ValueDef& value, const std::string& text, AccessSettings& settings) {
+  const std::string_view name = value.name;
+  if (name == config::kRequireAuth) {
+    if (!text.empty() && text != "0" && text != "1") throw Error(RequireAuthError(text));
+    settings.require_auth = text == "1";
+  } else if (name == config::kListenAddress) {
+    std::optional<IpAddress> address;
+    if (!text.empty()) address = ParseListenAddress(text);
+    settings.listen_address = address;
+    settings.listen_address_text = text;
+  } else if (name == config::kAllowedClients) {
+    std::optional<AllowList> allowed;
+    if (!text.empty()) allowed = ParseAllowedClients(text);
+    settings.allowed_clients = std::move(allowed);
+    settings.allowed_clients_text = text;
+  } else {
+    for (const LimitField& limit : kLimits) {
+      if (name == limit.name)
+        settings.*limit.field = ParseLimit(value.name, text, value.min.value_or(1));
+    }
+  }
+}
+
 }  // namespace
+
+std::string RequireAuthError(const std::string& text) {
+  return "Invalid RequireAuth '" + text +
+         "': must be 0 or 1; logins are required until it is corrected";
+}
 
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read) {
   AccessSettings settings;
+  for (const config::ValueDef& value : config::kOptionalSystemValues)
+    ReadOne(value, read(value.name), settings);
+  return settings;
+}
+
+AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read,
+                                  const AccessSettings& in_force,
+                                  std::vector<std::string>& errors) {
+  AccessSettings settings = in_force;
   for (const config::ValueDef& value : config::kOptionalSystemValues) {
-    const std::string text = read(value.name);
-    const std::string_view name = value.name;
-    if (name == config::kRequireAuth) {
-      settings.require_auth = text == "1";
-    } else if (name == config::kListenAddress) {
-      settings.listen_address_text = text;
-      if (!text.empty()) settings.listen_address = ParseListenAddress(text);
-    } else if (name == config::kAllowedClients) {
-      settings.allowed_clients_text = text;
-      if (!text.empty()) settings.allowed_clients = ParseAllowedClients(text);
-    } else {
-      for (const LimitField& limit : kLimits) {
-        if (name == limit.name)
-          settings.*limit.field = ParseLimit(value.name, text, value.min.value_or(1));
-      }
+    try {
+      ReadOne(value, read(value.name), settings);
+    } catch (const std::exception& e) {
+      errors.emplace_back(e.what());
+      if (std::string_view(value.name) == config::kRequireAuth) settings.require_auth = true;
     }
   }
   return settings;

@@ -19,7 +19,7 @@
 namespace halv::access {
 
 struct AccessSettings {
-  bool require_auth = false;                  // RequireAuth is exactly "1"
+  bool require_auth = false;                  // RequireAuth "1", or a wrong RequireAuth
   std::optional<IpAddress> listen_address;    // none: every IPv4 address
   std::string listen_address_text;            // as configured
   std::optional<AllowList> allowed_clients;   // none: every client
@@ -29,11 +29,22 @@ struct AccessSettings {
   std::optional<std::int32_t> log_max_bytes;  // none: no limit
 };
 
+// The error of a RequireAuth that is none of "", "0" and "1".
+std::string RequireAuthError(const std::string& text);
+
 // Reads the values of config::kOptionalSystemValues through `read` (the
 // value's text, "" when missing; it may raise) in that order; a limit below
-// the table's lower bound is wrong. A value that is present but wrong raises
-// halv::Error with a message naming it, which ends the read.
+// the table's lower bound is wrong, and so is a RequireAuth other than "",
+// "0" or "1". A value that is present but wrong raises halv::Error with a
+// message naming it, which ends the read.
 AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read);
+
+// The same read, going on past wrong values: each wrong value's message is
+// appended to `errors` (a read that raises too), and the value stays as it
+// is in `in_force`, except a wrong RequireAuth, which requires logins (it
+// fails closed). So every right value applies whatever the others hold.
+AccessSettings ReadAccessSettings(const std::function<std::string(const char*)>& read,
+                                  const AccessSettings& in_force, std::vector<std::string>& errors);
 
 // The server-log lines that report the values that are set, in order; none
 // when all are absent.

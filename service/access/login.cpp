@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
+#include "address_list.h"
 #include "auth/auth.h"
 
 namespace halv::access {
@@ -27,6 +29,12 @@ std::string ReadOrEmpty(AccountStore& accounts, const std::string& user, const c
 
 std::string LoginSucceededText(const std::string& user) {
   return "230-Logged in as " + user + "\n\r";
+}
+
+std::string TooSoonText(std::uint64_t wait_ms) {
+  const std::uint64_t seconds = std::max<std::uint64_t>(1, (wait_ms + 999) / 1000);
+  return "450-Too soon after a failed login from this address, try again in " +
+         std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") + "\n\r";
 }
 
 bool ConstantTimeEquals(std::string_view a, std::string_view b) {
@@ -62,6 +70,26 @@ bool CheckPassword(AccountStore& accounts, const std::string& user, const std::s
   return known && !stored.empty() && equal;
 }
 
+std::string FailureThrottle::BlockKey(const std::string& address) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string key = "\x02";
+  const std::optional<IpAddress> parsed = ParseIpAddress(address);
+  if (!parsed) return key + address;
+  const IpAddress ip = parsed->Unmapped();
+  if (!ip.v6) {
+    for (int i = 0; i < 3; ++i) key += std::to_string(ip.bytes[i]) + ".";
+    return key + "0/24";
+  }
+  for (int i = 0; i < 8; ++i) {
+    key.push_back(kHex[ip.bytes[i] >> 4]);
+    key.push_back(kHex[ip.bytes[i] & 0xf]);
+    if (i % 2 == 1) key.push_back(':');
+  }
+  return key + ":/64";
+}
+
+std::string FailureThrottle::UserKey(const std::string& user) { return "\x01" + user; }
+
 void FailureThrottle::Forget(std::uint64_t now_ms) {
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (now_ms - it->second.last_failure >= kForgetAfterMs) {
@@ -73,47 +101,84 @@ void FailureThrottle::Forget(std::uint64_t now_ms) {
 }
 
 bool FailureThrottle::Blocked(const std::string& address, std::uint64_t now_ms) const {
-  const auto it = entries_.find(address);
-  return it != entries_.end() && now_ms < it->second.deadline &&
-         now_ms - it->second.last_failure < kForgetAfterMs;
+  return KeyWaitMs(address, now_ms) > 0;
 }
 
-std::uint64_t FailureThrottle::NextDelay(const std::string& address) const {
-  const auto it = entries_.find(address);
+std::uint64_t FailureThrottle::KeyWaitMs(const std::string& key, std::uint64_t now_ms) const {
+  const auto it = entries_.find(key);
+  if (it == entries_.end() || now_ms >= it->second.deadline ||
+      now_ms - it->second.last_failure >= kForgetAfterMs)
+    return 0;
+  return it->second.deadline - now_ms;
+}
+
+std::uint64_t FailureThrottle::WaitMs(const std::string& address, const std::string& user,
+                                      std::uint64_t now_ms) const {
+  std::uint64_t wait = std::max({KeyWaitMs(address, now_ms), KeyWaitMs(BlockKey(address), now_ms),
+                                 KeyWaitMs(UserKey(user), now_ms)});
+  // The ceiling: the checks of the last second, the oldest one leaving first.
+  std::size_t recent = 0;
+  std::uint64_t oldest = 0;
+  for (const std::uint64_t at : checks_) {
+    if (now_ms - at < 1000) {
+      if (recent == 0) oldest = at;
+      ++recent;
+    }
+  }
+  if (recent >= kMaxChecksPerSecond) wait = std::max(wait, oldest + 1000 - now_ms);
+  return wait;
+}
+
+void FailureThrottle::Checked(std::uint64_t now_ms) {
+  while (!checks_.empty() && now_ms - checks_.front() >= 1000) checks_.pop_front();
+  checks_.push_back(now_ms);
+  while (checks_.size() > kMaxChecksPerSecond) checks_.pop_front();
+}
+
+std::uint64_t FailureThrottle::NextDelay(const std::string& key) const {
+  const auto it = entries_.find(key);
   const std::uint32_t failures = it == entries_.end() ? 0 : it->second.failures;
   std::uint64_t delay = kFirstDelayMs;
   for (std::uint32_t i = 0; i < failures && delay < kMaxDelayMs; ++i) delay *= 2;
   return std::min(delay, kMaxDelayMs);
 }
 
-void FailureThrottle::Failed(const std::string& address, std::uint64_t now_ms) {
+void FailureThrottle::Failed(const std::string& key, std::uint64_t now_ms) {
   Forget(now_ms);
-  if (entries_.count(address) == 0 && entries_.size() >= kMaxAddresses) {
+  if (entries_.count(key) == 0 && entries_.size() >= kMaxAddresses) {
     const auto stalest = std::min_element(entries_.begin(), entries_.end(), [](auto& a, auto& b) {
       return a.second.last_failure < b.second.last_failure;
     });
     entries_.erase(stalest);
   }
-  const std::uint64_t delay = NextDelay(address);
-  Entry& entry = entries_[address];
+  const std::uint64_t delay = NextDelay(key);
+  Entry& entry = entries_[key];
   if (entry.failures < 64) ++entry.failures;
   entry.last_failure = now_ms;
   entry.deadline = now_ms + delay;
+}
+
+void FailureThrottle::Failed(const std::string& address, const std::string& user,
+                             std::uint64_t now_ms) {
+  Failed(address, now_ms);
+  Failed(BlockKey(address), now_ms);
+  Failed(UserKey(user), now_ms);
 }
 
 AuthOutcome LoginSession::Authenticate(const std::string& user, const std::string& password,
                                        const std::string& address, std::uint64_t now_ms,
                                        AccountStore& accounts, FailureThrottle& throttle,
                                        const Credentials& credentials) {
-  throttled_ = throttle.Blocked(address, now_ms);
-  if (!throttled_ && CheckPassword(accounts, user, password, credentials)) {
-    throttle.Succeeded(address);
+  throttled_ = throttle.WaitMs(address, user, now_ms) > 0;
+  if (throttled_) return AuthOutcome::kTooSoon;
+  throttle.Checked(now_ms);
+  if (CheckPassword(accounts, user, password, credentials)) {
+    throttle.Succeeded(user);
     user_ = user;
     logged_in_ = true;
-    failures_ = 0;
     return AuthOutcome::kSuccess;
   }
-  if (!throttled_) throttle.Failed(address, now_ms);
+  throttle.Failed(address, user, now_ms);
   ++failures_;
   return failures_ >= kMaxFailures ? AuthOutcome::kFailureAndClose : AuthOutcome::kFailure;
 }

@@ -7,17 +7,19 @@
 // user, a user without `Auth` and a wrong password take the same steps and
 // get the same answer. Three failures on one connection close it.
 //
-// Failures are also slowed down per client address, without anyone
-// waiting: each failure from an address sets a deadline (1 s after the
-// first, doubling up to 60 s), and an AUTH from that address before its
-// deadline is answered as a failure at once, without checking the
-// password. A success clears the address. Everything here runs on the
+// Failures are also slowed down, without anyone waiting: each failure sets
+// a deadline (1 s after the first, doubling up to 60 s) for its address,
+// its address block and its target user, and an AUTH that meets one of them
+// (or the ceiling on checks per second) is answered at once with a line that
+// says how long to wait, without checking the password and without counting
+// as a failure. A success clears only its own user's record. Everything here runs on the
 // service thread; times are a monotonic millisecond count from the caller.
 #ifndef HALV_SERVICE_ACCESS_LOGIN_H_
 #define HALV_SERVICE_ACCESS_LOGIN_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -32,6 +34,10 @@ inline constexpr std::string_view kLoginFailedText = "530-Login incorrect\n\r";
 inline constexpr std::string_view kTooManyFailuresText =
     "421-Too many failed logins, closing the connection\n\r";
 inline constexpr std::string_view kAuthUsageText = "501-Usage: AUTH <user> <password>\n\r";
+// The answer to an AUTH before the address's deadline, `wait_ms` before it:
+// "450-Too soon after a failed login from this address, try again in <n>
+// seconds\n\r", n the wait rounded up to whole seconds (at least 1).
+std::string TooSoonText(std::uint64_t wait_ms);
 // "230-Logged in as <user>\n\r".
 std::string LoginSucceededText(const std::string& user);
 // The greeting line that tells a client how to log in.
@@ -60,25 +66,50 @@ struct Credentials {
 bool CheckPassword(AccountStore& accounts, const std::string& user, const std::string& password,
                    const Credentials& credentials);
 
-// Per-address deadlines after failed logins.
+// Deadlines after failed logins, kept per client address, per address block
+// (the /24 of an IPv4 address, the /64 of an IPv6 one) and per target user
+// name, so that neither many addresses nor many connections nor many users
+// multiply the guesses; and a ceiling on the checked guesses of all clients
+// together. The table of records is bounded.
 class FailureThrottle {
  public:
   static constexpr std::uint64_t kFirstDelayMs = 1000;
   static constexpr std::uint64_t kMaxDelayMs = 60000;
-  // An address whose last failure is this old is forgotten.
+  // A record whose last failure is this old is forgotten.
   static constexpr std::uint64_t kForgetAfterMs = 15 * 60 * 1000;
-  // At most this many addresses are kept; the stalest goes first.
+  // At most this many records (addresses, blocks and users together) are
+  // kept; the stalest goes first.
   static constexpr std::size_t kMaxAddresses = 4096;
+  // At most this many passwords are checked in any one second, for all
+  // clients together.
+  static constexpr std::size_t kMaxChecksPerSecond = 20;
 
-  // Whether an AUTH from `address` at `now_ms` comes before its deadline.
+  // The record keys of the block of `address` and of the user `user`; they
+  // never equal an address.
+  static std::string BlockKey(const std::string& address);
+  static std::string UserKey(const std::string& user);
+
+  // Whether an AUTH from `address` at `now_ms` comes before the address's
+  // own deadline.
   bool Blocked(const std::string& address, std::uint64_t now_ms) const;
-  // The delay that the next failure from `address` would set.
-  std::uint64_t NextDelay(const std::string& address) const;
-  // Records a checked failure: the address's deadline moves to now plus
-  // its delay, which doubles with each consecutive failure.
-  void Failed(const std::string& address, std::uint64_t now_ms);
-  // A successful login clears the address.
-  void Succeeded(const std::string& address) { entries_.erase(address); }
+  // How long an AUTH for `user` from `address` must wait at `now_ms`: until
+  // the latest deadline of the address, its block and the user, or until
+  // the ceiling has room again; 0 when it may be checked now.
+  std::uint64_t WaitMs(const std::string& address, const std::string& user,
+                       std::uint64_t now_ms) const;
+  // The delay that the next failure recorded under `key` would set.
+  std::uint64_t NextDelay(const std::string& key) const;
+  // Records one checked password at `now_ms`, for the ceiling.
+  void Checked(std::uint64_t now_ms);
+  // Records a checked failure under `key` alone: its deadline moves to now
+  // plus its delay, which doubles with each failure while it is kept.
+  void Failed(const std::string& key, std::uint64_t now_ms);
+  // Records a checked failure of `user` from `address`: under the address,
+  // its block and the user.
+  void Failed(const std::string& address, const std::string& user, std::uint64_t now_ms);
+  // A successful login clears the user's record only: the address and its
+  // block keep theirs, so a login of one's own cannot reset the count.
+  void Succeeded(const std::string& user) { entries_.erase(UserKey(user)); }
   std::size_t size() const { return entries_.size(); }
 
  private:
@@ -87,8 +118,10 @@ class FailureThrottle {
     std::uint64_t deadline = 0;
     std::uint64_t last_failure = 0;
   };
+  std::uint64_t KeyWaitMs(const std::string& key, std::uint64_t now_ms) const;
   void Forget(std::uint64_t now_ms);
   std::map<std::string, Entry> entries_;
+  std::deque<std::uint64_t> checks_;  // times of the latest checks, oldest first
 };
 
 // The outcome of one AUTH.
@@ -96,6 +129,7 @@ enum class AuthOutcome {
   kSuccess,          // the connection now acts as the user
   kFailure,          // wrong or unknown; the connection goes on
   kFailureAndClose,  // the third failure: answer, then close
+  kTooSoon,          // before the address's deadline: not checked, not counted
 };
 
 // The login state of one connection.
@@ -107,12 +141,13 @@ class LoginSession {
   const std::string& user() const { return user_; }
   bool logged_in() const { return logged_in_; }
   int failures() const { return failures_; }
-  // Whether the last failure was answered without a check (too soon).
+  // Whether the last attempt was answered without a check (too soon).
   bool last_attempt_throttled() const { return throttled_; }
 
   // One AUTH from `address` at `now_ms`. A success switches the connection
-  // to `user`; a failure leaves the user as it was. Every failure counts
-  // toward the three, checked or not.
+  // to `user` and clears only that user's record; a failure leaves the user
+  // as it was and counts toward the three, which nothing resets. While the
+  // throttle says to wait nothing is checked or counted (kTooSoon).
   AuthOutcome Authenticate(const std::string& user, const std::string& password,
                            const std::string& address, std::uint64_t now_ms, AccountStore& accounts,
                            FailureThrottle& throttle, const Credentials& credentials);

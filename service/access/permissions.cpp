@@ -19,6 +19,7 @@ std::string UpperCase(std::string_view word) {
 std::string_view PermissionValueName(Permission permission) {
   switch (permission) {
     case Permission::kAllowList:
+    case Permission::kLoginOrAllowList:
       return config::kAllowList;
     case Permission::kAllowStatus:
       return config::kAllowStatus;
@@ -43,6 +44,9 @@ bool HoldsPermission(AccountStore& accounts, const std::string& user, Permission
       return true;
     case Permission::kAdminUser:
       return user == kAdminUser;
+    case Permission::kLoginOrAllowList:
+      if (user != kAnonymousUser) return true;
+      break;
     default:
       break;
   }
@@ -54,6 +58,8 @@ bool HoldsPermission(AccountStore& accounts, const std::string& user, Permission
 }
 
 std::string NeededText(Permission needed) {
+  if (needed == Permission::kLoginOrAllowList)
+    return std::string("a login or ") + config::kAllowList;
   return needed == Permission::kAdminUser ? std::string("the user ") + kAdminUser
                                           : std::string(PermissionValueName(needed));
 }

@@ -4,8 +4,9 @@
 //
 // A permission is a value of the user's key under "\Security\Users"; it
 // counts only when it reads exactly "1". VIEW, INIT and CYCLE are reserved
-// to the user named "Admin"; HELP, STIME, WHO, OPEN, AUTH and QUIT need
-// nothing. RSTRT needs AllowRestart alone: the console offers it as a
+// to the user named "Admin"; WHO, which shows every login name and address,
+// needs a login as any user but "Anonymous" or AllowList; HELP, STIME,
+// OPEN, AUTH and QUIT need nothing. RSTRT needs AllowRestart alone: the console offers it as a
 // permission of its own, and a restart leaves the service running, which a
 // grant of AllowStop alone does not allow for. Values are read at each check,
 // so the console's changes apply from the next command. Any thread; the
@@ -36,11 +37,12 @@ enum class Permission {
   kAllowStop,
   kAllowRestart,
   kAllowUpdate,
-  kAdminUser,  // the user "Admin" only
+  kAdminUser,         // the user "Admin" only
+  kLoginOrAllowList,  // any user but "Anonymous", or AllowList
 };
 
 // The registry value that grants `permission` ("AllowStop"); "" for kNone
-// and kAdminUser.
+// and kAdminUser, "AllowList" for kLoginOrAllowList.
 std::string_view PermissionValueName(Permission permission);
 
 // The user accounts as the service reads them: each user is a subkey of
@@ -71,12 +73,14 @@ class AccountStore {
 };
 
 // Whether `user` holds `permission` now: kNone always; kAdminUser when `user`
-// is exactly "Admin"; otherwise when the user's value reads exactly "1". A
+// is exactly "Admin"; kLoginOrAllowList when `user` is not "Anonymous" (a
+// connection acts as another user only after a login) or its AllowList
+// reads exactly "1"; otherwise when the user's value reads exactly "1". A
 // read that fails counts as not granted.
 bool HoldsPermission(AccountStore& accounts, const std::string& user, Permission permission);
 
-// What a refusal says the command needs: the value name ("AllowStop") or
-// "the user Admin".
+// What a refusal says the command needs: the value name ("AllowStop"),
+// "the user Admin" or "a login or AllowList".
 std::string NeededText(Permission needed);
 
 // The reply to a refused command (one numbered line): names the command in

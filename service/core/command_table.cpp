@@ -62,7 +62,7 @@ constexpr CommandRow kCommands[] = {
      &kStopHelp},
     {"rstrt", OperationWithoutScheduler, Permission::kAllowRestart, kAudited,
      OperationKind::kRestart, &kRestartHelp},
-    {"who", Who, Permission::kNone, kNotAudited, OperationKind::kNone, &kWhoHelp},
+    {"who", Who, Permission::kLoginOrAllowList, kNotAudited, OperationKind::kNone, &kWhoHelp},
     {"init", Init, Permission::kAdminUser, kAudited, OperationKind::kNone, nullptr},
     {"stime", ServerTime, Permission::kNone, kNotAudited, OperationKind::kNone, &kStimeHelp},
     {"display", DisplayParameters, Permission::kAllowList, kNotAudited, OperationKind::kNone,

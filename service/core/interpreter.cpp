@@ -55,10 +55,10 @@ void Authenticate(ServerContext& server, Connection& client, const CommandLine& 
   std::string result;
   if (outcome == access::AuthOutcome::kSuccess) {
     result = "succeeded";
+  } else if (outcome == access::AuthOutcome::kTooSoon) {
+    result = "not checked (too soon after a failed login from this address)";
   } else {
-    result = client.Login().last_attempt_throttled()
-                 ? "failed (too soon after a failed login from this address)"
-                 : "failed";
+    result = "failed";
     if (outcome == access::AuthOutcome::kFailureAndClose)
       result +=
           "; connection closed after " + std::to_string(client.Login().failures()) + " failures";
@@ -71,6 +71,11 @@ void Authenticate(ServerContext& server, Connection& client, const CommandLine& 
       break;
     case access::AuthOutcome::kFailure:
       client.SendText(access::kLoginFailedText);
+      client.SendText(kPrompt);
+      break;
+    case access::AuthOutcome::kTooSoon:
+      client.SendText(
+          access::TooSoonText(server.LoginThrottle().WaitMs(address, user, server.TickMs())));
       client.SendText(kPrompt);
       break;
     case access::AuthOutcome::kFailureAndClose:

@@ -86,10 +86,13 @@ void ClientInput::Receive(std::string_view received, bool verbose, LineSink& sin
   telnet_.Filter(received, data, answers);
   if (!answers.empty()) sink.SendText(answers);
   if (data.empty()) return;
+  // The redactor follows every receipt, so that a line begun while verbose
+  // mode was off is still known for what it is.
+  const std::string redacted = redactor_.Redact(data);
   if (verbose) {
     const std::string_view trimmed = TrimControls(data);
     sink.LogLine("Received buffer size is " + std::to_string(trimmed.size()));
-    if (!trimmed.empty()) sink.LogLine(access::ReceiptLogLine(trimmed));
+    if (!trimmed.empty()) sink.LogLine(access::ReceiptLogLine(TrimControls(redacted)));
   }
   lines_.Append(data);
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "log_text.h"
 #include "telnet_filter.h"
 #include "words.h"
 
@@ -88,8 +89,8 @@ class ClientInput {
   // Takes one receipt: removes telnet commands (answering requests through
   // sink.SendText), logs "Received buffer size is " + the length of the
   // trimmed input and, when that is not empty, "Receive buffer is >>" + it
-  // (client bytes escaped) + LF + "<<" in verbose mode, and adds the input
-  // to the line being
+  // (client bytes escaped, the password of an AUTH line replaced by "***")
+  // + LF + "<<" in verbose mode, and adds the input to the line being
   // assembled. A receipt of telnet commands only logs nothing. Runs nothing.
   void Receive(std::string_view received, bool verbose, LineSink& sink);
   // Runs the complete lines in order while sink.ReadyForLine(): a command
@@ -103,6 +104,7 @@ class ClientInput {
 
  private:
   TelnetFilter telnet_;
+  access::ReceiptRedactor redactor_;
   LineAssembler lines_;
 };
 

@@ -38,6 +38,21 @@ void ServiceCore::WriteLog(const std::string& text) {
 }
 
 void ServiceCore::LoadConfiguration() {
+  try {
+    LoadBaseSettings();
+  } catch (...) {
+    // The access settings apply even when another value fails: a failed
+    // INIT never leaves logins off that the registry asks for.
+    for (const std::string& error : ApplyAccessSettings(false)) LogEventError(error);
+    throw;
+  }
+  std::vector<std::string> errors = ApplyAccessSettings(true);
+  if (errors.empty()) return;
+  for (std::size_t i = 1; i < errors.size(); ++i) LogEventError(errors[i]);
+  throw Error(errors.front());
+}
+
+void ServiceCore::LoadBaseSettings() {
   ConfigReader& config = ports_.config;
 
   // 1. Base directory and program name. A relative directory would let the
@@ -111,26 +126,38 @@ void ServiceCore::LoadConfiguration() {
                               config.ReadSystemValue(config::kStopDependencies)) != 0;
   WriteLog(fields_.stop_dependencies ? "Service will stop dependent services"
                                      : "Service will not stop dependent services");
+}
 
+std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
   // 11. Logins, listener and limits: all optional; absent, nothing changes.
-  const access::AccessSettings settings = access::ReadAccessSettings(
-      [&config](const char* name) { return config.ReadSystemValue(name); });
+  ConfigReader& config = ports_.config;
+  std::vector<std::string> errors;
+  access::AccessSettings settings = access::ReadAccessSettings(
+      [&config](const char* name) { return config.ReadSystemValue(name); }, access_, errors);
   if (settings.listen_address != ports_.listener.Address()) {
-    if (ports_.listener.Active()) throw Error("Can't change value while socket is active");
-    ports_.listener.SetAddress(settings.listen_address);
+    if (ports_.listener.Active()) {
+      errors.insert(errors.begin(), "Can't change value while socket is active");
+      settings.listen_address = access_.listen_address;
+      settings.listen_address_text = access_.listen_address_text;
+    } else {
+      ports_.listener.SetAddress(settings.listen_address);
+    }
   }
   fields_.require_auth = settings.require_auth;
   allowed_clients_ = settings.allowed_clients;
   max_clients_ = settings.max_clients;
   idle_timeout_ = settings.idle_timeout.value_or(0);
   if (log_) log_->SetMaxBytes(static_cast<std::uint64_t>(settings.log_max_bytes.value_or(0)));
-  for (const std::string& line : access::DescribeAccessSettings(settings)) WriteLog(line);
+  if (report && errors.empty())
+    for (const std::string& line : access::DescribeAccessSettings(settings)) WriteLog(line);
   if (idle_timeout_ > 0) {
     const std::string failure = ports_.idle_timer.Start(kIdleCheckMs);
     if (!failure.empty()) LogEventError(failure);
   } else {
     ports_.idle_timer.Stop();
   }
+  access_ = std::move(settings);
+  return errors;
 }
 
 void ServiceCore::IdleTimerTick() {

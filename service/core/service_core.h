@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "access_settings.h"
 #include "address_list.h"
 #include "command_runner.h"
 #include "connection_driver.h"
@@ -45,7 +46,12 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   // over; the log library is loaded only from an absolute BaseDir. A missing
   // VerboseLogging, a text that is not a whole number, a value that is not a
   // string, a changed port while listening or an unreadable version resource
-  // ends the read by raising halv::Error; what was read before stays.
+  // ends the read by raising halv::Error; what was read before stays. The
+  // access values are read and applied in every case, a failure before them
+  // or among them notwithstanding: a wrong one keeps what was in force (a
+  // wrong RequireAuth requires logins), its message goes to the event log,
+  // and the first message of the access values is raised when nothing else
+  // failed.
   // Texts longer than their fields are cut to the field's capacity.
   void LoadConfiguration();
   // Reads the configuration, then reopens the listener.
@@ -116,6 +122,13 @@ class ServiceCore final : public ServerContext, public ConnectionService {
 
  private:
   bool LogIsOpen() const { return log_ && log_->IsOpen(); }
+  // Steps 1 to 10 of LoadConfiguration: everything but the access settings.
+  void LoadBaseSettings();
+  // Reads the access settings and applies every right one (a wrong
+  // RequireAuth requires logins); a ListenAddress that cannot change while
+  // listening keeps the old one. Returns the errors, first one first; with
+  // `report` and no error, writes the settings' log lines.
+  std::vector<std::string> ApplyAccessSettings(bool report);
 
   ServicePorts ports_;
   MonthNames months_;
@@ -129,6 +142,7 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   std::optional<access::AllowList> allowed_clients_;
   std::optional<std::int32_t> max_clients_;
   std::int32_t idle_timeout_ = 0;  // seconds; 0: none
+  access::AccessSettings access_;  // as last applied
 };
 
 }  // namespace halv

@@ -42,6 +42,19 @@ class AccessTest : public halv::e2e::InstalledServiceTest {
     return client.Connect(Port(), options);
   }
 
+  // Sends `line` (an AUTH) until it is checked, that is answered other than
+  // "450-Too soon...", within 30 seconds; returns the checked answer.
+  static std::string AskChecked(Client& c, const std::string& line) {
+    std::string reply;
+    const bool checked = halv::e2e::WaitUntil(
+        [&] {
+          reply = c.Ask(line);
+          return reply.substr(0, 4) != "450-";
+        },
+        30s);
+    return checked ? reply : "still too soon: " + reply;
+  }
+
   // Raises halv::Error, which ends the test, when the value cannot be written.
   static void SetSystem(const char* name, const std::string& value) {
     halv::WriteRegString(halv::e2e::kSystemKey, name, value, true);
@@ -124,11 +137,71 @@ TEST_F(AccessTest, ThreeWrongPasswordsCloseTheConnection) {
   ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   c.ReadUntil(kPrompt);
   EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
-  EXPECT_EQ(c.Ask("auth nobody secret pw"), "530-Login incorrect\n\r:: ");
-  c.Send("auth bob secret pw\r\n");  // too soon after a failure: not checked
+  // Too soon after a failure: not checked, not counted.
+  EXPECT_EQ(c.Ask("auth bob secret pw").substr(0, 4), "450-");
+  EXPECT_EQ(AskChecked(c, "auth nobody secret pw"), "530-Login incorrect\n\r:: ");
+  EXPECT_EQ(c.Ask("auth bob secret pw").substr(0, 4), "450-");
+  std::string reply;
+  ASSERT_TRUE(halv::e2e::WaitUntil(
+      [&] {
+        c.Send("auth bob three\r\n");
+        reply = c.ReadUntil("\n\r");
+        return reply.substr(0, 4) != "450-";
+      },
+      30s));
   std::string rest;
   EXPECT_TRUE(c.WaitClosed(10s, &rest));
-  EXPECT_EQ(rest, "530-Login incorrect\n\r421-Too many failed logins, closing the connection\n\r");
+  EXPECT_EQ(reply + rest,
+            "530-Login incorrect\n\r421-Too many failed logins, closing the connection\n\r");
+}
+
+TEST_F(AccessTest, TheRightPasswordRetypedAtOnceIsToldToWaitThenSucceeds) {
+  AddUser("bob", "secret pw", {"AllowStop"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
+  c.ReadUntil(kPrompt);
+  EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
+  EXPECT_EQ(c.Ask("auth bob secret pw"),
+            "450-Too soon after a failed login from this address, try again in 1 second\n\r:: ");
+  EXPECT_EQ(AskChecked(c, "auth bob secret pw"), "230-Logged in as bob\n\r:: ");
+}
+
+// A good login between guesses resets neither the connection's count nor
+// the address's delay; other addresses of the block then have to wait too.
+TEST_F(AccessTest, GuessesBetweenLoginsAndFromOtherAddressesAreThrottled) {
+  AddUser("bob", "secret pw", {"AllowStop"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
+  c.ReadUntil(kPrompt);
+  EXPECT_EQ(c.Ask("auth Admin guess1"), "530-Login incorrect\n\r:: ");
+  EXPECT_EQ(AskChecked(c, "auth bob secret pw"), "230-Logged in as bob\n\r:: ");
+  EXPECT_EQ(AskChecked(c, "auth Admin guess2"), "530-Login incorrect\n\r:: ");
+  // Right after the second failure, every address of 127.0.0.0/24 waits.
+  for (int i = 2; i < 12; ++i) {
+    SCOPED_TRACE(i);
+    Client other;
+    const std::string from = "127.0.0." + std::to_string(i);
+    ASSERT_TRUE(Connect(other, from.c_str(), "127.0.0.1"));
+    other.ReadUntil(kPrompt);
+    EXPECT_EQ(other.Ask("auth Admin guess").substr(0, 4), "450-");
+  }
+  EXPECT_EQ(AskChecked(c, "auth bob secret pw"), "230-Logged in as bob\n\r:: ");
+  std::string reply;
+  ASSERT_TRUE(halv::e2e::WaitUntil(
+      [&] {
+        c.Send("auth Admin guess3\r\n");
+        reply = c.ReadUntil("\n\r");
+        return reply.substr(0, 4) != "450-";
+      },
+      30s));
+  std::string rest;
+  EXPECT_TRUE(c.WaitClosed(10s, &rest));
+  EXPECT_EQ(reply + rest,
+            "530-Login incorrect\n\r421-Too many failed logins, closing the connection\n\r");
 }
 
 TEST_F(AccessTest, AllowedClientsRefusesOtherAddressesWithoutAGreeting) {

@@ -63,12 +63,71 @@ TEST(AccessSettingsTest, EveryValueSet) {
                                       "Service keeps the server log under 1048576 bytes"}));
 }
 
-TEST(AccessSettingsTest, OnlyExactlyOneRequiresLogins) {
-  for (const std::string text : {"0", "yes", "01", " 1", "true", "-1", "2"}) {
+// RequireAuth takes "", "0" or "1"; anything else is an error, and the read
+// that goes on past errors then requires logins.
+TEST(AccessSettingsTest, RequireAuthIsExactAndFailsClosed) {
+  const struct {
+    std::string text;
+    bool valid, require_auth;
+  } cases[] = {
+      {"", true, false},    {"0", true, false},    {"1", true, true},   {"yes", false, true},
+      {"Yes", false, true}, {"true", false, true}, {" 1", false, true}, {"1 ", false, true},
+      {"01", false, true},  {"-1", false, true},   {"2", false, true},  {"00", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("'" + c.text + "'");
     Registry registry;
-    registry.values = {{"RequireAuth", text}};
-    EXPECT_FALSE(ReadAccessSettings(registry.Reader()).require_auth) << text;
+    if (!c.text.empty()) registry.values = {{"RequireAuth", c.text}};
+    if (c.valid) {
+      EXPECT_EQ(ReadAccessSettings(registry.Reader()).require_auth, c.require_auth);
+    } else {
+      try {
+        ReadAccessSettings(registry.Reader());
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Invalid RequireAuth '" + c.text +
+                                             "': must be 0 or 1; logins are required until it "
+                                             "is corrected");
+      }
+    }
+    for (const bool in_force : {false, true}) {
+      AccessSettings before;
+      before.require_auth = in_force;
+      std::vector<std::string> errors;
+      EXPECT_EQ(ReadAccessSettings(registry.Reader(), before, errors).require_auth, c.require_auth);
+      EXPECT_EQ(errors.size(), c.valid ? 0u : 1u);
+    }
   }
+}
+
+// Going on past errors: every right value applies, each wrong one keeps
+// what was in force and is reported, in table order.
+TEST(AccessSettingsTest, TheReadGoesOnPastWrongValues) {
+  AccessSettings before;
+  before.max_clients = 7;
+  before.allowed_clients = ParseAllowedClients("127.0.0.1");
+  before.allowed_clients_text = "127.0.0.1";
+  Registry registry;
+  registry.values = {
+      {"RequireAuth", "1"}, {"ListenAddress", "nowhere"}, {"AllowedClients", "10.0.0.300"},
+      {"MaxClients", "0"},  {"IdleTimeout", "30"},        {"LogMaxBytes", "x"}};
+  std::vector<std::string> errors;
+  const AccessSettings s = ReadAccessSettings(registry.Reader(), before, errors);
+  EXPECT_TRUE(s.require_auth);
+  EXPECT_FALSE(s.listen_address);
+  ASSERT_TRUE(s.allowed_clients);
+  EXPECT_TRUE(s.allowed_clients->Allows("127.0.0.1"));
+  EXPECT_FALSE(s.allowed_clients->Allows("127.0.0.2"));
+  EXPECT_EQ(s.allowed_clients_text, "127.0.0.1");
+  EXPECT_EQ(s.max_clients, 7);
+  EXPECT_EQ(s.idle_timeout, 30);
+  EXPECT_FALSE(s.log_max_bytes);
+  EXPECT_EQ(errors,
+            (std::vector<std::string>{
+                "Invalid ListenAddress 'nowhere': not an IPv4 or IPv6 address",
+                "Invalid entry '10.0.0.300' in AllowedClients: not an IPv4 or IPv6 address",
+                "MaxClients must be 1 or more, not '0'", "'x' is not a valid integer value"}));
+  EXPECT_EQ(registry.reads.size(), 6u);
 }
 
 TEST(AccessSettingsTest, ABadValueEndsTheReadNamingIt) {

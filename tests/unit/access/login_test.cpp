@@ -64,14 +64,14 @@ TEST_F(LoginTest, AConnectionStartsAsAnonymous) {
   EXPECT_EQ(session_.failures(), 0);
 }
 
-TEST_F(LoginTest, SuccessSwitchesToTheUserAndClearsTheFailures) {
+TEST_F(LoginTest, SuccessSwitchesToTheUserAndKeepsTheFailures) {
   EXPECT_EQ(Auth("bob", "wrong"), AuthOutcome::kFailure);
   EXPECT_EQ(session_.failures(), 1);
   EXPECT_EQ(session_.user(), "Anonymous");
   EXPECT_EQ(Auth("bob", "secret"), AuthOutcome::kSuccess);
   EXPECT_EQ(session_.user(), "bob");
   EXPECT_TRUE(session_.logged_in());
-  EXPECT_EQ(session_.failures(), 0);
+  EXPECT_EQ(session_.failures(), 1);  // a success resets no count
   // A later failure leaves the user logged in as before.
   EXPECT_EQ(Auth("Admin", "guess"), AuthOutcome::kFailure);
   EXPECT_EQ(session_.user(), "bob");
@@ -188,18 +188,21 @@ TEST_F(LoginTest, AFailureMakesTheAddressWaitBeforeItsNextCheck) {
   EXPECT_EQ(a.Authenticate("bob", "x", address, now_, accounts_, throttle_, counting_creds_),
             AuthOutcome::kFailure);
   EXPECT_FALSE(a.last_attempt_throttled());
-  // 0.5 s later, even the right password is answered as a failure without
-  // any check, on this connection or another from the same address.
+  // 0.5 s later, even the right password is answered "too soon" without
+  // any check, on this connection or another from the same address, and it
+  // is no failure.
   counting_.transforms = 0;
   LoginSession b;
   EXPECT_EQ(
       b.Authenticate("bob", "secret", address, now_ + 500, accounts_, throttle_, counting_creds_),
-      AuthOutcome::kFailure);
+      AuthOutcome::kTooSoon);
   EXPECT_TRUE(b.last_attempt_throttled());
   EXPECT_EQ(counting_.transforms, 0);
-  EXPECT_EQ(b.failures(), 1);
-  // Another address is not affected.
-  EXPECT_EQ(b.Authenticate("bob", "secret", "192.0.2.8", now_ + 500, accounts_, throttle_,
+  EXPECT_EQ(b.failures(), 0);
+  EXPECT_EQ(throttle_.WaitMs(address, "bob", now_ + 500), 500u);
+  EXPECT_EQ(throttle_.WaitMs(address, "bob", now_ + 1000), 0u);
+  // Another address in another block, for another user, is not affected.
+  EXPECT_EQ(b.Authenticate("Admin", "", "198.51.100.8", now_ + 500, accounts_, throttle_,
                            counting_creds_),
             AuthOutcome::kSuccess);
   // After the deadline (1 s) the address is checked again.
@@ -207,22 +210,121 @@ TEST_F(LoginTest, AFailureMakesTheAddressWaitBeforeItsNextCheck) {
   EXPECT_EQ(
       c.Authenticate("bob", "secret", address, now_ + 1000, accounts_, throttle_, counting_creds_),
       AuthOutcome::kSuccess);
-  // The success cleared the address.
-  EXPECT_FALSE(throttle_.Blocked(address, now_ + 1000));
-  EXPECT_EQ(throttle_.NextDelay(address), 1000u);
+  // The success cleared the user's record only: the address's stays.
+  EXPECT_EQ(throttle_.NextDelay(FailureThrottle::UserKey("bob")), 1000u);
+  EXPECT_EQ(throttle_.NextDelay(address), 2000u);
 }
 
-TEST_F(LoginTest, AnAnswerWithoutACheckStillCountsTowardTheClose) {
+// An AUTH retyped at once is neither checked nor counted: three of them
+// after one failure leave the connection open, and the right password
+// succeeds once the deadline has passed.
+TEST_F(LoginTest, AnAnswerWithoutACheckDoesNotCount) {
   const std::string address = "192.0.2.9";
   LoginSession s;
   EXPECT_EQ(s.Authenticate("bob", "x", address, 0, accounts_, throttle_, counting_creds_),
             AuthOutcome::kFailure);
-  EXPECT_EQ(s.Authenticate("bob", "secret", address, 10, accounts_, throttle_, counting_creds_),
-            AuthOutcome::kFailure);
-  EXPECT_EQ(s.Authenticate("bob", "secret", address, 20, accounts_, throttle_, counting_creds_),
-            AuthOutcome::kFailureAndClose);
+  for (const std::uint64_t at : {10u, 20u, 999u}) {
+    EXPECT_EQ(s.Authenticate("bob", "secret", address, at, accounts_, throttle_, counting_creds_),
+              AuthOutcome::kTooSoon)
+        << at;
+    EXPECT_EQ(s.failures(), 1);
+  }
   // Unchecked answers do not push the deadline further.
   EXPECT_FALSE(throttle_.Blocked(address, 1000));
+  EXPECT_EQ(s.Authenticate("bob", "secret", address, 1000, accounts_, throttle_, counting_creds_),
+            AuthOutcome::kSuccess);
+  EXPECT_FALSE(s.last_attempt_throttled());
+}
+
+// Each case: failures recorded (address, user), then an attempt; whether it
+// must wait. The records are kept by address, by /24 or /64 block and by
+// target user.
+TEST(FailureThrottleTest, KeysAreTheAddressItsBlockAndTheUser) {
+  const struct {
+    std::string failed_address, failed_user, address, user;
+    bool waits;
+  } cases[] = {
+      {"192.0.2.7", "bob", "192.0.2.7", "alice", true},               // same address
+      {"192.0.2.7", "bob", "192.0.2.200", "alice", true},             // same /24
+      {"127.0.0.1", "bob", "127.0.0.60", "alice", true},              // loopback /24
+      {"192.0.2.7", "bob", "192.0.3.7", "alice", false},              // another /24
+      {"192.0.2.7", "bob", "198.51.100.1", "bob", true},              // same user anywhere
+      {"192.0.2.7", "bob", "198.51.100.1", "Bob", false},             // user names are exact
+      {"2001:db8:1:2::1", "bob", "2001:db8:1:2:ffff::9", "x", true},  // same /64
+      {"2001:db8:1:2::1", "bob", "2001:db8:1:3::1", "x", false},      // another /64
+      {"::ffff:192.0.2.7", "bob", "192.0.2.9", "x", true},            // mapped IPv4: its /24
+      {"::1", "bob", "::1", "x", true},
+  };
+  for (const auto& c : cases) {
+    FailureThrottle throttle;
+    throttle.Failed(c.failed_address, c.failed_user, 1000);
+    EXPECT_EQ(throttle.WaitMs(c.address, c.user, 1500) > 0, c.waits)
+        << c.failed_address << " " << c.failed_user << " -> " << c.address << " " << c.user;
+    EXPECT_EQ(throttle.WaitMs(c.address, c.user, 2000), 0u);
+  }
+  EXPECT_NE(FailureThrottle::UserKey("127.0.0.1"), "127.0.0.1");
+  EXPECT_NE(FailureThrottle::BlockKey("127.0.0.1"), "127.0.0.1");
+}
+
+// The ceiling: at most kMaxChecksPerSecond checked passwords in any second,
+// whoever sends them.
+TEST(FailureThrottleTest, AGlobalCeilingOnChecksPerSecond) {
+  FailureThrottle throttle;
+  for (std::size_t i = 0; i < FailureThrottle::kMaxChecksPerSecond; ++i) {
+    EXPECT_EQ(throttle.WaitMs("10.0." + std::to_string(i) + ".1", "u", 5000 + i), 0u) << i;
+    throttle.Checked(5000 + i);
+  }
+  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 5100), 900u);
+  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 5999), 1u);
+  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 6000), 0u);
+}
+
+// The side-step of a success between guesses: once a second, a good login
+// as bob and a guess at Admin on one connection. The success clears only
+// bob's record and no count, so the third checked guess closes.
+TEST_F(LoginTest, GuessesInterleavedWithSuccessesStayThrottled) {
+  LoginSession s;
+  int checked = 0;
+  bool closed = false;
+  for (int i = 0; i < 60 && !closed; ++i) {
+    const std::uint64_t now = 10000000 + static_cast<std::uint64_t>(i) * 1000;
+    s.Authenticate("bob", "secret", "127.0.0.1", now, accounts_, throttle_, counting_creds_);
+    const AuthOutcome guess = s.Authenticate("Admin", "guess" + std::to_string(i), "127.0.0.1", now,
+                                             accounts_, throttle_, counting_creds_);
+    if (guess == AuthOutcome::kFailure || guess == AuthOutcome::kFailureAndClose) ++checked;
+    closed = guess == AuthOutcome::kFailureAndClose;
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(checked, 3);
+}
+
+// The side-step of many addresses: a fresh connection from another address
+// of the loopback /24 every second guesses at Admin. The doubling delay of
+// the block (and of the user) lets 5 guesses through in 20 s (at 0, 1, 3,
+// 7 and 15 s), not 20.
+TEST_F(LoginTest, ManyAddressesOfOneBlockShareTheirDelay) {
+  int checked = 0;
+  for (int i = 0; i < 20; ++i) {
+    const std::uint64_t now = 20000000 + static_cast<std::uint64_t>(i) * 1000;
+    LoginSession fresh;
+    if (fresh.Authenticate("Admin", "guess", "127.0.0." + std::to_string(1 + i), now, accounts_,
+                           throttle_, counting_creds_) != AuthOutcome::kTooSoon)
+      ++checked;
+  }
+  EXPECT_EQ(checked, 5);
+}
+
+TEST(TooSoonTextTest, SaysHowManySecondsRoundedUp) {
+  const struct {
+    std::uint64_t wait_ms;
+    std::string seconds;
+  } cases[] = {{0, "1 second"},     {1, "1 second"},       {1000, "1 second"},
+               {1001, "2 seconds"}, {59999, "60 seconds"}, {60000, "60 seconds"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(
+        TooSoonText(c.wait_ms),
+        "450-Too soon after a failed login from this address, try again in " + c.seconds + "\n\r")
+        << c.wait_ms;
 }
 
 TEST(FailureThrottleTest, TheDelayDoublesUpToAMinute) {

@@ -76,6 +76,29 @@ TEST(PermissionTableTest, EveryPermissionAgainstGrantedMissingAndOtherValues) {
   }
 }
 
+// WHO's permission: a login as anyone but Anonymous, or AllowList exactly "1".
+TEST(PermissionTableTest, LoginOrAllowListAgainstUsersAndValues) {
+  const struct {
+    std::string user;
+    const char* allow_list;  // null: no value
+    bool holds;
+  } cases[] = {
+      {"Anonymous", nullptr, false}, {"Anonymous", "0", false}, {"Anonymous", "yes", false},
+      {"Anonymous", " 1", false},    {"Anonymous", "1", true},  {"anonymous", nullptr, true},
+      {"bob", nullptr, true},        {"bob", "0", true},        {"Admin", "0", true},
+  };
+  for (const auto& c : cases) {
+    MemoryAccounts accounts;
+    accounts.Set(c.user, "Auth", "abc");
+    if (c.allow_list != nullptr) accounts.Set(c.user, "AllowList", c.allow_list);
+    EXPECT_EQ(HoldsPermission(accounts, c.user, Permission::kLoginOrAllowList), c.holds)
+        << c.user << " " << (c.allow_list ? c.allow_list : "(none)");
+  }
+  EXPECT_EQ(PermissionValueName(Permission::kLoginOrAllowList), "AllowList");
+  EXPECT_EQ(RefusalText("who", Permission::kLoginOrAllowList),
+            "550-Permission denied: WHO needs a login or AllowList\n\r");
+}
+
 TEST(PermissionTableTest, AdminIsMatchedExactly) {
   MemoryAccounts accounts;
   for (const char* name : {"Admin", "admin", "ADMIN", "Admin ", "Administrator"})

@@ -153,11 +153,21 @@ TEST_F(AccessCommandsTest, AuthWithoutAUserShowsTheUsageAndDoesNotCount) {
 
 TEST_F(AccessCommandsTest, AFailureMakesTheAddressWaitWithoutAnyoneWaiting) {
   EXPECT_EQ(Login("bob", "wrong"), kLoginFailed);
-  // At once, even the right password fails, on another connection from the
-  // same address too; a second later it is checked again.
+  // At once, even the right password is not checked, on another connection
+  // from the same address too: the answer says to wait, and it is no
+  // failure; a second later it is checked again.
   RecordingConnection other("127.0.0.1");
+  server_.set_tick_ms(server_.TickMs() + 200);
   ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
-  EXPECT_EQ(other.sends(), kLoginFailed);
+  EXPECT_EQ(other.sends(),
+            (Sends{"450-Too soon after a failed login from this address, try again in 1 "
+                   "second\n\r",
+                   ":: "}));
+  EXPECT_EQ(other.Login().failures(), 0);
+  EXPECT_EQ(server_.audit_lines().back(),
+            "Audit: Anonymous at 127.0.0.1: AUTH bob not checked (too soon after a failed login "
+            "from this address)");
+  server_.set_tick_ms(server_.TickMs() - 200);
   server_.set_tick_ms(server_.TickMs() + 1000);
   other.ClearSends();
   ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
@@ -195,6 +205,25 @@ TEST_F(AccessCommandsTest, WhoShowsEachConnectionsUser) {
                           Field("7 Dec 2026 23:05", 15) + Field("exec()", 13) + "\n\r");
 }
 
+// WHO shows every login name and address: Anonymous needs AllowList for it,
+// any logged-in user may.
+TEST_F(AccessCommandsTest, WhoNeedsALoginOrAllowList) {
+  server_.accounts().Set("Anonymous", "AllowList", "0");
+  EXPECT_EQ(Run({"who"}), Refused("WHO", "a login or AllowList"));
+  EXPECT_EQ(server_.audit_lines().back(),
+            "Audit: Anonymous at 127.0.0.1: WHO refused, needs a login or AllowList");
+  server_.accounts().Set("bob", "AllowList", "0");
+  EXPECT_EQ(Login("bob", "secret pw").front(), "230-Logged in as bob\n\r");
+  const Sends sends = Run({"who"});
+  ASSERT_EQ(sends.size(), 5u);
+  EXPECT_EQ(sends[3].substr(0, 16), Field("bob", 15));
+  RecordingConnection other("127.0.0.2");
+  server_.accounts().Set("Anonymous", "AllowList", "1");
+  ProcessCommand(server_, other, *MakeLine({"who"}));
+  ASSERT_EQ(other.sends().size(), 5u);  // the heading, bob's row and the prompt
+  EXPECT_EQ(other.sends()[3].substr(0, 16), Field("bob", 15));
+}
+
 TEST_F(AccessCommandsTest, TheAuditTrailNamesUserAddressAndRequest) {
   Run({"stop", "Spooler"});
   Login("bob", "wrong");
@@ -210,9 +239,9 @@ TEST_F(AccessCommandsTest, TheAuditTrailNamesUserAddressAndRequest) {
                 "Audit: bob at 127.0.0.1: STOP Spooler",
                 "Audit: bob at 127.0.0.1: UPDATE Spooler a\\x1b[2J b refused, needs AllowUpdate",
             }));
+  // bob's login reset nothing: the failure before it is the first of three.
   Login("x", "1");
   Login("x", "2");
-  Login("x", "3");
   EXPECT_EQ(server_.audit_lines().back(),
             "Audit: bob at 127.0.0.1: AUTH x failed; connection closed after 3 failures");
 }

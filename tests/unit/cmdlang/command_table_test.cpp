@@ -37,7 +37,7 @@ const RowCase kRows[] = {
     {"cycle", Permission::kAdminUser, true, OperationKind::kNone, false},
     {"stop", Permission::kAllowStop, true, OperationKind::kStop, true},
     {"rstrt", Permission::kAllowRestart, true, OperationKind::kRestart, true},
-    {"who", Permission::kNone, false, OperationKind::kNone, true},
+    {"who", Permission::kLoginOrAllowList, false, OperationKind::kNone, true},
     {"init", Permission::kAdminUser, true, OperationKind::kNone, false},
     {"stime", Permission::kNone, false, OperationKind::kNone, true},
     {"display", Permission::kAllowList, false, OperationKind::kNone, false},

@@ -186,6 +186,25 @@ TEST(LineAssembly, VerboseLogLinesArePerReceipt) {
   EXPECT_EQ(Feed({"\xff\xfd\x01"}, true), (Events{"send:\xff\xfc\x01"}));
 }
 
+// AUTH's password never reaches the log, also when the line comes in pieces;
+// the line that runs is the one that was sent.
+TEST(LineAssembly, VerboseLogLinesHideAuthPasswords) {
+  EXPECT_EQ(Feed({"AUTH bob bobpw\r\n"}, true),
+            (Events{"log:Received buffer size is 14", "log:Receive buffer is >>AUTH bob ***\n<<",
+                    "run:AUTH|bob|bobpw"}));
+  EXPECT_EQ(Feed({"auth bob b", "obpw\r\nwho\r\n"}, true),
+            (Events{"log:Received buffer size is 10", "log:Receive buffer is >>auth bob ***\n<<",
+                    "log:Received buffer size is 9", "log:Receive buffer is >>***\\x0d\\x0awho\n<<",
+                    "run:auth|bob|bobpw", "run:who"}));
+  // a line begun while verbose mode was off is still an AUTH line
+  ClientInput input;
+  Recorder rec;
+  input.Receive("AUTH bob b", false, rec);
+  input.Receive("obpw\r\n", true, rec);
+  EXPECT_EQ(rec.events,
+            (Events{"log:Received buffer size is 4", "log:Receive buffer is >>***\n<<"}));
+}
+
 // Lines wait while the connection is not ready for them and run, in order,
 // once it is; a raising command leaves the word buffer empty.
 TEST(LineAssembly, LinesWaitWhileNotReady) {

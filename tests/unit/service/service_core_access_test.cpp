@@ -5,6 +5,7 @@
 // nothing (the other core tests run without them).
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,6 +144,70 @@ TEST_F(CoreAccessTest, TheListenAddressCannotChangeWhileListening) {
 TEST_F(CoreAccessTest, ABadValueEndsTheReadWithItsMessage) {
   fakes_.SetValue(config::kAllowedClients, "127.0.0.1, nowhere");
   EXPECT_EQ(Load(), "Invalid entry 'nowhere' in AllowedClients: not an IPv4 or IPv6 address");
+}
+
+// A read that fails elsewhere still applies the access values: a changed
+// port while listening, a VerboseLogging that is no number, a wrong value
+// among the access values themselves. A wrong RequireAuth requires logins.
+TEST_F(CoreAccessTest, AccessValuesApplyWhenAnotherValueFails) {
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> values;
+    bool active;
+    std::string error;
+    Lines events;
+  } cases[] = {
+      {"PortWhileListening",
+       {{config::kPort, "9010"}, {config::kRequireAuth, "1"}, {config::kMaxClients, "3"}},
+       true,
+       "Can't change value while socket is active",
+       {}},
+      {"VerboseLoggingNoNumber",
+       {{config::kVerboseLogging, "x"}, {config::kRequireAuth, "1"}, {config::kMaxClients, "3"}},
+       false,
+       "'x' is not a valid integer value",
+       {}},
+      {"WrongRequireAuth",
+       {{config::kRequireAuth, "Yes"}, {config::kMaxClients, "3"}},
+       false,
+       "Invalid RequireAuth 'Yes': must be 0 or 1; logins are required until it is corrected",
+       {}},
+      {"WrongRequireAuthAndAllowedClients",
+       {{config::kRequireAuth, " 1"}, {config::kAllowedClients, "bad"}, {config::kMaxClients, "3"}},
+       false,
+       "Invalid RequireAuth ' 1': must be 0 or 1; logins are required until it is corrected",
+       {"Invalid entry 'bad' in AllowedClients: not an IPv4 or IPv6 address"}},
+      {"WrongRequireAuthAndPortWhileListening",
+       {{config::kPort, "9010"}, {config::kRequireAuth, "true"}, {config::kMaxClients, "3"}},
+       true,
+       "Can't change value while socket is active",
+       {"Invalid RequireAuth 'true': must be 0 or 1; logins are required until it is corrected"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServicePorts fakes{scm_};
+    fakes.SetValue(config::kBaseDir, "C:\\Halvexa");
+    fakes.SetValue(config::kExecName, "halvexa351.exe");
+    fakes.SetValue(config::kLogDir, "C:\\Halvexa\\log");
+    fakes.SetValue(config::kVerboseLogging, "0");
+    ServiceCore core(fakes.Ports(), EnglishMonthNames());
+    for (const auto& [name, text] : c.values) fakes.SetValue(name, text);
+    fakes.active = c.active;
+    std::string error;
+    try {
+      core.LoadConfiguration();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(core.Fields().require_auth);
+    EXPECT_EQ(fakes.event_lines, c.events);
+    // MaxClients 3 applies too: the fourth connection is turned away.
+    RecordingConnection a("127.0.0.1"), b("127.0.0.1"), d("127.0.0.1"), e("127.0.0.1");
+    fakes.clients = {&a, &b, &d, &e};
+    core.ServerSocket1ClientConnect(e, "127.0.0.1");
+    EXPECT_TRUE(e.IsClosed());
+  }
 }
 
 TEST_F(CoreAccessTest, TheGreetingSaysHowToLogIn) {
