@@ -78,6 +78,12 @@ inline constexpr std::string_view kStoppedLine = "Service Stopped";
 inline constexpr std::string_view kRestartStoppedLine = "Service Stopped...";
 inline constexpr std::string_view kRestartStartedLine = "Service Started";
 
+// The refusal of STOP or RSTRT naming this service itself (which would cut
+// every client off until someone logs on to the server): the code, then
+// "STOP" or "RSTRT", the name as typed and the pointer to CYCLE.
+inline constexpr std::string_view kSelfControlCode = "553";
+std::string SelfControlRefusalText(std::string_view command, std::string_view service);
+
 // One service-control error code and its text, without the line end.
 struct ScmErrorEntry {
   std::uint32_t code;

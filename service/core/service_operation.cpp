@@ -2,6 +2,7 @@
 #include "service_operation.h"
 
 #include "command_table.h"
+#include "config_schema.h"
 #include "reply_text.h"
 #include "report_scm_error.h"
 #include "service_control.h"
@@ -25,6 +26,11 @@ std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
   operation.service = std::string(line.Word(1));
   operation.settings = OperationSettings::From(fields);
   return operation;
+}
+
+bool StopsThisService(const ServiceOperation& operation) {
+  return operation.kind != OperationKind::kStart && operation.kind != OperationKind::kNone &&
+         SameWordIgnoringCase(operation.service, config::kServiceName);
 }
 
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation) {

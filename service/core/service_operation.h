@@ -54,6 +54,10 @@ struct ServiceOperation {
 std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
                                                    const ServiceFields& fields);
 
+// True for a STOP or RSTRT of this service itself (its name in any case):
+// the command runner refuses it with SelfControlRefusalText.
+bool StopsThisService(const ServiceOperation& operation);
+
 // The steps of `operation`, in order (none for kNone).
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation);
 

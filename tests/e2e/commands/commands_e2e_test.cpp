@@ -70,6 +70,20 @@ TEST_F(CommandsTest, HelpUnknownAndStime) {
   EXPECT_TRUE(std::regex_match(next, stime_reply)) << next;
 }
 
+// STOP and RSTRT of the service itself are refused, in any case of its
+// name, and it goes on serving: the same client is still answered.
+TEST_F(CommandsTest, StopAndRestartOfItselfAreRefused) {
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string tail =
+      " refused: this service cannot stop itself; use CYCLE to restart its listener\n\r:: ";
+  EXPECT_EQ(Ask(c, "stop Halvexa351"), "553-STOP Halvexa351" + tail);
+  EXPECT_EQ(Ask(c, "RSTRT halvexa351"), "553-RSTRT halvexa351" + tail);
+  EXPECT_EQ(halv::e2e::ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Ask(c, "status Halvexa351"), "Retrieving Status\n\rThe service is running.\n\r:: ");
+}
+
 TEST_F(CommandsTest, WhoListsEveryClient) {
   StartRunning();
   Client a, b;

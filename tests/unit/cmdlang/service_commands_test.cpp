@@ -178,6 +178,10 @@ TEST_F(ServiceCommandsTest, WithoutASchedulerTheInterpreterDoesNotWait) {
       {{"start", "Spooler"}, {"Starting Service...Spooler\n\r", no_worker, ":: "}},
       {{"STOP", "Spooler"}, {"Stopping Service...Spooler\n\r", no_worker, ":: "}},
       {{"Rstrt", "Spooler"}, {"Restarting Service...Spooler\n\r", no_worker, no_worker, ":: "}},
+      {{"stop", "HALVEXA351"},
+       {"553-STOP HALVEXA351 refused: this service cannot stop itself; use CYCLE to restart its "
+        "listener\n\r",
+        ":: "}},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(each.words[0]);
@@ -211,6 +215,38 @@ TEST_F(ServiceCommandsTest, StatusTextForEveryState) {
     scm_.SetState(name, each.state);
     EXPECT_EQ(Run({"status", name}), (Sends{"Retrieving Status\n\r", each.text, ":: "}));
   }
+}
+
+// STOP and RSTRT of this service itself, in any case, are refused before
+// the manager is asked anything; its dependants are left alone too.
+TEST_F(ServiceCommandsTest, StopAndRestartOfThisServiceAreRefused) {
+  scm_.AddService("Halvexa351", "Halvexa Server", kStateRunning);
+  scm_.AddService("Helper", "Helper", kStateRunning);
+  scm_.AddDependency("Halvexa351", "Helper");
+  server_.fields().stop_dependencies = true;
+  const std::string cycle =
+      " refused: this service cannot stop itself; use CYCLE to restart its listener\n\r";
+  struct {
+    std::vector<std::string> words;
+    std::string line;
+  } cases[] = {
+      {{"stop", "Halvexa351"}, "553-STOP Halvexa351" + cycle},
+      {{"STOP", "halvexa351"}, "553-STOP halvexa351" + cycle},
+      {{"Rstrt", "HALVEXA351"}, "553-RSTRT HALVEXA351" + cycle},
+      {{"rstrt", "hAlVeXa351", "extra"}, "553-RSTRT hAlVeXa351" + cycle},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.words[0] + " " + each.words[1]);
+    EXPECT_EQ(Run(each.words), (Sends{each.line, ":: "}));
+  }
+  EXPECT_EQ(scm_.StateOf("Halvexa351"), kStateRunning);
+  EXPECT_EQ(scm_.StateOf("Helper"), kStateRunning);
+  EXPECT_EQ(scm_.CountCalls("OpenService"), 0u);
+  // A similar name is no refusal, and START of itself is left as it was.
+  EXPECT_EQ(Run({"stop", "Halvexa3510"}),
+            (Sends{"Stopping Service...Halvexa3510\n\r", kDoesNotExist, ":: "}));
+  EXPECT_EQ(Run({"start", "Halvexa351"}),
+            (Sends{"Starting Service...Halvexa351\n\r", kAlreadyRunning, ":: "}));
 }
 
 TEST_F(ServiceCommandsTest, StatusFailuresAllSayUnableToDetermine) {
