@@ -285,17 +285,57 @@ std::string ParseControl(const std::vector<std::string_view>& lines, std::string
   return {};
 }
 
+// A dependant's line after RSTRT's start: "Dependent service started: NAME"
+// or "Dependent service not started: NAME, error CODE: TEXT".
+bool ReadDependantLine(std::string_view line, DependantStart* start) {
+  if (StartsWith(line, kDependantStartedLead)) {
+    start->service = std::string(line.substr(kDependantStartedLead.size()));
+    start->result.done = true;
+    return !start->service.empty();
+  }
+  if (!StartsWith(line, kDependantNotStartedLead)) return false;
+  const std::string_view rest = line.substr(kDependantNotStartedLead.size());
+  const std::size_t error_at = rest.find(", error ");
+  if (error_at == 0 || error_at == std::string_view::npos) return false;
+  start->service = std::string(rest.substr(0, error_at));
+  const std::string_view code_and_text = rest.substr(error_at + 8);
+  const std::size_t colon = code_and_text.find(": ");
+  if (colon == std::string_view::npos) return false;
+  std::uint32_t code = 0;
+  for (const char c : code_and_text.substr(0, colon)) {
+    if (c < '0' || c > '9' || code > 429496728u) return false;
+    code = code * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  start->result.done = false;
+  start->result.code = code;
+  start->result.message = std::string(code_and_text.substr(colon + 2));
+  return true;
+}
+
 std::string ParseRestart(const std::vector<std::string_view>& lines, Reply* reply) {
-  if (lines.size() != 3 || !StartsWith(lines[0], kRestartingHeading))
+  if (lines.size() < 3 || !StartsWith(lines[0], kRestartingHeading))
     return "the RSTRT reply is not the echo, the stop outcome and the start outcome";
   reply->service = std::string(lines[0].substr(kRestartingHeading.size()));
   if (!ReadControlLine(lines[1], kRestartStoppedLine, &reply->stop) ||
       !ReadControlLine(lines[2], kRestartStartedLine, &reply->control))
     return "the RSTRT reply has an empty outcome";
-  // The restart succeeded when the service was started again; a failed stop
-  // (it was not running) is reported but is not the command's failure.
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    DependantStart start;
+    if (!ReadDependantLine(lines[i], &start))
+      return "RSTRT line not understood: \"" + std::string(lines[i]) + "\"";
+    reply->dependants.push_back(std::move(start));
+  }
+  // The restart succeeded when the service, and each dependant it stopped,
+  // was started again; a failed stop (it was not running) is reported but is
+  // not the command's failure.
   reply->ok = reply->control.done;
   reply->error = reply->control.message;
+  for (const DependantStart& start : reply->dependants) {
+    if (reply->ok && !start.result.done) {
+      reply->ok = false;
+      reply->error = start.service + ": " + start.result.message;
+    }
+  }
   return {};
 }
 

@@ -56,6 +56,12 @@ struct ControlResult {
   std::string message;     // the server's error text, without its line end
 };
 
+// RSTRT with the server's RestartDependents: one dependant started again.
+struct DependantStart {
+  std::string service;
+  ControlResult result;  // its message is the server's text without the name
+};
+
 struct ServiceRow {
   std::string name, state, start_type, account;
 };
@@ -78,6 +84,7 @@ struct Reply {
   std::string state;      // STATUS: the state word ("Running", ..., "Unknown")
   ControlResult control;  // START, STOP; RSTRT: the start
   ControlResult stop;     // RSTRT: the stop
+  std::vector<DependantStart> dependants;  // RSTRT: the dependants started again, in order
 
   std::string server_name, account, date, version;  // LIST and WHO headers
   std::vector<ServiceRow> services;                 // LIST

@@ -149,6 +149,9 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
         break;
       case Command::kRestart:
         table.Add({host, reply.service, ControlText(reply.stop), ControlText(reply.control)});
+        // The dependants the restart stopped and started again, a row each.
+        for (const DependantStart& d : reply.dependants)
+          table.Add({host, d.service, "done", ControlText(d.result)});
         break;
       case Command::kDisplay:
         for (const Parameter& p : reply.parameters) table.Add({host, p.name, p.value});
@@ -238,6 +241,16 @@ std::string HostJson(const HostResult& r, bool with_raw) {
           object.Add("service", reply.service);
           object.AddRaw("stop", ControlJson(reply.stop));
           object.AddRaw("start", ControlJson(reply.control));
+          if (!reply.dependants.empty()) {
+            JsonArray dependants;
+            for (const DependantStart& d : reply.dependants) {
+              JsonObject each;
+              each.Add("service", d.service);
+              each.AddRaw("start", ControlJson(d.result));
+              dependants.AddRaw(each.Text());
+            }
+            object.AddRaw("dependants", dependants.Text());
+          }
           break;
         case Command::kDisplay: {
           JsonObject parameters;

@@ -89,7 +89,7 @@ void CommandRunner::Deliver(const OperationReport& report) {
     return;
   }
   try {
-    SendStepResult(*client, report.operation, report.step, report.code);
+    SendStepResult(*client, report.operation, report.step, report.code, report.dependant);
     if (!report.last) return;
     client->SendText(kPrompt);
   } catch (...) {

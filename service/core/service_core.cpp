@@ -113,8 +113,15 @@ void ServiceCore::LoadConfiguration() {
                                      : "Service will not stop dependent services");
 
   // 11. Logins, listener and limits: all optional; absent, nothing changes.
-  const access::AccessSettings settings = access::ReadAccessSettings(
-      [&config](const char* name) { return config.ReadSystemValue(name); });
+  // The reader goes through every optional value in table order, so the
+  // service control options (12.) are taken as it passes them.
+  std::string restart_dependents;
+  const access::AccessSettings settings =
+      access::ReadAccessSettings([&config, &restart_dependents](const char* name) {
+        std::string text = config.ReadSystemValue(name);
+        if (std::string_view(name) == config::kRestartDependents) restart_dependents = text;
+        return text;
+      });
   if (settings.listen_address != ports_.listener.Address()) {
     if (ports_.listener.Active()) throw Error("Can't change value while socket is active");
     ports_.listener.SetAddress(settings.listen_address);
@@ -131,6 +138,13 @@ void ServiceCore::LoadConfiguration() {
   } else {
     ports_.idle_timer.Stop();
   }
+
+  // 12. Service control options: optional, applied last so that a faulty
+  // one leaves everything above applied; absent, nothing changes (no log
+  // line).
+  fields_.restart_dependents =
+      !restart_dependents.empty() && config::NoYesIndex(restart_dependents) == 1;
+  if (fields_.restart_dependents) WriteLog("Service will restart the dependent services it stops");
 }
 
 void ServiceCore::IdleTimerTick() {

@@ -265,6 +265,14 @@ TEST(ReplyParserTest, GarbageGivesAProblemNotACrash) {
       {Command::kStart, "Stopping Service...x\n\rService started\n\r:: "},
       {Command::kStart, "Starting Service...x\n\r:: "},
       {Command::kRestart, "Restarting Service...x\n\rService Stopped...\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\rsomething\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\r"
+       "Dependent service not started: y, error 12x: no\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\r"
+       "Dependent service started: \n\r:: "},
       {Command::kList, "no header here\n\r:: "},
       {Command::kList, kListHead + " Spooler Sleeping Automatic LocalSystem\n\r:: "},
       {Command::kList, kListHead + " \n\r:: "},
@@ -371,6 +379,33 @@ TEST_F(InterpreterRoundTripTest, EveryCommandReadsBack) {
   EXPECT_TRUE(Ask({"init"}).ok);
   server_.set_reinitialize_succeeds(false);
   EXPECT_FALSE(Ask({"init"}).ok);
+}
+
+// RSTRT with RestartDependents: each dependant started again is read back
+// with its outcome; one that failed fails the command with its code.
+TEST_F(InterpreterRoundTripTest, RestartReadsTheDependantsStartedAgain) {
+  scm_.AddService("Base", "Base", halv::kStateRunning);
+  for (const char* name : {"A", "B"}) {
+    scm_.AddService(name, name, halv::kStateRunning);
+    scm_.AddDependency("Base", name);
+  }
+  server_.fields().restart_dependents = true;
+  Reply restart = Ask({"rstrt", "Base"});
+  EXPECT_TRUE(restart.ok);
+  ASSERT_EQ(restart.dependants.size(), 2u);
+  EXPECT_EQ(restart.dependants[0].service, "B");
+  EXPECT_EQ(restart.dependants[1].service, "A");
+  EXPECT_TRUE(restart.dependants[0].result.done);
+
+  scm_.Find("A")->refuse_start = 1069;
+  restart = Ask({"rstrt", "Base"});
+  EXPECT_FALSE(restart.ok);
+  ASSERT_EQ(restart.dependants.size(), 2u);
+  EXPECT_TRUE(restart.dependants[0].result.done);
+  EXPECT_FALSE(restart.dependants[1].result.done);
+  EXPECT_EQ(restart.dependants[1].result.code, 1069u);
+  EXPECT_EQ(restart.dependants[1].result.message, "The service could not be logged on.");
+  EXPECT_EQ(restart.error, "A: The service could not be logged on.");
 }
 
 TEST_F(InterpreterRoundTripTest, EmptyList) {

@@ -81,6 +81,28 @@ TEST(ReportTest, StopAsTableAndJson) {
   EXPECT_EQ(ExitStatus({cut, failed}), 2);
 }
 
+// RSTRT's dependants started again: a table row each after the service's,
+// a "dependants" array in JSON only when there are any.
+TEST(ReportTest, RestartWithDependantsStartedAgain) {
+  HostResult plain = Answered("srv1", Command::kRestart, "Base");
+  plain.reply.stop.done = plain.reply.control.done = true;
+  HostResult with = plain;
+  with.reply.dependants = {{"B", {true, 0, ""}},
+                           {"A", {false, 1069, "The service could not be logged on."}}};
+  EXPECT_EQ(TableText(Command::kRestart, {with}),
+            "HOST  SERVICE  STOP  START\n"
+            "srv1  Base     done  done\n"
+            "srv1  B        done  done\n"
+            "srv1  A        done  error 1069: The service could not be logged on.\n");
+  const std::string json = HostJson(with, false);
+  EXPECT_NE(json.find("\"start\":{\"done\":true},\"dependants\":[{\"service\":\"B\","
+                      "\"start\":{\"done\":true}},{\"service\":\"A\",\"start\":{\"done\":"
+                      "false,\"code\":1069,\"message\":\"The service could not be logged on.\"}}]"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(HostJson(plain, false).find("dependants"), std::string::npos);
+}
+
 TEST(ReportTest, ListTableAndRaw) {
   HostResult a = Answered("a", Command::kList, "");
   a.reply.services = {{"Spooler", "Running", "Automatic", "LocalSystem"},

@@ -59,9 +59,10 @@ TEST(ConfigSchemaTest, OptionalValuesStandApart) {
     EXPECT_EQ(value.missing, Missing::kOff);
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
-  ASSERT_EQ(kOptionalSystemValues.size(), 6u);
+  ASSERT_EQ(kOptionalSystemValues.size(), 7u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
+  EXPECT_STREQ(kOptionalSystemValues[6].name, "RestartDependents");
 }
 
 // Every row: a name unique within its key; a default that its kind reads
