@@ -255,6 +255,38 @@ std::string ParseDisplay(const std::vector<std::string_view>& lines, Reply* repl
   return {};
 }
 
+// DEPS: its column header, the rule, then " name display name... state" rows
+// (the name is one word, the state word last); an error text instead of a row
+// ends the table as the command's failure.
+std::string ParseDeps(const std::vector<std::string_view>& lines, Reply* reply) {
+  const std::size_t first = AfterRule(lines, kDependantsHeader.substr(0, 14));
+  if (first == 0) return "the DEPS reply has no column header";
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty()) continue;
+    if (line[0] != ' ') {
+      ControlResult failure;
+      ReadControlLine(line, {}, &failure);
+      reply->ok = false;
+      reply->error = failure.message;
+      reply->control = failure;
+      continue;
+    }
+    const std::string_view text = TrimRight(line);
+    const std::size_t name_end = text.find(' ', 1);
+    const std::size_t state_at = text.rfind(' ') + 1;
+    if (text.size() < 2 || text[1] == ' ' || name_end == std::string_view::npos ||
+        state_at <= name_end || !IsStateWord(text.substr(state_at)))
+      return "DEPS row not understood: \"" + std::string(line) + "\"";
+    DependantRow row;
+    row.name = std::string(text.substr(1, name_end - 1));
+    row.state = std::string(text.substr(state_at));
+    row.display_name = std::string(TrimRight(TrimLeft(text.substr(name_end, state_at - name_end))));
+    reply->running_dependants.push_back(std::move(row));
+  }
+  return {};
+}
+
 std::string ParseStatus(const std::vector<std::string_view>& lines, Reply* reply) {
   if (lines.size() != 2 || lines[0] != kRetrievingStatusLine)
     return "the STATUS reply is not \"Retrieving Status\" and a state";
@@ -351,7 +383,7 @@ Command CommandFromWord(std::string_view word) {
       {"stop", Command::kStop},     {"rstrt", Command::kRestart}, {"display", Command::kDisplay},
       {"stime", Command::kStime},   {"who", Command::kWho},       {"help", Command::kHelp},
       {"view", Command::kView},     {"cycle", Command::kCycle},   {"init", Command::kInit},
-      {"update", Command::kUpdate}, {"quit", Command::kQuit},
+      {"update", Command::kUpdate}, {"quit", Command::kQuit},     {"deps", Command::kDeps},
   };
   for (const Entry& each : kCommands) {
     if (SameWordIgnoringCase(word, each.word)) return each.command;
@@ -389,6 +421,8 @@ std::string_view CommandName(Command command) {
       return "UPDATE";
     case Command::kQuit:
       return "QUIT";
+    case Command::kDeps:
+      return "DEPS";
     case Command::kOther:
       break;
   }
@@ -397,7 +431,7 @@ std::string_view CommandName(Command command) {
 
 bool NeedsServiceName(Command command) {
   return command == Command::kStatus || command == Command::kStart || command == Command::kStop ||
-         command == Command::kRestart;
+         command == Command::kRestart || command == Command::kDeps;
 }
 
 bool GreetingComplete(std::string_view bytes) { return EndsWith(bytes, kNewLinePrompt); }
@@ -468,6 +502,8 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
       return ParseControl(lines, kStoppingHeading, kStoppedLine, reply);
     case Command::kRestart:
       return ParseRestart(lines, reply);
+    case Command::kDeps:
+      return ParseDeps(lines, reply);
     case Command::kDisplay:
       return ParseDisplay(lines, reply);
     case Command::kWho:

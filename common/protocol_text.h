@@ -78,6 +78,11 @@ inline constexpr std::string_view kStoppedLine = "Service Stopped";
 inline constexpr std::string_view kRestartStoppedLine = "Service Stopped...";
 inline constexpr std::string_view kRestartStartedLine = "Service Started";
 
+// DEPS: the column header of its table (then the rule, then a row per
+// running dependant: " %-34s %-34s %-11s", name, display name, state word).
+inline constexpr std::string_view kDependantsHeader =
+    " Service Name                       Display Name                       Status\n\r";
+
 // RSTRT with RestartDependents: one line for each dependant started again,
 // "Dependent service started: NAME", or on failure
 // "Dependent service not started: NAME, error CODE: " and the code's text.

@@ -75,6 +75,25 @@ void ListServices(ServerContext& server, Connection& client, const CommandLine& 
   client.SendText(kPrompt);
 }
 
+void ListDependants(ServerContext& server, Connection& client, const CommandLine& line) {
+  client.SendText(kDependantsHeader);
+  client.SendText(kRule);
+  std::vector<ServiceEntry> dependants;
+  if (const std::uint32_t code =
+          ListActiveDependants(server.Manager(), std::string(line.Word(1)), &dependants);
+      code != 0) {
+    ReportScmError(client, code);
+    client.SendText(kPrompt);
+    return;
+  }
+  for (const ServiceEntry& entry : dependants) {
+    client.SendText(StringPrintf(" %-34s %-34s %-11s\n\r", entry.service_name.c_str(),
+                                 entry.display_name.c_str(),
+                                 std::string(StateWord(entry.status.current_state)).c_str()));
+  }
+  client.SendText(kPrompt);
+}
+
 void ShowServiceStatus(ServerContext& server, Connection& client, const CommandLine& line) {
   client.SendText(std::string(kRetrievingStatusLine) + std::string(kLineEnd));
   client.SendText(StatusText(QueryServiceState(server.Manager(), std::string(line.Word(1)))));

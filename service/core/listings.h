@@ -29,6 +29,13 @@ void ListServices(ServerContext& server, Connection& client, const CommandLine& 
 // shows as "Unable to determine status.\n\r".
 void ShowServiceStatus(ServerContext& server, Connection& client, const CommandLine& line);
 
+// DEPS <service>: the running dependants a STOP of word 1 stops (with
+// StopDependencies on), in stop order, as a table: kDependantsHeader, the
+// rule, a row each, then the prompt. A failure to open the service or list
+// its dependants ends the table with the error text. Asks the manager on the
+// calling (service) thread, as STATUS does.
+void ListDependants(ServerContext& server, Connection& client, const CommandLine& line);
+
 // Sends the twelve parameters of the service object.
 void DisplayParameters(ServerContext& server, Connection& client, const CommandLine& line);
 

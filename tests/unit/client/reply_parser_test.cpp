@@ -200,6 +200,42 @@ TEST(ReplyParserTest, EmptyListAndAManagerThatCannotBeOpened) {
   EXPECT_EQ(refused.error, "The requested access was denied.");
 }
 
+// DEPS in the server's form (name, display name with blanks, state), a
+// widened name, none, and an error text in place of the rows.
+TEST(ReplyParserTest, DepsRowsAndFailures) {
+  const std::string head = std::string(halv::kDependantsHeader) + kRule;
+  const std::string long_name = "AVeryLongServiceNameOfMoreThan34Chars";
+  const Reply reply =
+      Parse(Command::kDeps,
+            head +
+                " TimeBroker                         Time Broker Service        "
+                "        Running    \n\r " +
+                long_name + " Long one                           Paused     \n\r:: ",
+            "W32Time");
+  EXPECT_TRUE(reply.ok);
+  ASSERT_EQ(reply.running_dependants.size(), 2u);
+  EXPECT_EQ(reply.running_dependants[0].name, "TimeBroker");
+  EXPECT_EQ(reply.running_dependants[0].display_name, "Time Broker Service");
+  EXPECT_EQ(reply.running_dependants[0].state, "Running");
+  EXPECT_EQ(reply.running_dependants[1].name, long_name);
+  EXPECT_EQ(reply.running_dependants[1].display_name, "Long one");
+  EXPECT_EQ(reply.running_dependants[1].state, "Paused");
+  EXPECT_EQ(reply.service, "W32Time");
+
+  const Reply none = Parse(Command::kDeps, head + ":: ");
+  EXPECT_TRUE(none.ok);
+  EXPECT_TRUE(none.running_dependants.empty());
+  const Reply missing = Parse(Command::kDeps, head + "Service does not exist.\n\r:: ");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_EQ(missing.control.code, 1060u);
+  EXPECT_EQ(missing.error, "Service does not exist.");
+  const Reply unknown = Parse(Command::kDeps, "\n\r500-Unknown command 'DEPS'\n\r:: ");
+  EXPECT_FALSE(unknown.ok);
+  for (const std::string& bad :
+       {std::string(":: "), head + " OnlyAName\n\r:: ", head + " Name Display Sleeping\n\r:: "})
+    EXPECT_NE(Problem(Command::kDeps, bad), "") << bad;
+}
+
 TEST(ReplyParserTest, DisplayWhoStimeUpdate) {
   std::string display = " Parameter          Value\n\r" + kRule;
   display += " " + Pad("version", 18) + " " + Pad("3.5.1.1", 60) + "\n\r";
@@ -406,6 +442,20 @@ TEST_F(InterpreterRoundTripTest, RestartReadsTheDependantsStartedAgain) {
   EXPECT_EQ(restart.dependants[1].result.code, 1069u);
   EXPECT_EQ(restart.dependants[1].result.message, "The service could not be logged on.");
   EXPECT_EQ(restart.error, "A: The service could not be logged on.");
+}
+
+// The server's DEPS read back by the client.
+TEST_F(InterpreterRoundTripTest, DepsReadsBack) {
+  scm_.AddService("W32Time", "Windows Time", halv::kStateRunning);
+  scm_.AddService("TimeBroker", "Time Broker Service", halv::kStateRunning);
+  scm_.AddDependency("W32Time", "TimeBroker");
+  const Reply deps = Ask({"deps", "W32Time"});
+  EXPECT_TRUE(deps.ok);
+  ASSERT_EQ(deps.running_dependants.size(), 1u);
+  EXPECT_EQ(deps.running_dependants[0].name, "TimeBroker");
+  EXPECT_EQ(deps.running_dependants[0].display_name, "Time Broker Service");
+  EXPECT_EQ(deps.running_dependants[0].state, "Running");
+  EXPECT_FALSE(Ask({"deps", "NoSuch"}).ok);
 }
 
 TEST_F(InterpreterRoundTripTest, EmptyList) {

@@ -103,6 +103,28 @@ TEST(ReportTest, RestartWithDependantsStartedAgain) {
   EXPECT_EQ(HostJson(plain, false).find("dependants"), std::string::npos);
 }
 
+TEST(ReportTest, DepsTableAndJson) {
+  HostResult a = Answered("a", Command::kDeps, "W32Time");
+  a.reply.running_dependants = {{"TimeBroker", "Time Broker", "Running"},
+                                {"Sync", "Sync Host", "Stopping"}};
+  HostResult b = Answered("b", Command::kDeps, "W32Time");
+  b.outcome = HostOutcome::kCommandFailed;
+  b.reply.ok = false;
+  b.reply.control = {false, 1060, "Service does not exist."};
+  b.reply.error = b.message = b.reply.control.message;
+  EXPECT_EQ(TableText(Command::kDeps, {a, b}),
+            "HOST  SERVICE  DEPENDANT   DISPLAY NAME  STATE\n"
+            "a     W32Time  TimeBroker  Time Broker   Running\n"
+            "a     W32Time  Sync        Sync Host     Stopping\n"
+            "b     error 1060: Service does not exist.\n");
+  const std::string json = HostJson(a, false);
+  EXPECT_NE(json.find("\"command\":\"DEPS\",\"service\":\"W32Time\",\"dependants\":[{\"name\":"
+                      "\"TimeBroker\",\"display_name\":\"Time Broker\",\"state\":\"Running\"},"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(HostJson(b, false).find("\"dependants\":[],\"code\":1060"), std::string::npos);
+}
+
 TEST(ReportTest, ListTableAndRaw) {
   HostResult a = Answered("a", Command::kList, "");
   a.reply.services = {{"Spooler", "Running", "Automatic", "LocalSystem"},
