@@ -20,10 +20,17 @@
 namespace halv {
 
 // Lists every service the manager enumerates, in its order; the words of the
-// line are ignored. A manager that cannot be opened is reported through
+// line are ignored, unless ListFilter is on: then word 1, when given, is a
+// pattern and only the services whose name or display name it matches are
+// listed (see MatchesPattern). A manager that cannot be opened is reported through
 // ReportScmError after the header. A service whose configuration cannot be
 // read shows "Unknown" as its start type and an empty logon account.
 void ListServices(ServerContext& server, Connection& client, const CommandLine& line);
+
+// Whether `pattern` matches the whole of `text`, ASCII letters compared
+// without regard to case; "*" stands for any run of characters (none
+// included), "?" for any one character.
+bool MatchesPattern(std::string_view pattern, std::string_view text);
 
 // Sends the state of the service named by word 1; any failure to read it
 // shows as "Unable to determine status.\n\r".

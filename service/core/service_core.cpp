@@ -115,11 +115,12 @@ void ServiceCore::LoadConfiguration() {
   // 11. Logins, listener and limits: all optional; absent, nothing changes.
   // The reader goes through every optional value in table order, so the
   // service control options (12.) are taken as it passes them.
-  std::string restart_dependents;
+  std::string restart_dependents, list_filter;
   const access::AccessSettings settings =
-      access::ReadAccessSettings([&config, &restart_dependents](const char* name) {
+      access::ReadAccessSettings([&config, &restart_dependents, &list_filter](const char* name) {
         std::string text = config.ReadSystemValue(name);
         if (std::string_view(name) == config::kRestartDependents) restart_dependents = text;
+        if (std::string_view(name) == config::kListFilter) list_filter = text;
         return text;
       });
   if (settings.listen_address != ports_.listener.Address()) {
@@ -145,6 +146,8 @@ void ServiceCore::LoadConfiguration() {
   fields_.restart_dependents =
       !restart_dependents.empty() && config::NoYesIndex(restart_dependents) == 1;
   if (fields_.restart_dependents) WriteLog("Service will restart the dependent services it stops");
+  fields_.list_filter = !list_filter.empty() && config::NoYesIndex(list_filter) == 1;
+  if (fields_.list_filter) WriteLog("Service will filter LIST by a name pattern");
 }
 
 void ServiceCore::IdleTimerTick() {

@@ -70,6 +70,29 @@ TEST_F(CommandsTest, HelpUnknownAndStime) {
   EXPECT_TRUE(std::regex_match(next, stime_reply)) << next;
 }
 
+// ListFilter on: LIST with a pattern lists only the matching services of
+// Wine's manager (by name or display name, any case; a pattern is one
+// word, so "?" stands for the blank of the display name).
+TEST_F(CommandsTest, ListWithAPatternWhenListFilterIsOn) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("ListFilter", "1"));
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string rule = std::string(80, '-') + "\n\r";
+  for (const char* pattern : {"halvcmdtest*", "HALV?MDTESTSVC", "*command?test*"}) {
+    SCOPED_TRACE(pattern);
+    const std::string list = Ask(c, std::string("list ") + pattern);
+    const std::size_t rows = list.find(rule);
+    ASSERT_NE(rows, std::string::npos) << list;
+    EXPECT_EQ(list.substr(rows + rule.size()), Format(" %-34s %-11s %-13s %-16s\n\r", kTestService,
+                                                      "Stopped", "Demand", "LocalSystem") +
+                                                   ":: ");
+  }
+  const std::string all = Ask(c, "list");
+  EXPECT_NE(all.find(" Halvexa351 "), std::string::npos);
+  EXPECT_NE(all.find(std::string(" ") + kTestService + " "), std::string::npos);
+}
+
 // STOP and RSTRT of the service itself are refused, in any case of its
 // name, and it goes on serving: the same client is still answered.
 TEST_F(CommandsTest, StopAndRestartOfItselfAreRefused) {

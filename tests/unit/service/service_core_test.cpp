@@ -74,6 +74,7 @@ void ExpectFields(const ServiceFields& got, const ServiceFields& want) {
   EXPECT_EQ(got.verbose, want.verbose);
   EXPECT_EQ(got.stop_dependencies, want.stop_dependencies);
   EXPECT_EQ(got.restart_dependents, want.restart_dependents);
+  EXPECT_EQ(got.list_filter, want.list_filter);
 }
 
 // Runs one line of connection 1 as the connection driver hands it over.
@@ -320,6 +321,18 @@ const LoadCase kLoadCases[] = {
        return l;
      }(),
      [](ServiceFields& f) { f.restart_dependents = true; }},
+    {"ListFilterOn",
+     {{config::kListFilter, "1"}},
+     {},
+     false,
+     "",
+     {},
+     [] {
+       Lines l = DefaultLogLines();
+       l.push_back("Service will filter LIST by a name pattern");
+       return l;
+     }(),
+     [](ServiceFields& f) { f.list_filter = true; }},
     {"RestartDependentsOff",
      {{config::kRestartDependents, "0"}},
      {},
@@ -381,7 +394,7 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   EXPECT_EQ(fakes_.reads(),
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
-                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents"}));
+                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 
