@@ -76,6 +76,8 @@ const char* UsageText() {
          "  --json-lines          one JSON object per host and service and line, as\n"
          "                        each host answers\n"
          "  --raw                 the reply bytes as received\n"
+         "  --dry-run             with STOP: change nothing, list the running dependants\n"
+         "                        the stop would stop (DEPS)\n"
          "  --user NAME           log on first (password from HALVEXA_PASSWORD or\n"
          "  --password-file FILE  the first line of FILE)\n"
          "  --retries N           attempts more at a server that has all its clients\n"
@@ -83,9 +85,9 @@ const char* UsageText() {
          "  --version             the client's version\n"
          "  --help                this text\n"
          "Options may come anywhere on the line; \"--\" ends them.\n"
-         "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...\n"
-         "(each name asked on its own), DISPLAY, STIME, WHO, HELP [topic]; any other\n"
-         "command is sent as given and its reply shown.\n"
+         "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...,\n"
+         "DEPS name... (each name asked on its own), DISPLAY, STIME, WHO, HELP [topic];\n"
+         "any other command is sent as given and its reply shown.\n"
          "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
          "could not be reached, was busy (421) or did not answer in time, 64 bad usage.\n";
 }
@@ -138,6 +140,7 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
   std::uint16_t default_port = kDefaultPort;
   std::optional<double> timeout;
   std::string password_file;
+  bool dry_run = false;
   std::size_t i = 0;
   // The value of an option: "--opt VALUE", "--opt=VALUE" or "-HVALUE".
   std::string value;
@@ -189,6 +192,8 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
       options->retries = static_cast<int>(n);
     } else if (arg == "--raw") {
       options->raw = true;
+    } else if (arg == "--dry-run") {
+      dry_run = true;
     } else if ((got = take("-H", true)) != 0 || (got = take("--host", false)) != 0) {
       if (got < 0) return arg + " needs a host";
       host_texts.push_back(value);
@@ -230,6 +235,13 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
       return "\"" + word + "\" is not one word: the server splits its lines at blanks";
   }
   options->command = CommandFromWord(options->words[0]);
+  // STOP --dry-run changes nothing: it asks DEPS, what the stop would take
+  // down with each service.
+  if (dry_run) {
+    if (options->command != Command::kStop) return "--dry-run goes only with STOP";
+    options->words[0] = "DEPS";
+    options->command = Command::kDeps;
+  }
   // Each service of STATUS a b ... is asked on a line of its own.
   std::size_t line_length = 2;
   if (NeedsServiceName(options->command)) {

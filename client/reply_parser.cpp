@@ -255,6 +255,38 @@ std::string ParseDisplay(const std::vector<std::string_view>& lines, Reply* repl
   return {};
 }
 
+// DEPS: its column header, the rule, then " name display name... state" rows
+// (the name is one word, the state word last); an error text instead of a row
+// ends the table as the command's failure.
+std::string ParseDeps(const std::vector<std::string_view>& lines, Reply* reply) {
+  const std::size_t first = AfterRule(lines, kDependantsHeader.substr(0, 14));
+  if (first == 0) return "the DEPS reply has no column header";
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty()) continue;
+    if (line[0] != ' ') {
+      ControlResult failure;
+      ReadControlLine(line, {}, &failure);
+      reply->ok = false;
+      reply->error = failure.message;
+      reply->control = failure;
+      continue;
+    }
+    const std::string_view text = TrimRight(line);
+    const std::size_t name_end = text.find(' ', 1);
+    const std::size_t state_at = text.rfind(' ') + 1;
+    if (text.size() < 2 || text[1] == ' ' || name_end == std::string_view::npos ||
+        state_at <= name_end || !IsStateWord(text.substr(state_at)))
+      return "DEPS row not understood: \"" + std::string(line) + "\"";
+    DependantRow row;
+    row.name = std::string(text.substr(1, name_end - 1));
+    row.state = std::string(text.substr(state_at));
+    row.display_name = std::string(TrimRight(TrimLeft(text.substr(name_end, state_at - name_end))));
+    reply->running_dependants.push_back(std::move(row));
+  }
+  return {};
+}
+
 std::string ParseStatus(const std::vector<std::string_view>& lines, Reply* reply) {
   if (lines.size() != 2 || lines[0] != kRetrievingStatusLine)
     return "the STATUS reply is not \"Retrieving Status\" and a state";
@@ -285,17 +317,57 @@ std::string ParseControl(const std::vector<std::string_view>& lines, std::string
   return {};
 }
 
+// A dependant's line after RSTRT's start: "Dependent service started: NAME"
+// or "Dependent service not started: NAME, error CODE: TEXT".
+bool ReadDependantLine(std::string_view line, DependantStart* start) {
+  if (StartsWith(line, kDependantStartedLead)) {
+    start->service = std::string(line.substr(kDependantStartedLead.size()));
+    start->result.done = true;
+    return !start->service.empty();
+  }
+  if (!StartsWith(line, kDependantNotStartedLead)) return false;
+  const std::string_view rest = line.substr(kDependantNotStartedLead.size());
+  const std::size_t error_at = rest.find(", error ");
+  if (error_at == 0 || error_at == std::string_view::npos) return false;
+  start->service = std::string(rest.substr(0, error_at));
+  const std::string_view code_and_text = rest.substr(error_at + 8);
+  const std::size_t colon = code_and_text.find(": ");
+  if (colon == std::string_view::npos) return false;
+  std::uint32_t code = 0;
+  for (const char c : code_and_text.substr(0, colon)) {
+    if (c < '0' || c > '9' || code > 429496728u) return false;
+    code = code * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  start->result.done = false;
+  start->result.code = code;
+  start->result.message = std::string(code_and_text.substr(colon + 2));
+  return true;
+}
+
 std::string ParseRestart(const std::vector<std::string_view>& lines, Reply* reply) {
-  if (lines.size() != 3 || !StartsWith(lines[0], kRestartingHeading))
+  if (lines.size() < 3 || !StartsWith(lines[0], kRestartingHeading))
     return "the RSTRT reply is not the echo, the stop outcome and the start outcome";
   reply->service = std::string(lines[0].substr(kRestartingHeading.size()));
   if (!ReadControlLine(lines[1], kRestartStoppedLine, &reply->stop) ||
       !ReadControlLine(lines[2], kRestartStartedLine, &reply->control))
     return "the RSTRT reply has an empty outcome";
-  // The restart succeeded when the service was started again; a failed stop
-  // (it was not running) is reported but is not the command's failure.
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    DependantStart start;
+    if (!ReadDependantLine(lines[i], &start))
+      return "RSTRT line not understood: \"" + std::string(lines[i]) + "\"";
+    reply->dependants.push_back(std::move(start));
+  }
+  // The restart succeeded when the service, and each dependant it stopped,
+  // was started again; a failed stop (it was not running) is reported but is
+  // not the command's failure.
   reply->ok = reply->control.done;
   reply->error = reply->control.message;
+  for (const DependantStart& start : reply->dependants) {
+    if (reply->ok && !start.result.done) {
+      reply->ok = false;
+      reply->error = start.service + ": " + start.result.message;
+    }
+  }
   return {};
 }
 
@@ -311,7 +383,7 @@ Command CommandFromWord(std::string_view word) {
       {"stop", Command::kStop},     {"rstrt", Command::kRestart}, {"display", Command::kDisplay},
       {"stime", Command::kStime},   {"who", Command::kWho},       {"help", Command::kHelp},
       {"view", Command::kView},     {"cycle", Command::kCycle},   {"init", Command::kInit},
-      {"update", Command::kUpdate}, {"quit", Command::kQuit},
+      {"update", Command::kUpdate}, {"quit", Command::kQuit},     {"deps", Command::kDeps},
   };
   for (const Entry& each : kCommands) {
     if (SameWordIgnoringCase(word, each.word)) return each.command;
@@ -349,6 +421,8 @@ std::string_view CommandName(Command command) {
       return "UPDATE";
     case Command::kQuit:
       return "QUIT";
+    case Command::kDeps:
+      return "DEPS";
     case Command::kOther:
       break;
   }
@@ -357,7 +431,7 @@ std::string_view CommandName(Command command) {
 
 bool NeedsServiceName(Command command) {
   return command == Command::kStatus || command == Command::kStart || command == Command::kStop ||
-         command == Command::kRestart;
+         command == Command::kRestart || command == Command::kDeps;
 }
 
 bool GreetingComplete(std::string_view bytes) { return EndsWith(bytes, kNewLinePrompt); }
@@ -428,6 +502,8 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
       return ParseControl(lines, kStoppingHeading, kStoppedLine, reply);
     case Command::kRestart:
       return ParseRestart(lines, reply);
+    case Command::kDeps:
+      return ParseDeps(lines, reply);
     case Command::kDisplay:
       return ParseDisplay(lines, reply);
     case Command::kWho:

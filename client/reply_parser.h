@@ -1,6 +1,7 @@
 // The halvexa client's reading of the server's texts: the greeting, when a
 // reply is complete, and the fields of each command's reply (LIST rows,
-// STATUS state, START/STOP/RSTRT outcome with the system error number,
+// STATUS state, START/STOP/RSTRT outcome with the system error number, DEPS
+// rows,
 // DISPLAY pairs, STIME, WHO rows; other replies as text).
 //
 // Portable and free of I/O: it works on the bytes as received, so tests and
@@ -31,6 +32,7 @@ enum class Command {
   kInit,
   kUpdate,
   kQuit,
+  kDeps,
   kOther,  // OPEN, AUTH and every word the server does not know
 };
 
@@ -56,8 +58,19 @@ struct ControlResult {
   std::string message;     // the server's error text, without its line end
 };
 
+// RSTRT with the server's RestartDependents: one dependant started again.
+struct DependantStart {
+  std::string service;
+  ControlResult result;  // its message is the server's text without the name
+};
+
 struct ServiceRow {
   std::string name, state, start_type, account;
+};
+
+// One row of DEPS: a running dependant.
+struct DependantRow {
+  std::string name, display_name, state;
 };
 
 struct ClientRow {
@@ -78,9 +91,11 @@ struct Reply {
   std::string state;      // STATUS: the state word ("Running", ..., "Unknown")
   ControlResult control;  // START, STOP; RSTRT: the start
   ControlResult stop;     // RSTRT: the stop
+  std::vector<DependantStart> dependants;  // RSTRT: the dependants started again, in order
 
   std::string server_name, account, date, version;  // LIST and WHO headers
   std::vector<ServiceRow> services;                 // LIST
+  std::vector<DependantRow> running_dependants;     // DEPS, in stop order
   std::vector<Parameter> parameters;                // DISPLAY
   std::vector<ClientRow> clients;                   // WHO
   std::string time;                                 // STIME

@@ -106,6 +106,9 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
     case Command::kRestart:
       table.header = {"HOST", "SERVICE", "STOP", "START"};
       break;
+    case Command::kDeps:
+      table.header = {"HOST", "SERVICE", "DEPENDANT", "DISPLAY NAME", "STATE"};
+      break;
     case Command::kDisplay:
       table.header = {"HOST", "PARAMETER", "VALUE"};
       break;
@@ -149,6 +152,14 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
         break;
       case Command::kRestart:
         table.Add({host, reply.service, ControlText(reply.stop), ControlText(reply.control)});
+        // The dependants the restart stopped and started again, a row each.
+        for (const DependantStart& d : reply.dependants)
+          table.Add({host, d.service, "done", ControlText(d.result)});
+        break;
+      case Command::kDeps:
+        for (const DependantRow& d : reply.running_dependants)
+          table.Add({host, reply.service, d.name, d.display_name, d.state});
+        if (!reply.ok) table.Add({host, ControlText(reply.control)}, true);
         break;
       case Command::kDisplay:
         for (const Parameter& p : reply.parameters) table.Add({host, p.name, p.value});
@@ -221,6 +232,23 @@ std::string HostJson(const HostResult& r, bool with_raw) {
           object.Add("service", reply.service);
           object.Add("state", reply.state);
           break;
+        case Command::kDeps: {
+          object.Add("service", reply.service);
+          JsonArray dependants;
+          for (const DependantRow& d : reply.running_dependants) {
+            dependants.AddRaw(JsonObject()
+                                  .Add("name", d.name)
+                                  .Add("display_name", d.display_name)
+                                  .Add("state", d.state)
+                                  .Text());
+          }
+          object.AddRaw("dependants", dependants.Text());
+          if (!reply.ok) {
+            object.AddNumber("code", reply.control.code);
+            object.Add("message", reply.control.message);
+          }
+          break;
+        }
         case Command::kStart:
         case Command::kStop:
           object.Add("service", reply.service);
@@ -238,6 +266,16 @@ std::string HostJson(const HostResult& r, bool with_raw) {
           object.Add("service", reply.service);
           object.AddRaw("stop", ControlJson(reply.stop));
           object.AddRaw("start", ControlJson(reply.control));
+          if (!reply.dependants.empty()) {
+            JsonArray dependants;
+            for (const DependantStart& d : reply.dependants) {
+              JsonObject each;
+              each.Add("service", d.service);
+              each.AddRaw("start", ControlJson(d.result));
+              dependants.AddRaw(each.Text());
+            }
+            object.AddRaw("dependants", dependants.Text());
+          }
           break;
         case Command::kDisplay: {
           JsonObject parameters;

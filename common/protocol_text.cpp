@@ -49,6 +49,23 @@ bool SameWordIgnoringCase(std::string_view word, std::string_view keyword) {
 
 std::span<const ScmErrorEntry> ScmErrorEntries() { return kErrorTexts; }
 
+std::string DependantStartText(std::string_view dependant, std::uint32_t code) {
+  if (code == 0)
+    return std::string(kDependantStartedLead) + std::string(dependant) + std::string(kLineEnd);
+  return std::string(kDependantNotStartedLead) + std::string(dependant) + ", error " +
+         std::to_string(code) + ": " + ScmErrorText(code);
+}
+
+std::string SelfControlRefusalText(std::string_view command, std::string_view service) {
+  std::string word(command);
+  for (char& c : word) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return std::string(kSelfControlCode) + "-" + word + " " + std::string(service) +
+         " refused: this service cannot stop itself; use CYCLE to restart its listener" +
+         std::string(kLineEnd);
+}
+
 std::string ScmErrorText(std::uint32_t code) {
   if (code == 0) return {};
   for (const ScmErrorEntry& entry : kErrorTexts) {

@@ -78,6 +78,24 @@ inline constexpr std::string_view kStoppedLine = "Service Stopped";
 inline constexpr std::string_view kRestartStoppedLine = "Service Stopped...";
 inline constexpr std::string_view kRestartStartedLine = "Service Started";
 
+// DEPS: the column header of its table (then the rule, then a row per
+// running dependant: " %-34s %-34s %-11s", name, display name, state word).
+inline constexpr std::string_view kDependantsHeader =
+    " Service Name                       Display Name                       Status\n\r";
+
+// RSTRT with RestartDependents: one line for each dependant started again,
+// "Dependent service started: NAME", or on failure
+// "Dependent service not started: NAME, error CODE: " and the code's text.
+inline constexpr std::string_view kDependantStartedLead = "Dependent service started: ";
+inline constexpr std::string_view kDependantNotStartedLead = "Dependent service not started: ";
+std::string DependantStartText(std::string_view dependant, std::uint32_t code);
+
+// The refusal of STOP or RSTRT naming this service itself (which would cut
+// every client off until someone logs on to the server): the code, then
+// "STOP" or "RSTRT", the name as typed and the pointer to CYCLE.
+inline constexpr std::string_view kSelfControlCode = "553";
+std::string SelfControlRefusalText(std::string_view command, std::string_view service);
+
 // One service-control error code and its text, without the line end.
 struct ScmErrorEntry {
   std::uint32_t code;

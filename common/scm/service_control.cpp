@@ -84,15 +84,22 @@ std::uint32_t WaitUntilStopped(ServiceManager& scm, ScHandle service, const Dead
 // Stops the running dependants of `service` one at a time, in the order the
 // manager lists them. 0 when all have stopped (or there are none), else the
 // first failure's code or 1460; the ones already stopped stay stopped.
-std::uint32_t StopActiveDependants(ServiceManager& scm, ScHandle manager, ScHandle service,
-                                   const Deadline& clock) {
+// The running dependants of `service` in the manager's order (two calls, as
+// the Windows one): 0 with `*dependants` filled, or the failing call's code.
+std::uint32_t ActiveDependantsOf(ServiceManager& scm, ScHandle service,
+                                 std::vector<ServiceEntry>* dependants) {
+  dependants->clear();
   std::uint32_t bytes_needed = 0;
   std::uint32_t code = scm.EnumDependents(service, kServiceActive, nullptr, 0, &bytes_needed);
   if (code == 0) return 0;  // no active dependants
   if (code != kErrorMoreData) return code;
+  return scm.EnumDependents(service, kServiceActive, dependants, bytes_needed, &bytes_needed);
+}
 
+std::uint32_t StopActiveDependants(ServiceManager& scm, ScHandle manager, ScHandle service,
+                                   const Deadline& clock, std::vector<std::string>* stopped) {
   std::vector<ServiceEntry> dependants;
-  code = scm.EnumDependents(service, kServiceActive, &dependants, bytes_needed, &bytes_needed);
+  std::uint32_t code = ActiveDependantsOf(scm, service, &dependants);
   if (code != 0) return code;
 
   for (const ServiceEntry& entry : dependants) {
@@ -105,6 +112,7 @@ std::uint32_t StopActiveDependants(ServiceManager& scm, ScHandle manager, ScHand
     if (code != 0) return code;
     code = WaitUntilStopped(scm, dependant.Get(), clock, status);
     if (code != 0) return code;
+    if (stopped != nullptr) stopped->push_back(entry.service_name);
   }
   return 0;
 }
@@ -116,7 +124,8 @@ std::uint32_t StartPause(std::uint32_t wait_hint) {
 }  // namespace
 
 std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& name,
-                                       bool stop_dependencies, std::uint32_t timeout_ms) {
+                                       bool stop_dependencies, std::uint32_t timeout_ms,
+                                       std::vector<std::string>* stopped) {
   const Deadline clock(scm, timeout_ms);  // read before anything else
 
   ScopedHandle manager(scm);
@@ -140,12 +149,25 @@ std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& n
   }
 
   if (stop_dependencies) {
-    if (std::uint32_t code = StopActiveDependants(scm, manager.Get(), service.Get(), clock))
+    if (std::uint32_t code =
+            StopActiveDependants(scm, manager.Get(), service.Get(), clock, stopped))
       return code;
   }
 
   if (std::uint32_t code = scm.Control(service.Get(), kServiceControlStop, &status)) return code;
   return WaitUntilStopped(scm, service.Get(), clock, status);
+}
+
+std::uint32_t ListActiveDependants(ServiceManager& scm, const std::string& name,
+                                   std::vector<ServiceEntry>* dependants) {
+  dependants->clear();
+  ScopedHandle manager(scm);
+  if (std::uint32_t code = scm.OpenManager(kScManagerConnect, manager.Out())) return code;
+  ScopedHandle service(scm);
+  if (std::uint32_t code =
+          scm.OpenServiceByName(manager.Get(), name, kServiceEnumerateDependents, service.Out()))
+    return code;
+  return ActiveDependantsOf(scm, service.Get(), dependants);
 }
 
 std::uint32_t StartServiceAndWait(ServiceManager& scm, const std::string& name,

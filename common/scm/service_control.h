@@ -32,8 +32,19 @@ inline constexpr std::uint32_t kStartDeadlineMs = 600000;
 // polls it pauses for the service's wait hint, at least kMinimumStopPauseMs,
 // never past the time-out. Opens the service for stop, status and dependants
 // only, each dependant for stop and status.
+// With `stopped` set, the names of the dependants this call stopped are
+// appended to it in the order they were stopped, also when a later step
+// fails.
 std::uint32_t StopServiceAndDependents(ServiceManager& scm, const std::string& name,
-                                       bool stop_dependencies, std::uint32_t timeout_ms);
+                                       bool stop_dependencies, std::uint32_t timeout_ms,
+                                       std::vector<std::string>* stopped = nullptr);
+
+// The running dependants of `name` that StopServiceAndDependents would stop,
+// in the order it stops them (the manager's order). 0 with `*dependants`
+// filled (emptied first; none is 0 with it empty), or the code of the failing
+// open or enumeration. Opens the service for enumerating dependants only.
+std::uint32_t ListActiveDependants(ServiceManager& scm, const std::string& name,
+                                   std::vector<ServiceEntry>* dependants);
 
 // Starts `name` without arguments and waits while it reports start-pending
 // and keeps advancing its check point, polling every tenth of its wait hint

@@ -65,6 +65,11 @@ void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLi
     RunCommandUnchecked(server_, client, line);
     return;
   }
+  if (StopsThisService(*operation)) {
+    client.SendText(SelfControlRefusalText(line.Word(0), operation->service));
+    client.SendText(kPrompt);
+    return;
+  }
   client.SendText(OperationHeading(*operation));
   const OperationId operation_id = scheduler_.Submit(id, std::move(*operation));
   auto [it, created] = sessions_.try_emplace(id);
@@ -84,7 +89,7 @@ void CommandRunner::Deliver(const OperationReport& report) {
     return;
   }
   try {
-    SendStepResult(*client, report.operation, report.step, report.code);
+    SendStepResult(*client, report.operation, report.step, report.code, report.dependant);
     if (!report.last) return;
     client->SendText(kPrompt);
   } catch (...) {

@@ -75,6 +75,7 @@ constexpr CommandRow kCommands[] = {
     {"status", ShowServiceStatus, Permission::kAllowStatus, kNotAudited, OperationKind::kNone,
      &kStatusHelp},
     {"help", Help, Permission::kNone, kNotAudited, OperationKind::kNone, &kHelpHelp},
+    {"deps", ListDependants, Permission::kAllowStatus, kNotAudited, OperationKind::kNone, nullptr},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 // the server log as an audit trail.
 #include "interpreter.h"
 
+#include <optional>
 #include <string>
 
 #include "command_table.h"
@@ -18,6 +19,7 @@
 #include "login.h"
 #include "permissions.h"
 #include "reply_text.h"
+#include "service_operation.h"
 
 namespace halv {
 
@@ -97,13 +99,21 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
   }
   const access::Permission needed = RequiredPermission(command);
   const std::string& user = client.Login().user();
-  if (!access::HoldsPermission(server.Accounts(), user, needed)) {
+  const auto refuse = [&](access::Permission missing) {
     server.WriteAuditLine(
         access::AuditLine(user, client.PeerAddress(),
-                          AuditedRequest(line) + " refused, needs " + access::NeededText(needed)));
-    client.SendText(access::RefusalText(command, needed));
+                          AuditedRequest(line) + " refused, needs " + access::NeededText(missing)));
+    client.SendText(access::RefusalText(command, missing));
     client.SendText(kPrompt);
     return true;
+  };
+  if (!access::HoldsPermission(server.Accounts(), user, needed)) return refuse(needed);
+  // A RSTRT that would leave running dependants stopped is also a STOP of them.
+  if (needed == access::Permission::kAllowRestart &&
+      !access::HoldsPermission(server.Accounts(), user, access::Permission::kAllowStop)) {
+    const std::optional<ServiceOperation> operation = ServiceOperationOf(line, server.Fields());
+    if (operation && LeavesDependantsStopped(server.Manager(), *operation))
+      return refuse(access::Permission::kAllowStop);
   }
   if (IsAudited(command))
     server.WriteAuditLine(access::AuditLine(user, client.PeerAddress(), AuditedRequest(line)));

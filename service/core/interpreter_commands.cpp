@@ -122,6 +122,11 @@ void Help(ServerContext& server, Connection& client, const CommandLine& line) {
 void OperationWithoutScheduler(ServerContext& server, Connection& client, const CommandLine& line) {
   const std::optional<ServiceOperation> operation = ServiceOperationOf(line, server.Fields());
   if (!operation) return;
+  if (StopsThisService(*operation)) {
+    client.SendText(SelfControlRefusalText(line.Word(0), operation->service));
+    client.SendText(kPrompt);
+    return;
+  }
   client.SendText(OperationHeading(*operation));
   for (OperationStep step : StepsOf(*operation))
     SendStepResult(client, *operation, step, kErrorNotEnoughMemory);

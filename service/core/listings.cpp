@@ -47,7 +47,34 @@ std::string StatusText(std::uint32_t state) {
          std::string(kLineEnd);
 }
 
-void ListServices(ServerContext& server, Connection& client, const CommandLine& /*line*/) {
+bool MatchesPattern(std::string_view pattern, std::string_view text) {
+  const auto fold = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  // Greedy with one back-track point: the last "*" seen and where it began
+  // to match, so the time is at most pattern times text.
+  std::size_t p = 0, t = 0;
+  std::size_t star = std::string_view::npos, star_text = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || (pattern[p] != '*' && fold(pattern[p]) == fold(text[t])))) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_text = t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++star_text;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+void ListServices(ServerContext& server, Connection& client, const CommandLine& line) {
   const ServiceFields& fields = server.Fields();
   client.SendText("\n\rHalvexa Version " + fields.version +
                   "\n\r\n\rServer: " + fields.server_name +
@@ -66,11 +93,34 @@ void ListServices(ServerContext& server, Connection& client, const CommandLine& 
   // The second step's result is not checked: whatever it delivered is listed.
   std::vector<ServiceEntry> entries;
   EnumerateServices(scm, &entries, &bytes);
+  const bool filtered = server.Fields().list_filter && line.WordCount > 1;
   for (const ServiceEntry& entry : entries) {
+    if (filtered && !MatchesPattern(line.Word(1), entry.service_name) &&
+        !MatchesPattern(line.Word(1), entry.display_name))
+      continue;
     const ConfigColumns columns = ReadConfigColumns(scm, entry.service_name);
     client.SendText(StringPrintf(" %-34s %-11s %-13s %-16s\n\r", entry.service_name.c_str(),
                                  std::string(StateWord(entry.status.current_state)).c_str(),
                                  columns.start_type.c_str(), columns.start_name.c_str()));
+  }
+  client.SendText(kPrompt);
+}
+
+void ListDependants(ServerContext& server, Connection& client, const CommandLine& line) {
+  client.SendText(kDependantsHeader);
+  client.SendText(kRule);
+  std::vector<ServiceEntry> dependants;
+  if (const std::uint32_t code =
+          ListActiveDependants(server.Manager(), std::string(line.Word(1)), &dependants);
+      code != 0) {
+    ReportScmError(client, code);
+    client.SendText(kPrompt);
+    return;
+  }
+  for (const ServiceEntry& entry : dependants) {
+    client.SendText(StringPrintf(" %-34s %-34s %-11s\n\r", entry.service_name.c_str(),
+                                 entry.display_name.c_str(),
+                                 std::string(StateWord(entry.status.current_state)).c_str()));
   }
   client.SendText(kPrompt);
 }

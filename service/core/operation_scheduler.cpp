@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,29 +15,50 @@ namespace {
 
 constexpr std::uint32_t kErrorGenFailure = 31;
 
+// Runs `step` through `manager`; a step that raises (out of memory) gives a
+// code, so the owner always learns of the end and the service is freed.
+std::uint32_t GuardedStep(ServiceManager& manager, const ServiceOperation& operation,
+                          OperationStep step, std::vector<std::string>* stopped,
+                          const std::string& dependant) {
+  try {
+    return RunOperationStep(manager, operation, step, stopped, dependant);
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  } catch (...) {
+    return kErrorGenFailure;
+  }
+}
+
 // Runs every step of `operation` through `manager` and posts a report for
-// each. A step that raises (out of memory) is reported with a code, so the
-// owner always learns of the end and the service is freed.
+// each; a RSTRT that restarts dependants then starts each dependant its stop
+// stopped, last stopped first, and reports each start.
 void RunOperation(ServiceManager& manager, const OperationScheduler::Post& post, OperationId id,
                   ConnectionId client, const ServiceOperation& operation) {
   const std::vector<OperationStep> steps = StepsOf(operation);
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    std::uint32_t code = 0;
-    try {
-      code = RunOperationStep(manager, operation, steps[i]);
-    } catch (const std::bad_alloc&) {
-      code = kErrorNotEnoughMemory;
-    } catch (...) {
-      code = kErrorGenFailure;
-    }
+  std::vector<std::string> stopped;
+  std::vector<std::string>* collect = RestartsDependants(operation) ? &stopped : nullptr;
+  const auto report_step = [&](OperationStep step, std::string dependant, std::uint32_t code,
+                               bool last) {
     OperationReport report;
     report.id = id;
     report.client = client;
     report.operation = operation;
-    report.step = steps[i];
+    report.step = step;
+    report.dependant = std::move(dependant);
     report.code = code;
-    report.last = i + 1 == steps.size();
+    report.last = last;
     post(std::move(report));
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const std::uint32_t code = GuardedStep(manager, operation, steps[i], collect, {});
+    // The stop comes first, so what it stopped is known at the last step.
+    report_step(steps[i], {}, code, i + 1 == steps.size() && stopped.empty());
+  }
+  for (std::size_t i = stopped.size(); i-- > 0;) {
+    const std::string& dependant = stopped[i];
+    const std::uint32_t code =
+        GuardedStep(manager, operation, OperationStep::kStartDependant, nullptr, dependant);
+    report_step(OperationStep::kStartDependant, dependant, code, i == 0);
   }
 }
 

@@ -48,6 +48,7 @@ struct OperationReport {
   ConnectionId client = 0;
   ServiceOperation operation;
   OperationStep step = OperationStep::kStop;
+  std::string dependant;  // the dependant a kStartDependant started
   std::uint32_t code = 0;
   bool last = false;
 };

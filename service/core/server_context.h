@@ -39,6 +39,10 @@ struct ServiceFields {
   std::int32_t port = config::kDefaultPort;
   bool verbose = false;
   bool stop_dependencies = config::kDefaultStopDependencies;
+  // RestartDependents "1": RSTRT starts again the dependants it stopped.
+  bool restart_dependents = false;
+  // ListFilter "1": LIST <pattern> lists only the services that match.
+  bool list_filter = false;
   // RequireAuth "1": clients start as "Anonymous", log in with AUTH, and
   // each command needs its permission.
   bool require_auth = false;

@@ -132,8 +132,17 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
   // 11. Logins, listener and limits: all optional; absent, nothing changes.
   ConfigReader& config = ports_.config;
   std::vector<std::string> errors;
+  // The reader goes through every optional value in table order, so the
+  // service control options (12.) are taken as it passes them.
+  std::string restart_dependents, list_filter;
   access::AccessSettings settings = access::ReadAccessSettings(
-      [&config](const char* name) { return config.ReadSystemValue(name); }, access_, errors);
+      [&config, &restart_dependents, &list_filter](const char* name) {
+        std::string text = config.ReadSystemValue(name);
+        if (std::string_view(name) == config::kRestartDependents) restart_dependents = text;
+        if (std::string_view(name) == config::kListFilter) list_filter = text;
+        return text;
+      },
+      access_, errors);
   if (settings.listen_address != ports_.listener.Address()) {
     if (ports_.listener.Active()) {
       errors.insert(errors.begin(), "Can't change value while socket is active");
@@ -157,6 +166,24 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
     ports_.idle_timer.Stop();
   }
   access_ = std::move(settings);
+
+  // 12. Service control options: optional; absent, nothing changes (no log
+  // line). A faulty one is an error of this read, as a faulty access value
+  // is, and leaves its option off.
+  const auto yes = [&errors](const std::string& text) {
+    if (text.empty()) return false;
+    try {
+      return config::NoYesIndex(text) == 1;
+    } catch (const std::exception& e) {
+      errors.emplace_back(e.what());
+      return false;
+    }
+  };
+  fields_.restart_dependents = yes(restart_dependents);
+  if (report && fields_.restart_dependents)
+    WriteLog("Service will restart the dependent services it stops");
+  fields_.list_filter = yes(list_filter);
+  if (report && fields_.list_filter) WriteLog("Service will filter LIST by a name pattern");
   return errors;
 }
 

@@ -2,6 +2,7 @@
 #include "service_operation.h"
 
 #include "command_table.h"
+#include "config_schema.h"
 #include "reply_text.h"
 #include "report_scm_error.h"
 #include "service_control.h"
@@ -13,6 +14,7 @@ OperationSettings OperationSettings::From(const ServiceFields& fields) {
   settings.stop_dependencies = fields.stop_dependencies;
   settings.stop_timeout_ms =
       fields.stop_timeout < 0 ? 0u : static_cast<std::uint32_t>(fields.stop_timeout);
+  settings.restart_dependents = fields.restart_dependents;
   return settings;
 }
 
@@ -25,6 +27,24 @@ std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
   operation.service = std::string(line.Word(1));
   operation.settings = OperationSettings::From(fields);
   return operation;
+}
+
+bool StopsThisService(const ServiceOperation& operation) {
+  return operation.kind != OperationKind::kStart && operation.kind != OperationKind::kNone &&
+         SameWordIgnoringCase(operation.service, config::kServiceName);
+}
+
+bool RestartsDependants(const ServiceOperation& operation) {
+  return operation.kind == OperationKind::kRestart && operation.settings.stop_dependencies &&
+         operation.settings.restart_dependents;
+}
+
+bool LeavesDependantsStopped(ServiceManager& scm, const ServiceOperation& operation) {
+  if (operation.kind != OperationKind::kRestart || !operation.settings.stop_dependencies ||
+      operation.settings.restart_dependents)
+    return false;
+  std::vector<ServiceEntry> dependants;
+  return ListActiveDependants(scm, operation.service, &dependants) == 0 && !dependants.empty();
 }
 
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation) {
@@ -55,14 +75,26 @@ std::string OperationHeading(const ServiceOperation& operation) {
 }
 
 std::uint32_t RunOperationStep(ServiceManager& scm, const ServiceOperation& operation,
-                               OperationStep step) {
-  if (step == OperationStep::kStart) return StartServiceAndWait(scm, operation.service);
+                               OperationStep step, std::vector<std::string>* stopped,
+                               const std::string& dependant) {
+  switch (step) {
+    case OperationStep::kStart:
+      return StartServiceAndWait(scm, operation.service);
+    case OperationStep::kStartDependant:
+      return StartServiceAndWait(scm, dependant);
+    case OperationStep::kStop:
+      break;
+  }
   return StopServiceAndDependents(scm, operation.service, operation.settings.stop_dependencies,
-                                  operation.settings.stop_timeout_ms);
+                                  operation.settings.stop_timeout_ms, stopped);
 }
 
 void SendStepResult(Connection& client, const ServiceOperation& operation, OperationStep step,
-                    std::uint32_t code) {
+                    std::uint32_t code, const std::string& dependant) {
+  if (step == OperationStep::kStartDependant) {
+    client.SendText(DependantStartText(dependant, code));
+    return;
+  }
   if (code != 0) {
     ReportScmError(client, code);
     return;

@@ -27,13 +27,17 @@ class ServiceManager;
 enum class OperationKind { kNone, kStart, kStop, kRestart };
 
 // One step of an operation: START has a start, STOP a stop, RSTRT a stop and
-// then a start (tried whatever the stop gave).
-enum class OperationStep { kStop, kStart };
+// then a start (tried whatever the stop gave). With RestartDependents, RSTRT
+// then has a kStartDependant for each dependant its stop stopped, in reverse
+// order of stopping (known only once the stop has run).
+enum class OperationStep { kStop, kStart, kStartDependant };
 
 // The settings a stop uses, as they were when its command started.
 struct OperationSettings {
   bool stop_dependencies = true;
   std::uint32_t stop_timeout_ms = 30000;
+  // RestartDependents "1": RSTRT starts again the dependants its stop stopped.
+  bool restart_dependents = false;
 
   // From the service's fields; a negative time-out counts as 0 (no waiting),
   // as the console takes it.
@@ -54,7 +58,23 @@ struct ServiceOperation {
 std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
                                                    const ServiceFields& fields);
 
-// The steps of `operation`, in order (none for kNone).
+// True for a STOP or RSTRT of this service itself (its name in any case):
+// the command runner refuses it with SelfControlRefusalText.
+bool StopsThisService(const ServiceOperation& operation);
+
+// True when `operation` is a RSTRT that starts again the dependants its stop
+// stops (RestartDependents and StopDependencies both on).
+bool RestartsDependants(const ServiceOperation& operation);
+
+// True when `operation` is a RSTRT that stops running dependants of its
+// service (StopDependencies on) and does not start them again
+// (RestartDependents off), as `scm` lists them now; false when they cannot be
+// listed (the stop then fails before stopping any). Asks `scm` only for a
+// RSTRT; the service thread calls it for the permission check.
+bool LeavesDependantsStopped(ServiceManager& scm, const ServiceOperation& operation);
+
+// The steps of `operation`, in order (none for kNone), without the
+// kStartDependant steps a RSTRT may add once its stop has run.
 std::vector<OperationStep> StepsOf(const ServiceOperation& operation);
 
 // "Starting Service...NAME\n\r", "Stopping Service...NAME\n\r" or
@@ -62,13 +82,17 @@ std::vector<OperationStep> StepsOf(const ServiceOperation& operation);
 std::string OperationHeading(const ServiceOperation& operation);
 
 // Runs one step through `scm` and returns its code (0 or a system error
-// code). Touches nothing but `scm`, so any thread may call it.
+// code). A stop appends the dependants it stopped to `stopped` when that is
+// set; a kStartDependant starts `dependant`. Touches nothing but `scm`, so
+// any thread may call it.
 std::uint32_t RunOperationStep(ServiceManager& scm, const ServiceOperation& operation,
-                               OperationStep step);
+                               OperationStep step, std::vector<std::string>* stopped = nullptr,
+                               const std::string& dependant = {});
 
-// Sends what step `step` gave: its error text, or its success line.
+// Sends what step `step` gave: its error text, or its success line; for a
+// kStartDependant, one line naming `dependant` (with the code on failure).
 void SendStepResult(Connection& client, const ServiceOperation& operation, OperationStep step,
-                    std::uint32_t code);
+                    std::uint32_t code, const std::string& dependant = {});
 
 }  // namespace halv
 

@@ -288,12 +288,40 @@ def parse_restart(text):
     raise_numbered_error(text)
     echo = "Restarting Service..."
     lines = trimmed_lines(text)
-    if len(lines) != 3 or not lines[0].startswith(echo) or not lines[1] or not lines[2]:
+    if len(lines) < 3 or not lines[0].startswith(echo) or not lines[1] or not lines[2]:
         raise ReplyError("the RSTRT reply is not the echo, the stop outcome and the start outcome")
     start_failure = _control_outcome(lines[2], "Service Started")
     if start_failure is not None:
         raise start_failure
+    # A server with RestartDependents adds a line for each dependant it
+    # started again; the first that failed is the restart's failure.
+    for line in lines[3:]:
+        if line.startswith(DEPENDANT_STARTED):
+            continue
+        failure = _dependant_failure(line)
+        if failure is None:
+            raise ReplyError("RSTRT line not understood: %r" % line)
+        raise failure
     return _control_outcome(lines[1], "Service Stopped...")
+
+
+DEPENDANT_STARTED = "Dependent service started: "
+DEPENDANT_NOT_STARTED = "Dependent service not started: "
+
+
+def _dependant_failure(line):
+    """The ControlError of a "Dependent service not started: NAME, error CODE:
+    TEXT" line (its text names the dependant), or None for any other line."""
+    if not line.startswith(DEPENDANT_NOT_STARTED):
+        return None
+    rest = line[len(DEPENDANT_NOT_STARTED):]
+    at = rest.find(", error ")
+    if at <= 0:
+        return None
+    code, colon, _ = rest[at + len(", error "):].partition(": ")
+    if not colon or not code.isdigit():
+        return None
+    return ControlError(line, int(code))
 
 
 def parse_deps(text):

@@ -30,8 +30,12 @@ def start_reply(name, outcome="Service started"):
     return control_reply("Starting Service...", name, outcome)
 
 
-def restart_reply(name, stop="Service Stopped...", start="Service Started"):
-    return ("Restarting Service...%s\n\r%s\n\r%s\n\r" % (name, stop, start)).encode() + PROMPT
+def restart_reply(name, stop="Service Stopped...", start="Service Started", dependants=()):
+    """RSTRT; `dependants` are the lines of the dependants started again
+    (RestartDependents on)."""
+    text = "Restarting Service...%s\n\r%s\n\r%s\n\r" % (name, stop, start)
+    text += "".join(line + "\n\r" for line in dependants)
+    return text.encode() + PROMPT
 
 
 def deps_reply(rows):

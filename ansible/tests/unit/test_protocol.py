@@ -230,6 +230,18 @@ def test_parse_restart():
     assert caught.value.code == 1058
 
 
+def test_parse_restart_with_dependants_started_again():
+    started = ["Dependent service started: B", "Dependent service started: A"]
+    assert hp.parse_restart(body(r.restart_reply("X", dependants=started))) is None
+    failed = "Dependent service not started: A, error 1069: The service could not be logged on."
+    with pytest.raises(hp.ControlError) as caught:
+        hp.parse_restart(body(r.restart_reply("X", dependants=[started[0], failed])))
+    assert (caught.value.code, caught.value.text) == (1069, failed)
+    for bad in ["something else", "Dependent service not started: A, error x: y"]:
+        with pytest.raises(hp.ReplyError):
+            hp.parse_restart(body(r.restart_reply("X", dependants=[bad])))
+
+
 def test_parse_deps():
     rows = [("Fax", "Fax Service", "Running"), ("Agent", "SQL Agent", "Running")]
     assert hp.parse_deps(body(r.deps_reply(rows))) == ["Fax", "Agent"]

@@ -86,6 +86,37 @@ bool Matches(const std::string& text, const std::string& pattern) {
   return std::regex_search(text, std::regex(pattern));
 }
 
+// DEPS and STOP --dry-run against the real service: the table (Wine's
+// manager lists no dependants, so it has no rows; the native tests cover the
+// rows) and nothing stopped; RSTRT with RestartDependents on still restarts
+// and reports no dependant.
+TEST_F(ClientTest, DepsDryRunAndRestartWithRestartDependents) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("RestartDependents", "1"));
+  StartRunning();
+  ASSERT_EQ(halv::e2e::StartAndWait(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  const std::string target = HostArgument();
+
+  ClientRun deps = Halvexa(target + "deps HalvCliTestSvc");
+  EXPECT_EQ(deps.status, 0u) << deps.out << deps.err;
+  EXPECT_EQ(deps.out, "HOST  SERVICE  DEPENDANT  DISPLAY NAME  STATE\n");
+  ClientRun dry = Halvexa("--json " + target + "stop --dry-run HalvCliTestSvc");
+  EXPECT_EQ(dry.status, 0u) << dry.out << dry.err;
+  EXPECT_NE(dry.out.find("\"command\":\"DEPS\",\"service\":\"HalvCliTestSvc\",\"dependants\":[]"),
+            std::string::npos)
+      << dry.out;
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  ClientRun missing = Halvexa(target + "deps NoSuchServiceHere");
+  EXPECT_EQ(missing.status, 1u) << missing.out;
+  EXPECT_TRUE(Matches(missing.out, "error 1060: Service does not exist\\.\n$")) << missing.out;
+
+  ClientRun restart = Halvexa("--json " + target + "rstrt HalvCliTestSvc");
+  EXPECT_EQ(restart.status, 0u) << restart.out << restart.err;
+  EXPECT_NE(restart.out.find("\"stop\":{\"done\":true},\"start\":{\"done\":true},\"text\""),
+            std::string::npos)
+      << restart.out;
+  EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
 TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
   StartRunning();
   const std::string target = HostArgument();

@@ -70,6 +70,43 @@ TEST_F(CommandsTest, HelpUnknownAndStime) {
   EXPECT_TRUE(std::regex_match(next, stime_reply)) << next;
 }
 
+// ListFilter on: LIST with a pattern lists only the matching services of
+// Wine's manager (by name or display name, any case; a pattern is one
+// word, so "?" stands for the blank of the display name).
+TEST_F(CommandsTest, ListWithAPatternWhenListFilterIsOn) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("ListFilter", "1"));
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string rule = std::string(80, '-') + "\n\r";
+  for (const char* pattern : {"halvcmdtest*", "HALV?MDTESTSVC", "*command?test*"}) {
+    SCOPED_TRACE(pattern);
+    const std::string list = Ask(c, std::string("list ") + pattern);
+    const std::size_t rows = list.find(rule);
+    ASSERT_NE(rows, std::string::npos) << list;
+    EXPECT_EQ(list.substr(rows + rule.size()), Format(" %-34s %-11s %-13s %-16s\n\r", kTestService,
+                                                      "Stopped", "Demand", "LocalSystem") +
+                                                   ":: ");
+  }
+  const std::string all = Ask(c, "list");
+  EXPECT_NE(all.find(" Halvexa351 "), std::string::npos);
+  EXPECT_NE(all.find(std::string(" ") + kTestService + " "), std::string::npos);
+}
+
+// STOP and RSTRT of the service itself are refused, in any case of its
+// name, and it goes on serving: the same client is still answered.
+TEST_F(CommandsTest, StopAndRestartOfItselfAreRefused) {
+  StartRunning();
+  Client c;
+  Connect(c);
+  const std::string tail =
+      " refused: this service cannot stop itself; use CYCLE to restart its listener\n\r:: ";
+  EXPECT_EQ(Ask(c, "stop Halvexa351"), "553-STOP Halvexa351" + tail);
+  EXPECT_EQ(Ask(c, "RSTRT halvexa351"), "553-RSTRT halvexa351" + tail);
+  EXPECT_EQ(halv::e2e::ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Ask(c, "status Halvexa351"), "Retrieving Status\n\rThe service is running.\n\r:: ");
+}
+
 TEST_F(CommandsTest, WhoListsEveryClient) {
   StartRunning();
   Client a, b;

@@ -35,9 +35,9 @@ TEST(AccessSettingsTest, AbsentValuesChangeNothing) {
   EXPECT_FALSE(s.idle_timeout);
   EXPECT_FALSE(s.log_max_bytes);
   EXPECT_TRUE(DescribeAccessSettings(s).empty());
-  EXPECT_EQ(registry.reads,
-            (std::vector<std::string>{"RequireAuth", "ListenAddress", "AllowedClients",
-                                      "MaxClients", "IdleTimeout", "LogMaxBytes"}));
+  EXPECT_EQ(registry.reads, (std::vector<std::string>{
+                                "RequireAuth", "ListenAddress", "AllowedClients", "MaxClients",
+                                "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
 }
 
 TEST(AccessSettingsTest, EveryValueSet) {

@@ -110,6 +110,9 @@ TEST(OptionsTest, UsageErrors) {
       {"--user", "ops", "-H", "a", "list"},                     // no password anywhere
       {"--password-file", "/etc/hostname", "-H", "a", "list"},  // no user
       {"--user", "ops", "--password-file", "/nonexistent", "-H", "a", "list"},
+      {"--dry-run", "-H", "a", "start", "Spooler"},  // only STOP has a dry run
+      {"--dry-run", "-H", "a", "stop"},
+      {"-H", "a", "deps"},
   };
   for (const std::vector<std::string>& args : cases) {
     Options o;
@@ -122,6 +125,19 @@ TEST(OptionsTest, UsageErrors) {
   Options help;
   EXPECT_EQ(Parse({"--help"}, &help), "");
   EXPECT_TRUE(help.help);
+}
+
+// STOP --dry-run asks DEPS instead, for each service, and changes nothing.
+TEST(OptionsTest, StopDryRunAsksDeps) {
+  Options o;
+  ASSERT_EQ(Parse({"-H", "a", "stop", "W32Time", "--dry-run", "Spooler"}, &o), "");
+  EXPECT_EQ(o.command, Command::kDeps);
+  EXPECT_EQ(o.words, (std::vector<std::string>{"DEPS", "W32Time", "Spooler"}));
+  EXPECT_EQ(ServicesOf(o), (std::vector<std::string>{"W32Time", "Spooler"}));
+  Options deps;
+  ASSERT_EQ(Parse({"-H", "a", "deps", "W32Time"}, &deps), "");
+  EXPECT_EQ(deps.command, Command::kDeps);
+  EXPECT_EQ(deps.reply_timeout, o.reply_timeout);  // no wait: the short default
 }
 
 TEST(OptionsTest, OptionsAnywhereOnTheLine) {

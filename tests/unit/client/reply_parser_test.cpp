@@ -200,6 +200,42 @@ TEST(ReplyParserTest, EmptyListAndAManagerThatCannotBeOpened) {
   EXPECT_EQ(refused.error, "The requested access was denied.");
 }
 
+// DEPS in the server's form (name, display name with blanks, state), a
+// widened name, none, and an error text in place of the rows.
+TEST(ReplyParserTest, DepsRowsAndFailures) {
+  const std::string head = std::string(halv::kDependantsHeader) + kRule;
+  const std::string long_name = "AVeryLongServiceNameOfMoreThan34Chars";
+  const Reply reply =
+      Parse(Command::kDeps,
+            head +
+                " TimeBroker                         Time Broker Service        "
+                "        Running    \n\r " +
+                long_name + " Long one                           Paused     \n\r:: ",
+            "W32Time");
+  EXPECT_TRUE(reply.ok);
+  ASSERT_EQ(reply.running_dependants.size(), 2u);
+  EXPECT_EQ(reply.running_dependants[0].name, "TimeBroker");
+  EXPECT_EQ(reply.running_dependants[0].display_name, "Time Broker Service");
+  EXPECT_EQ(reply.running_dependants[0].state, "Running");
+  EXPECT_EQ(reply.running_dependants[1].name, long_name);
+  EXPECT_EQ(reply.running_dependants[1].display_name, "Long one");
+  EXPECT_EQ(reply.running_dependants[1].state, "Paused");
+  EXPECT_EQ(reply.service, "W32Time");
+
+  const Reply none = Parse(Command::kDeps, head + ":: ");
+  EXPECT_TRUE(none.ok);
+  EXPECT_TRUE(none.running_dependants.empty());
+  const Reply missing = Parse(Command::kDeps, head + "Service does not exist.\n\r:: ");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_EQ(missing.control.code, 1060u);
+  EXPECT_EQ(missing.error, "Service does not exist.");
+  const Reply unknown = Parse(Command::kDeps, "\n\r500-Unknown command 'DEPS'\n\r:: ");
+  EXPECT_FALSE(unknown.ok);
+  for (const std::string& bad :
+       {std::string(":: "), head + " OnlyAName\n\r:: ", head + " Name Display Sleeping\n\r:: "})
+    EXPECT_NE(Problem(Command::kDeps, bad), "") << bad;
+}
+
 TEST(ReplyParserTest, DisplayWhoStimeUpdate) {
   std::string display = " Parameter          Value\n\r" + kRule;
   display += " " + Pad("version", 18) + " " + Pad("3.5.1.1", 60) + "\n\r";
@@ -265,6 +301,14 @@ TEST(ReplyParserTest, GarbageGivesAProblemNotACrash) {
       {Command::kStart, "Stopping Service...x\n\rService started\n\r:: "},
       {Command::kStart, "Starting Service...x\n\r:: "},
       {Command::kRestart, "Restarting Service...x\n\rService Stopped...\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\rsomething\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\r"
+       "Dependent service not started: y, error 12x: no\n\r:: "},
+      {Command::kRestart,
+       "Restarting Service...x\n\rService Stopped...\n\rService Started\n\r"
+       "Dependent service started: \n\r:: "},
       {Command::kList, "no header here\n\r:: "},
       {Command::kList, kListHead + " Spooler Sleeping Automatic LocalSystem\n\r:: "},
       {Command::kList, kListHead + " \n\r:: "},
@@ -371,6 +415,47 @@ TEST_F(InterpreterRoundTripTest, EveryCommandReadsBack) {
   EXPECT_TRUE(Ask({"init"}).ok);
   server_.set_reinitialize_succeeds(false);
   EXPECT_FALSE(Ask({"init"}).ok);
+}
+
+// RSTRT with RestartDependents: each dependant started again is read back
+// with its outcome; one that failed fails the command with its code.
+TEST_F(InterpreterRoundTripTest, RestartReadsTheDependantsStartedAgain) {
+  scm_.AddService("Base", "Base", halv::kStateRunning);
+  for (const char* name : {"A", "B"}) {
+    scm_.AddService(name, name, halv::kStateRunning);
+    scm_.AddDependency("Base", name);
+  }
+  server_.fields().restart_dependents = true;
+  Reply restart = Ask({"rstrt", "Base"});
+  EXPECT_TRUE(restart.ok);
+  ASSERT_EQ(restart.dependants.size(), 2u);
+  EXPECT_EQ(restart.dependants[0].service, "B");
+  EXPECT_EQ(restart.dependants[1].service, "A");
+  EXPECT_TRUE(restart.dependants[0].result.done);
+
+  scm_.Find("A")->refuse_start = 1069;
+  restart = Ask({"rstrt", "Base"});
+  EXPECT_FALSE(restart.ok);
+  ASSERT_EQ(restart.dependants.size(), 2u);
+  EXPECT_TRUE(restart.dependants[0].result.done);
+  EXPECT_FALSE(restart.dependants[1].result.done);
+  EXPECT_EQ(restart.dependants[1].result.code, 1069u);
+  EXPECT_EQ(restart.dependants[1].result.message, "The service could not be logged on.");
+  EXPECT_EQ(restart.error, "A: The service could not be logged on.");
+}
+
+// The server's DEPS read back by the client.
+TEST_F(InterpreterRoundTripTest, DepsReadsBack) {
+  scm_.AddService("W32Time", "Windows Time", halv::kStateRunning);
+  scm_.AddService("TimeBroker", "Time Broker Service", halv::kStateRunning);
+  scm_.AddDependency("W32Time", "TimeBroker");
+  const Reply deps = Ask({"deps", "W32Time"});
+  EXPECT_TRUE(deps.ok);
+  ASSERT_EQ(deps.running_dependants.size(), 1u);
+  EXPECT_EQ(deps.running_dependants[0].name, "TimeBroker");
+  EXPECT_EQ(deps.running_dependants[0].display_name, "Time Broker Service");
+  EXPECT_EQ(deps.running_dependants[0].state, "Running");
+  EXPECT_FALSE(Ask({"deps", "NoSuch"}).ok);
 }
 
 TEST_F(InterpreterRoundTripTest, EmptyList) {

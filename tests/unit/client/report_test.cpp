@@ -81,6 +81,50 @@ TEST(ReportTest, StopAsTableAndJson) {
   EXPECT_EQ(ExitStatus({cut, failed}), 2);
 }
 
+// RSTRT's dependants started again: a table row each after the service's,
+// a "dependants" array in JSON only when there are any.
+TEST(ReportTest, RestartWithDependantsStartedAgain) {
+  HostResult plain = Answered("srv1", Command::kRestart, "Base");
+  plain.reply.stop.done = plain.reply.control.done = true;
+  HostResult with = plain;
+  with.reply.dependants = {{"B", {true, 0, ""}},
+                           {"A", {false, 1069, "The service could not be logged on."}}};
+  EXPECT_EQ(TableText(Command::kRestart, {with}),
+            "HOST  SERVICE  STOP  START\n"
+            "srv1  Base     done  done\n"
+            "srv1  B        done  done\n"
+            "srv1  A        done  error 1069: The service could not be logged on.\n");
+  const std::string json = HostJson(with, false);
+  EXPECT_NE(json.find("\"start\":{\"done\":true},\"dependants\":[{\"service\":\"B\","
+                      "\"start\":{\"done\":true}},{\"service\":\"A\",\"start\":{\"done\":"
+                      "false,\"code\":1069,\"message\":\"The service could not be logged on.\"}}]"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(HostJson(plain, false).find("dependants"), std::string::npos);
+}
+
+TEST(ReportTest, DepsTableAndJson) {
+  HostResult a = Answered("a", Command::kDeps, "W32Time");
+  a.reply.running_dependants = {{"TimeBroker", "Time Broker", "Running"},
+                                {"Sync", "Sync Host", "Stopping"}};
+  HostResult b = Answered("b", Command::kDeps, "W32Time");
+  b.outcome = HostOutcome::kCommandFailed;
+  b.reply.ok = false;
+  b.reply.control = {false, 1060, "Service does not exist."};
+  b.reply.error = b.message = b.reply.control.message;
+  EXPECT_EQ(TableText(Command::kDeps, {a, b}),
+            "HOST  SERVICE  DEPENDANT   DISPLAY NAME  STATE\n"
+            "a     W32Time  TimeBroker  Time Broker   Running\n"
+            "a     W32Time  Sync        Sync Host     Stopping\n"
+            "b     error 1060: Service does not exist.\n");
+  const std::string json = HostJson(a, false);
+  EXPECT_NE(json.find("\"command\":\"DEPS\",\"service\":\"W32Time\",\"dependants\":[{\"name\":"
+                      "\"TimeBroker\",\"display_name\":\"Time Broker\",\"state\":\"Running\"},"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(HostJson(b, false).find("\"dependants\":[],\"code\":1060"), std::string::npos);
+}
+
 TEST(ReportTest, ListTableAndRaw) {
   HostResult a = Answered("a", Command::kList, "");
   a.reply.services = {{"Spooler", "Running", "Automatic", "LocalSystem"},

@@ -257,5 +257,56 @@ TEST_F(AccessCommandsTest, WithoutRequireAuthNothingChanges) {
   EXPECT_EQ(who[3].substr(0, 17), " anonymous       ");
 }
 
+// RSTRT that would stop running dependants and leave them stopped is a STOP
+// of them too: it needs AllowStop as well, unless RestartDependents starts
+// them again (then AllowRestart is enough). Refused, nothing is stopped.
+TEST_F(AccessCommandsTest, RestartLeavingDependantsStoppedAlsoNeedsAllowStop) {
+  AddUser("rita", "rpw", {"AllowRestart"});
+  AddUser("ros", "spw", {"AllowRestart", "AllowStop"});
+  const struct {
+    const char* user;
+    const char* password;
+    bool child_running, stop_dependencies, restart_dependents, refused;
+  } cases[] = {
+      {"rita", "rpw", true, true, false, true},
+      {"rita", "rpw", false, true, false, false},  // no running dependant
+      {"rita", "rpw", true, false, false, false},  // the stop fails on it
+      {"rita", "rpw", true, true, true, false},    // started again
+      {"ros", "spw", true, true, false, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.user) + (c.child_running ? " running" : " stopped") +
+                 (c.stop_dependencies ? " stop" : " keep") + (c.restart_dependents ? " back" : ""));
+    const std::string base = "Base" + std::to_string(++n);
+    const std::string child = "Child" + std::to_string(n);
+    scm_.AddService(base, base, kStateRunning);
+    scm_.AddService(child, child, c.child_running ? kStateRunning : kStateStopped);
+    scm_.AddDependency(base, child);
+    server_.fields().stop_dependencies = c.stop_dependencies;
+    server_.fields().restart_dependents = c.restart_dependents;
+    ASSERT_EQ(Login(c.user, c.password).back(), ":: ");
+    scm_.ClearCalls();
+    const Sends reply = Run({"rstrt", base});
+    if (c.refused) {
+      EXPECT_EQ(reply, Refused("RSTRT", "AllowStop"));
+      EXPECT_EQ(server_.audit_lines().back(),
+                "Audit: rita at 127.0.0.1: RSTRT " + base + " refused, needs AllowStop");
+      EXPECT_EQ(scm_.CountCalls("Control"), 0u);
+      EXPECT_EQ(scm_.StateOf(child), kStateRunning);
+    } else {
+      ASSERT_FALSE(reply.empty());
+      EXPECT_EQ(reply.front(), "Restarting Service..." + base + "\n\r");
+      EXPECT_EQ(server_.audit_lines().back(),
+                "Audit: " + std::string(c.user) + " at 127.0.0.1: RSTRT " + base);
+      // Stopped and left so only where the user also holds AllowStop.
+      const bool left_stopped = c.child_running && c.stop_dependencies && !c.restart_dependents;
+      EXPECT_EQ(scm_.StateOf(child),
+                c.child_running && !left_stopped ? kStateRunning : kStateStopped);
+    }
+    EXPECT_EQ(scm_.StateOf(base), kStateRunning);
+  }
+}
+
 }  // namespace
 }  // namespace halv::testing

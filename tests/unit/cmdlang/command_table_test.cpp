@@ -47,6 +47,7 @@ const RowCase kRows[] = {
     {"quit", Permission::kNone, false, OperationKind::kNone, true},
     {"status", Permission::kAllowStatus, false, OperationKind::kNone, true},
     {"help", Permission::kNone, false, OperationKind::kNone, true},
+    {"deps", Permission::kAllowStatus, false, OperationKind::kNone, false},
 };
 
 // Words that are no command (or only part of one).

@@ -178,6 +178,10 @@ TEST_F(ServiceCommandsTest, WithoutASchedulerTheInterpreterDoesNotWait) {
       {{"start", "Spooler"}, {"Starting Service...Spooler\n\r", no_worker, ":: "}},
       {{"STOP", "Spooler"}, {"Stopping Service...Spooler\n\r", no_worker, ":: "}},
       {{"Rstrt", "Spooler"}, {"Restarting Service...Spooler\n\r", no_worker, no_worker, ":: "}},
+      {{"stop", "HALVEXA351"},
+       {"553-STOP HALVEXA351 refused: this service cannot stop itself; use CYCLE to restart its "
+        "listener\n\r",
+        ":: "}},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(each.words[0]);
@@ -211,6 +215,129 @@ TEST_F(ServiceCommandsTest, StatusTextForEveryState) {
     scm_.SetState(name, each.state);
     EXPECT_EQ(Run({"status", name}), (Sends{"Retrieving Status\n\r", each.text, ":: "}));
   }
+}
+
+// RSTRT with RestartDependents: after the service, the dependants its stop
+// stopped start again, last stopped first, each on its own line; one that
+// fails is named with its code; one already stopped is left alone. Without
+// the value (or without StopDependencies) nothing is started again.
+TEST_F(ServiceCommandsTest, RestartStartsTheDependantsItStoppedInReverseOrder) {
+  const std::string heading = "Restarting Service...Base\n\r";
+  const std::string stopped = "Service Stopped...\n\r";
+  const std::string started = "Service Started\n\r";
+  struct {
+    const char* title;
+    std::vector<std::string> running, stopped_before;  // dependants, in manager order
+    std::string failing;                               // refuses its start again
+    bool restart_dependents = true;
+    bool stop_dependencies = true;
+    Sends tail;                       // after the service's own two lines
+    std::vector<std::string> starts;  // names started, in order
+  } cases[] = {
+      {"none", {}, {}, "", true, true, {":: "}, {"Base"}},
+      {"one",
+       {"Child"},
+       {},
+       "",
+       true,
+       true,
+       {"Dependent service started: Child\n\r", ":: "},
+       {"Base", "Child"}},
+      {"three, one failing, one already stopped",
+       {"A", "B", "C"},
+       {"D"},
+       "B",
+       true,
+       true,
+       {"Dependent service started: C\n\r",
+        "Dependent service not started: B, error 1069: The service could not be logged on.\n\r",
+        "Dependent service started: A\n\r", ":: "},
+       {"Base", "C", "B", "A"}},
+      {"value off", {"Child"}, {}, "", false, true, {":: "}, {"Base"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    // A manager and server of the case's own.
+    SimulatedManager scm;
+    FakeServerContext server{scm};
+    RecordingConnection client;
+    server.AddClient(&client);
+    SettledRunner runner{server};
+    scm.AddService("Base", "Base", kStateRunning);
+    for (const std::string& name : c.running) {
+      scm.AddService(name, name, kStateRunning).refuse_start = name == c.failing ? 1069 : 0;
+      scm.AddDependency("Base", name);
+    }
+    for (const std::string& name : c.stopped_before) {
+      scm.AddService(name, name, kStateStopped);
+      scm.AddDependency("Base", name);
+    }
+    server.fields().stop_dependencies = c.stop_dependencies;
+    server.fields().restart_dependents = c.restart_dependents;
+    Sends want = {heading, stopped, started};
+    want.insert(want.end(), c.tail.begin(), c.tail.end());
+    runner.Run(client, *MakeLine({"rstrt", "Base"}));
+    EXPECT_EQ(client.sends(), want);
+    EXPECT_EQ(scm.OpenHandleCount(), 0u);
+    std::vector<std::string> starts;
+    for (const SimulatedCall& call : scm.Calls())
+      if (call.op == "Start") starts.push_back(call.target);
+    EXPECT_EQ(starts, c.starts);
+    for (const std::string& name : c.running) {
+      const bool back = c.restart_dependents && name != c.failing;
+      EXPECT_EQ(scm.StateOf(name), back ? kStateRunning : kStateStopped) << name;
+    }
+    for (const std::string& name : c.stopped_before) EXPECT_EQ(scm.StateOf(name), kStateStopped);
+  }
+}
+
+// With StopDependencies off the stop fails on running dependants, so none
+// is stopped and none started again.
+TEST_F(ServiceCommandsTest, RestartDependentsNeedsStopDependencies) {
+  scm_.AddService("Base", "Base", kStateRunning);
+  scm_.AddService("Child", "Child", kStateRunning);
+  scm_.AddDependency("Base", "Child");
+  server_.fields().stop_dependencies = false;
+  server_.fields().restart_dependents = true;
+  EXPECT_EQ(Run({"rstrt", "Base"}),
+            (Sends{"Restarting Service...Base\n\r",
+                   "The service cannot be stopped because other running services are dependent "
+                   "on it.\n\r",
+                   kAlreadyRunning, ":: "}));
+  EXPECT_EQ(scm_.CountCalls("Start", "Child"), 0u);
+  EXPECT_EQ(scm_.StateOf("Child"), kStateRunning);
+}
+
+// STOP and RSTRT of this service itself, in any case, are refused before
+// the manager is asked anything; its dependants are left alone too.
+TEST_F(ServiceCommandsTest, StopAndRestartOfThisServiceAreRefused) {
+  scm_.AddService("Halvexa351", "Halvexa Server", kStateRunning);
+  scm_.AddService("Helper", "Helper", kStateRunning);
+  scm_.AddDependency("Halvexa351", "Helper");
+  server_.fields().stop_dependencies = true;
+  const std::string cycle =
+      " refused: this service cannot stop itself; use CYCLE to restart its listener\n\r";
+  struct {
+    std::vector<std::string> words;
+    std::string line;
+  } cases[] = {
+      {{"stop", "Halvexa351"}, "553-STOP Halvexa351" + cycle},
+      {{"STOP", "halvexa351"}, "553-STOP halvexa351" + cycle},
+      {{"Rstrt", "HALVEXA351"}, "553-RSTRT HALVEXA351" + cycle},
+      {{"rstrt", "hAlVeXa351", "extra"}, "553-RSTRT hAlVeXa351" + cycle},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.words[0] + " " + each.words[1]);
+    EXPECT_EQ(Run(each.words), (Sends{each.line, ":: "}));
+  }
+  EXPECT_EQ(scm_.StateOf("Halvexa351"), kStateRunning);
+  EXPECT_EQ(scm_.StateOf("Helper"), kStateRunning);
+  EXPECT_EQ(scm_.CountCalls("OpenService"), 0u);
+  // A similar name is no refusal, and START of itself is left as it was.
+  EXPECT_EQ(Run({"stop", "Halvexa3510"}),
+            (Sends{"Stopping Service...Halvexa3510\n\r", kDoesNotExist, ":: "}));
+  EXPECT_EQ(Run({"start", "Halvexa351"}),
+            (Sends{"Starting Service...Halvexa351\n\r", kAlreadyRunning, ":: "}));
 }
 
 TEST_F(ServiceCommandsTest, StatusFailuresAllSayUnableToDetermine) {

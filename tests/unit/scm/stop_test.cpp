@@ -257,6 +257,43 @@ TEST_F(StopDependantsTest, AccessRightsAskedForEachHandle) {
   EXPECT_EQ(enum_sizes, (std::vector<std::uint32_t>{0, size}));
 }
 
+// The dependants a stop stopped are recorded in stop order, also when a
+// later one fails; ListActiveDependants names the same ones beforehand.
+TEST_F(StopDependantsTest, RecordsTheDependantsItStoppedAndListsThemBefore) {
+  std::vector<ServiceEntry> listed;
+  EXPECT_EQ(ListActiveDependants(scm, "Svc", &listed), 0u);
+  std::vector<std::string> names;
+  for (const ServiceEntry& entry : listed) names.push_back(entry.service_name);
+  EXPECT_EQ(names, (std::vector<std::string>{"DepA", "DepB"}));
+  EXPECT_EQ(listed[0].display_name, "DepA display");
+  EXPECT_EQ(scm.CountCalls("Control"), 0u);
+  EXPECT_EQ(scm.OpenHandleCount(), 0u);
+
+  std::vector<std::string> stopped = {"kept"};
+  EXPECT_EQ(StopServiceAndDependents(scm, "Svc", true, 30000, &stopped), 0u);
+  EXPECT_EQ(stopped, (std::vector<std::string>{"kept", "DepA", "DepB"}));
+  EXPECT_EQ(ListActiveDependants(scm, "Svc", &listed), 0u);
+  EXPECT_TRUE(listed.empty());
+
+  scm.SetState("Svc", kStateRunning);
+  scm.SetState("DepA", kStateRunning);
+  scm.SetState("DepB", kStateRunning);
+  scm.Find("DepB")->refuse_control = kErrorInvalidServiceControl;
+  stopped.clear();
+  EXPECT_EQ(StopServiceAndDependents(scm, "Svc", true, 30000, &stopped),
+            kErrorInvalidServiceControl);
+  EXPECT_EQ(stopped, (std::vector<std::string>{"DepA"}));
+}
+
+TEST_F(StopDependantsTest, ListingFailuresGiveTheirCode) {
+  std::vector<ServiceEntry> listed = {ServiceEntry{}};
+  EXPECT_EQ(ListActiveDependants(scm, "NoSuch", &listed), kErrorServiceDoesNotExist);
+  EXPECT_TRUE(listed.empty());
+  scm.Find("Svc")->refuse_enum_dependents = kErrorAccessDenied;
+  EXPECT_EQ(ListActiveDependants(scm, "Svc", &listed), kErrorAccessDenied);
+  EXPECT_EQ(scm.OpenHandleCount(), 0u);
+}
+
 struct DependantFailureCase {
   const char* label;
   std::uint32_t SimulatedService::*field;  // the refusal set on DepB

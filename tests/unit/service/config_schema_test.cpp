@@ -59,9 +59,11 @@ TEST(ConfigSchemaTest, OptionalValuesStandApart) {
     EXPECT_EQ(value.missing, Missing::kOff);
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
-  ASSERT_EQ(kOptionalSystemValues.size(), 6u);
+  ASSERT_EQ(kOptionalSystemValues.size(), 8u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
+  EXPECT_STREQ(kOptionalSystemValues[6].name, "RestartDependents");
+  EXPECT_STREQ(kOptionalSystemValues[7].name, "ListFilter");
 }
 
 // Every row: a name unique within its key; a default that its kind reads

@@ -73,6 +73,8 @@ void ExpectFields(const ServiceFields& got, const ServiceFields& want) {
   EXPECT_EQ(got.port, want.port);
   EXPECT_EQ(got.verbose, want.verbose);
   EXPECT_EQ(got.stop_dependencies, want.stop_dependencies);
+  EXPECT_EQ(got.restart_dependents, want.restart_dependents);
+  EXPECT_EQ(got.list_filter, want.list_filter);
 }
 
 // Runs one line of connection 1 as the connection driver hands it over.
@@ -305,6 +307,48 @@ const LoadCase kLoadCases[] = {
      FirstLines(6),
      [](ServiceFields& f) { f.port = 9010; }},
     {"SamePortWhileListening", {}, {}, true, "", {}, DefaultLogLines(), [](ServiceFields&) {}},
+    // RestartDependents is read last: on, it is logged; a faulty one leaves
+    // everything before it applied.
+    {"RestartDependentsOn",
+     {{config::kRestartDependents, "1"}},
+     {},
+     false,
+     "",
+     {},
+     [] {
+       Lines l = DefaultLogLines();
+       l.push_back("Service will restart the dependent services it stops");
+       return l;
+     }(),
+     [](ServiceFields& f) { f.restart_dependents = true; }},
+    {"ListFilterOn",
+     {{config::kListFilter, "1"}},
+     {},
+     false,
+     "",
+     {},
+     [] {
+       Lines l = DefaultLogLines();
+       l.push_back("Service will filter LIST by a name pattern");
+       return l;
+     }(),
+     [](ServiceFields& f) { f.list_filter = true; }},
+    {"RestartDependentsOff",
+     {{config::kRestartDependents, "0"}},
+     {},
+     false,
+     "",
+     {},
+     DefaultLogLines(),
+     [](ServiceFields&) {}},
+    {"RestartDependentsNotAWholeNumber",
+     {{config::kRestartDependents, "Yes"}},
+     {},
+     false,
+     "'Yes' is not a valid integer value",
+     {},
+     DefaultLogLines(),
+     [](ServiceFields&) {}},
     {"LogDirAsDword",
      {},
      {config::kLogDir},
@@ -350,7 +394,7 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   EXPECT_EQ(fakes_.reads(),
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
-                   "MaxClients", "IdleTimeout", "LogMaxBytes"}));
+                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 
