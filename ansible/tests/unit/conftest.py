@@ -7,6 +7,7 @@ import socket
 import sys
 import tempfile
 import threading
+import time
 
 import pytest
 
@@ -39,8 +40,9 @@ class FakeServer(object):
 
     def __init__(self, script):
         self.script = script
-        self.received = []
+        self._received = []
         self.connections = 0
+        self._served = 0  # connections run to their end
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.bind(("127.0.0.1", 0))
         self._listener.listen(8)
@@ -62,6 +64,17 @@ class FakeServer(object):
                 pass
             finally:
                 conn.close()
+                self._served += 1
+
+    @property
+    def received(self):
+        """The lines received, once every connection accepted has been run to
+        its end (a client may return before the server has read its closing
+        QUIT); gives up waiting after 5 s."""
+        deadline = time.monotonic() + 5
+        while self._served < self.connections and time.monotonic() < deadline:
+            time.sleep(0.001)
+        return list(self._received)
 
     def _readline(self, conn, buf):
         while b"\r\n" not in buf[0]:
@@ -71,7 +84,7 @@ class FakeServer(object):
             buf[0] += chunk
         line, buf[0] = buf[0].split(b"\r\n", 1)
         text = line.decode("latin-1")
-        self.received.append(text)
+        self._received.append(text)
         return text
 
     def _run(self, conn):
