@@ -197,6 +197,16 @@ std::size_t AfterRule(const std::vector<std::string_view>& lines, std::string_vi
   return 0;
 }
 
+// A line of a table reply that is not a row: the service-control error
+// text that took the place of the rows, which makes the command's failure.
+void ReadTableFailure(std::string_view line, Reply* reply) {
+  ControlResult failure;
+  ReadControlLine(line, {}, &failure);
+  reply->ok = false;
+  reply->error = failure.message;
+  reply->control = failure;
+}
+
 std::string ParseList(const std::vector<std::string_view>& lines, Reply* reply) {
   const std::size_t first = AfterRule(lines, " Service Name ");
   if (first == 0) return "the LIST reply has no column header";
@@ -206,11 +216,7 @@ std::string ParseList(const std::vector<std::string_view>& lines, Reply* reply) 
     if (line.empty()) continue;
     if (line[0] != ' ') {
       // The manager could not be opened: its error text ends the list.
-      ControlResult failure;
-      ReadControlLine(line, {}, &failure);
-      reply->ok = false;
-      reply->error = failure.message;
-      reply->control = failure;
+      ReadTableFailure(line, reply);
       continue;
     }
     ServiceRow row;
@@ -265,11 +271,7 @@ std::string ParseDeps(const std::vector<std::string_view>& lines, Reply* reply) 
     const std::string_view line = lines[i];
     if (line.empty()) continue;
     if (line[0] != ' ') {
-      ControlResult failure;
-      ReadControlLine(line, {}, &failure);
-      reply->ok = false;
-      reply->error = failure.message;
-      reply->control = failure;
+      ReadTableFailure(line, reply);
       continue;
     }
     const std::string_view text = TrimRight(line);
