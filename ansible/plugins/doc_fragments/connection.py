@@ -3,7 +3,8 @@
 # GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
 """The options every module of the collection takes to reach a Halvexa
 server; the modules name this fragment in extends_documentation_fragment
-and take the matching argument spec from halvexa_service.connection_spec."""
+and take the matching option definitions from
+halvexa_service.connection_options."""
 
 from __future__ import absolute_import, division, print_function
 

@@ -38,8 +38,8 @@ LISTED_AS = {"auto": "Automatic", "delayed": "Automatic", "manual": "Demand",
              "disabled": "Disabled"}
 
 
-def connection_spec():
-    """The argument spec of the options every module takes to reach a server
+def connection_options():
+    """The definitions of the options every module takes to reach a server
     (documented by the doc fragment tenmark.halvexa.connection)."""
     return dict(
         host=dict(type="str", required=True),

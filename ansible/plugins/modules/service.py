@@ -129,7 +129,7 @@ from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_ser
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            hs.connection_spec(),
+            hs.connection_options(),
             name=dict(type="str", required=True),
             state=dict(type="str", choices=["started", "stopped", "restarted"]),
             start_mode=dict(type="str", choices=["auto", "delayed", "manual", "disabled"]),

@@ -96,7 +96,7 @@ from ansible_collections.tenmark.halvexa.plugins.module_utils import halvexa_ser
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            hs.connection_spec(),
+            hs.connection_options(),
             names=dict(type="list", elements="str", default=[]),
         ),
         required_by=hs.CONNECTION_REQUIRED_BY,
