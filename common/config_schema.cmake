@@ -91,8 +91,10 @@ endfunction()
 
 # Writes `path`, a shell fragment with the table for scripts/lib/service.sh
 # and the installer test: the keys (with "HKLM\" in front), the service
-# name, HALV_INSTALLED_VALUES (one "subkey|name|default" line per value an
-# installation writes; an empty default is a folder the installer chooses)
+# name, HALV_INSTALLED_VALUES (one "subkey|name|default" line per value
+# every installation writes, the base configuration the scripts and tests
+# start from; an empty default is a folder the installer chooses; the MSI
+# adds the NewInstall values)
 # and HALV_DEFAULT_<Name> for each System value with a default.
 function(halv_write_config_shell path)
   halv_read_config_schema()
@@ -130,7 +132,7 @@ function(halv_write_config_shell path)
     if(default MATCHES "'")
       message(FATAL_ERROR "config_values.def: a quote in the default of ${name}")
     endif()
-    if(NOT missing STREQUAL "Off")
+    if(NOT missing STREQUAL "Off" AND NOT missing STREQUAL "NewInstall")
       string(APPEND installed "${subkey}|${name}|${default}\n")
     endif()
     if(subkey STREQUAL HALV_CFG_SystemSubkey AND NOT default STREQUAL "")

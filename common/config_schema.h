@@ -82,6 +82,8 @@ enum class Missing {
   kDefault,   // the default is taken
   kRequired,  // an installation writes it; the service reports it missing
   kOff,       // the feature is off; an installation never writes it
+  kNewInstall,  // the feature is off; a new installation (the MSI) writes the
+                // default, so new installs have it on and old ones keep going
 };
 
 // The key of the version that holds a value.
@@ -159,19 +161,24 @@ inline constexpr auto kAnonymousPermissions = std::to_array<ValueDef>({
 #pragma pop_macro("ANY")
 #pragma pop_macro("NONE")
 
+// Whether a missing value leaves its feature off (the value is optional).
+constexpr bool IsOptional(Missing missing) {
+  return missing == Missing::kOff || missing == Missing::kNewInstall;
+}
+
 namespace schema_detail {
-// The System values whose `missing` is (kKeep) or is not (!kKeep) kWhich.
-template <Missing kWhich, bool kKeep>
+// The System values that are (kOptional) or are not (!kOptional) optional.
+template <bool kOptional>
 constexpr auto Select() {
   constexpr std::size_t kCount = [] {
     std::size_t n = 0;
-    for (const ValueDef& value : kAllSystemValues) n += (value.missing == kWhich) == kKeep;
+    for (const ValueDef& value : kAllSystemValues) n += IsOptional(value.missing) == kOptional;
     return n;
   }();
   std::array<ValueDef, kCount> out{};
   std::size_t i = 0;
   for (const ValueDef& value : kAllSystemValues)
-    if ((value.missing == kWhich) == kKeep) out[i++] = value;
+    if (IsOptional(value.missing) == kOptional) out[i++] = value;
   return out;
 }
 // The arrays one after another.
@@ -184,14 +191,13 @@ constexpr auto Join(const std::array<ValueDef, N>&... parts) {
 }
 }  // namespace schema_detail
 
-// The System values an installation writes, in the order the console writes
-// them.
-inline constexpr auto kSystemValues = schema_detail::Select<Missing::kOff, false>();
-// The optional System values of access control and hardening, in the order
-// the service reads them (after the values above). Absent, the service
-// behaves as it always has; the console edits only RequireAuth ("Require
-// Login:", where a missing value reads as No).
-inline constexpr auto kOptionalSystemValues = schema_detail::Select<Missing::kOff, true>();
+// The System values every installation writes, in the order the console
+// writes them.
+inline constexpr auto kSystemValues = schema_detail::Select<false>();
+// The optional System values, in the order the service reads them (after the
+// values above). Absent, the service behaves as it always has; the MSI writes
+// the NewInstall ones with their defaults.
+inline constexpr auto kOptionalSystemValues = schema_detail::Select<true>();
 // Every value of the table, System ones first, then the permissions of
 // Security\Default, Admin and Anonymous.
 inline constexpr auto kAllValues = schema_detail::Join(kAllSystemValues, kDefaultPermissions,

@@ -91,9 +91,9 @@ int Config(const std::string& port, const std::string& base) {
       Fail(e.key + "\\" + e.name + " is '" + text + "' (type " + std::to_string(type) +
            "), expected REG_SZ '" + e.text + "'");
   }
-  // The optional values stay absent: nothing is switched on.
+  // The other optional values stay absent: nothing else is switched on.
   for (const config::ValueDef& value : config::kOptionalSystemValues) {
-    if (ReadValue(config::kSystemKey, value.name).first != 0)
+    if (value.missing == config::Missing::kOff && ReadValue(config::kSystemKey, value.name).first != 0)
       Fail(std::string(value.name) + " was installed");
   }
   for (const char* user : {config::kAdminUser, config::kAnonymousUser}) {

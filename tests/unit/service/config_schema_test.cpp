@@ -50,15 +50,17 @@ TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
   EXPECT_TRUE(kDefaultStopDependencies);
 }
 
-// The optional values have no default (absent means off) and are not among
-// the values an installation writes.
+// The optional values are off when absent and are not among the values
+// every installation writes; only the NewInstall ones have a default, the
+// text the MSI writes.
 TEST(ConfigSchemaTest, OptionalValuesStandApart) {
   for (const ValueDef& value : kOptionalSystemValues) {
     SCOPED_TRACE(value.name);
-    EXPECT_EQ(value.default_text, nullptr);
-    EXPECT_EQ(value.missing, Missing::kOff);
+    EXPECT_TRUE(IsOptional(value.missing));
+    EXPECT_EQ(value.default_text != nullptr, value.missing == Missing::kNewInstall);
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
+  for (const ValueDef& value : kSystemValues) EXPECT_FALSE(IsOptional(value.missing));
   ASSERT_EQ(kOptionalSystemValues.size(), 8u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
@@ -88,8 +90,11 @@ TEST(ConfigSchemaTest, EveryRowIsConsistent) {
     if (value.missing == Missing::kDefault) {
       EXPECT_NE(value.default_text, nullptr);
     }
-    if (value.missing == Missing::kOff) {
+    if (IsOptional(value.missing)) {
       EXPECT_EQ(value.key, ValueKey::kSystem);
+    }
+    if (value.missing == Missing::kNewInstall) {
+      EXPECT_NE(value.default_text, nullptr);
     }
     if (value.default_text == nullptr) continue;
     EXPECT_FALSE(std::string(value.default_text).empty());
@@ -168,6 +173,8 @@ TEST(ConfigSchemaTest, InstalledValuesAreTheDocumentedConfiguration) {
       {"System\\LogDir", "C:\\Halvexa\\Logs"}, {"System\\DumpDir", "C:\\Halvexa\\Dumps"},
       {"System\\VerboseLogging", "0"},         {"System\\Port", "9100"},
       {"System\\ServiceStopTimeOut", "30000"}, {"System\\StopDependencies", "1"},
+      // What a new installation switches on.
+      {"System\\RestartDependents", "1"},     {"System\\ListFilter", "1"},
   };
   const std::string grants = "110000";
   for (std::size_t i = 0; i < kPermissionNames.size(); ++i) {
@@ -236,7 +243,7 @@ TEST(ConfigSchemaTest, TheScriptsFragmentMatchesTheTable) {
   EXPECT_EQ(vars["HALV_EVENT_SOURCE_KEY"], std::string("HKLM\\") + kEventSourceKey);
   std::string installed;
   for (const ValueDef& value : kAllValues) {
-    if (value.missing == Missing::kOff) continue;
+    if (IsOptional(value.missing)) continue;
     installed += Subkey(value.key) + "|" + value.name + "|" +
                  (value.default_text ? value.default_text : "") + "\n";
   }
