@@ -45,7 +45,8 @@ std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::str
       if (it != chosen.end() && !it->second.empty()) text = it->second;
     }
     if (text.empty()) throw Error(std::string("No text for the value ") + value.name);
-    values.push_back({kVersionKey + "\\" + Subkey(value.key), value.name, text});
+    values.push_back({kVersionKey + "\\" + Subkey(value.key), value.name, text,
+                      value.missing == Missing::kNewInstall});
   }
   return values;
 }

@@ -264,6 +264,9 @@ struct InstalledValue {
   std::string key;  // relative to HKEY_LOCAL_MACHINE
   std::string name;
   std::string text;
+  // Written only by a first installation (a NewInstall value): a repair or
+  // upgrade does not switch on a feature an existing installation lacks.
+  bool first_install_only = false;
 };
 // Every value of kAllValues that is not off, in table order, with its text:
 // `chosen`'s text for a System value it names (the installer's PORT and

@@ -104,6 +104,16 @@ std::map<std::string, std::string> ParseChosen(const std::wstring& data) {
   return chosen;
 }
 
+// Whether HKLM\`key` holds the value `name`.
+bool HasValue(const std::string& key, const char* name) {
+  halv::win::RegKey handle;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(key).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                    handle.Out()) != ERROR_SUCCESS)
+    return false;
+  return RegQueryValueExW(handle.get(), Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
 // Creates `value` with its text when it is missing. Returns ERROR_SUCCESS
 // when it exists afterwards (written now or before), else the error.
 LONG CreateMissing(MSIHANDLE install, const halv::config::InstalledValue& value) {
@@ -160,8 +170,13 @@ extern "C" UINT __stdcall HalvWriteConfig(MSIHANDLE install) {
     Log(install, L"HalvWriteConfig: " + Wide(e.what()));
     return ERROR_INSTALL_FAILURE;
   }
-  for (const halv::config::InstalledValue& value : values)
+  // A configuration that already has its folders is an earlier installation's:
+  // it keeps the features it had (no NewInstall value is added to it).
+  const bool first_install = !HasValue(halv::config::kSystemKey, halv::config::kBaseDir);
+  for (const halv::config::InstalledValue& value : values) {
+    if (value.first_install_only && !first_install) continue;
     if (CreateMissing(install, value) != ERROR_SUCCESS) return ERROR_INSTALL_FAILURE;
+  }
   return ERROR_SUCCESS;
 }
 

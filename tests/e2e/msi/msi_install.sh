@@ -150,12 +150,14 @@ reg_put "$system_key" Port "$changed_port"
 reg_put "$admin_key" AllowStop 0
 reg_drop "$system_key" ServiceStopTimeOut
 reg_drop "$anonymous_key" AllowList
+reg_drop "$system_key" RestartDependents  # as on an installation older than the value
 msiexec repair /i "$msi_win" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair exited with $?"
 [ "$(reg_get "$system_key" Port)" = "$changed_port" ] || fail "repair reset Port"
 [ "$(reg_get "$admin_key" AllowStop)" = "0" ] || fail "repair reset Admin's AllowStop"
 [ "$(reg_get "$system_key" ServiceStopTimeOut)" = "$HALV_DEFAULT_ServiceStopTimeOut" ] ||
   fail "repair did not restore ServiceStopTimeOut"
 [ "$(reg_get "$anonymous_key" AllowList)" = "0" ] || fail "repair did not restore Anonymous's AllowList"
+! reg_has "$system_key" RestartDependents || fail "repair switched RestartDependents on"
 run_check acl || fail "access to the Security branch after repair"
 wine sc stop "$HALV_SERVICE" >/dev/null 2>&1 || true
 wait_state STOPPED || die "service did not stop"
