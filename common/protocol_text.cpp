@@ -66,6 +66,32 @@ std::string SelfControlRefusalText(std::string_view command, std::string_view se
          std::string(kLineEnd);
 }
 
+std::string WatchChangeText(std::string_view service, std::uint32_t old_state,
+                            std::uint32_t new_state) {
+  return std::string(kWatchChangeLead) + std::string(service) + ": " +
+         std::string(WordOf(kListStateWords, old_state, 1)) + std::string(kWatchArrow) +
+         std::string(WordOf(kListStateWords, new_state, 1)) + std::string(kLineEnd);
+}
+
+bool ReadWatchChange(std::string_view line, std::string* service, std::string* old_state,
+                     std::string* new_state) {
+  if (line.substr(0, kWatchChangeLead.size()) != kWatchChangeLead) return false;
+  line.remove_prefix(kWatchChangeLead.size());
+  // The state words hold neither ": " nor the arrow, so both are looked for
+  // from the right: a name may hold anything.
+  const std::size_t arrow = line.rfind(kWatchArrow);
+  if (arrow == std::string_view::npos) return false;
+  const std::size_t colon = line.substr(0, arrow).rfind(": ");
+  if (colon == std::string_view::npos || colon == 0) return false;
+  const std::string_view before = line.substr(colon + 2, arrow - colon - 2);
+  const std::string_view after = line.substr(arrow + kWatchArrow.size());
+  if (before.empty() || after.empty()) return false;
+  *service = std::string(line.substr(0, colon));
+  *old_state = std::string(before);
+  *new_state = std::string(after);
+  return true;
+}
+
 std::string ScmErrorText(std::uint32_t code) {
   if (code == 0) return {};
   for (const ScmErrorEntry& entry : kErrorTexts) {

@@ -96,6 +96,34 @@ std::string DependantStartText(std::string_view dependant, std::uint32_t code);
 inline constexpr std::string_view kSelfControlCode = "553";
 std::string SelfControlRefusalText(std::string_view command, std::string_view service);
 
+// UPDATE with UpdateEnabled: the line of a change made, the lead, then the
+// service as typed, the property and its new value, blank-separated
+// ("Service updated: Spooler StartType Manual"). A change the manager
+// refused is answered with the code's error text instead.
+inline constexpr std::string_view kServiceUpdatedLead = "Service updated: ";
+// The properties and the start types UPDATE takes, in the spelling it
+// answers with (a line may give them in any case).
+inline constexpr std::string_view kStartTypeProperty = "StartType";
+inline constexpr std::string_view kDisplayNameProperty = "DisplayName";
+inline constexpr std::array<std::string_view, 4> kUpdateStartTypes = {"Automatic", "Delayed",
+                                                                      "Manual", "Disabled"};
+
+// WATCH with WatchEnabled: an opening line, "320-Watching " and the names
+// as typed, blank-separated (or "all services"), then one line per change
+// of state, "321-NAME: OLD -> NEW" with LIST's state words ("Unknown" for a
+// state that cannot be read or a service that has gone); any line from the
+// client ends it, answered by the prompt alone.
+inline constexpr std::string_view kWatchOpeningLead = "320-Watching ";
+inline constexpr std::string_view kWatchEveryService = "all services";
+inline constexpr std::string_view kWatchChangeLead = "321-";
+inline constexpr std::string_view kWatchArrow = " -> ";
+std::string WatchChangeText(std::string_view service, std::uint32_t old_state,
+                            std::uint32_t new_state);
+// Reads a change line (no line end) back: true with the three parts filled,
+// false, nothing touched, for any other line.
+bool ReadWatchChange(std::string_view line, std::string* service, std::string* old_state,
+                     std::string* new_state);
+
 // One service-control error code and its text, without the line end.
 struct ScmErrorEntry {
   std::uint32_t code;

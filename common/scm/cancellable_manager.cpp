@@ -81,6 +81,17 @@ std::uint32_t CancellableManager::QueryConfig(ScHandle service, ServiceConfigInf
   return inner_->QueryConfig(service, config, buffer_bytes, bytes_needed);
 }
 
+std::uint32_t CancellableManager::ChangeConfig(ScHandle service, std::uint32_t start_type,
+                                               const std::string* display_name) {
+  if (Cancelled()) return kErrorOperationAborted;
+  return inner_->ChangeConfig(service, start_type, display_name);
+}
+
+std::uint32_t CancellableManager::SetDelayedAutoStart(ScHandle service, bool delayed) {
+  if (Cancelled()) return kErrorOperationAborted;
+  return inner_->SetDelayedAutoStart(service, delayed);
+}
+
 std::uint32_t CancellableManager::TickCount() { return inner_->TickCount(); }
 
 // Real time on the signal, so that raising it ends the pause at once.

@@ -60,6 +60,9 @@ class CancellableManager final : public ServiceManager {
                              std::uint32_t* bytes_needed, std::uint32_t* resume_handle) override;
   std::uint32_t QueryConfig(ScHandle service, ServiceConfigInfo* config, std::uint32_t buffer_bytes,
                             std::uint32_t* bytes_needed) override;
+  std::uint32_t ChangeConfig(ScHandle service, std::uint32_t start_type,
+                             const std::string* display_name) override;
+  std::uint32_t SetDelayedAutoStart(ScHandle service, bool delayed) override;
   std::uint32_t TickCount() override;
   void Pause(std::uint32_t ms) override;
 

@@ -259,4 +259,37 @@ std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& 
   return code;
 }
 
+namespace {
+
+// Opens `name` for changing its configuration and runs `change` on it.
+template <typename Change>
+std::uint32_t WithConfigHandle(ServiceManager& scm, const std::string& name, Change&& change) {
+  ScopedHandle manager(scm);
+  if (std::uint32_t code = scm.OpenManager(kScManagerConnect, manager.Out())) return code;
+  ScopedHandle service(scm);
+  if (std::uint32_t code =
+          scm.OpenServiceByName(manager.Get(), name, kServiceChangeConfig, service.Out()))
+    return code;
+  return change(service.Get());
+}
+
+}  // namespace
+
+std::uint32_t ChangeStartType(ServiceManager& scm, const std::string& name, StartChoice choice) {
+  std::uint32_t start_type = kServiceAutoStart;
+  if (choice == StartChoice::kManual) start_type = kServiceDemandStart;
+  if (choice == StartChoice::kDisabled) start_type = kServiceDisabled;
+  return WithConfigHandle(scm, name, [&](ScHandle service) {
+    if (std::uint32_t code = scm.ChangeConfig(service, start_type, nullptr)) return code;
+    return scm.SetDelayedAutoStart(service, choice == StartChoice::kDelayed);
+  });
+}
+
+std::uint32_t ChangeDisplayName(ServiceManager& scm, const std::string& name,
+                                const std::string& display_name) {
+  return WithConfigHandle(scm, name, [&](ScHandle service) {
+    return scm.ChangeConfig(service, kServiceNoChange, &display_name);
+  });
+}
+
 }  // namespace halv

@@ -79,6 +79,22 @@ std::uint32_t EnumerateServices(ServiceManager& scm, std::vector<ServiceEntry>* 
 std::uint32_t QueryServiceConfiguration(ServiceManager& scm, const std::string& name,
                                         ServiceConfigInfo* config, std::uint32_t* bytes);
 
+// UPDATE's start types: Automatic and Delayed both start with the system,
+// Delayed after the other automatic services.
+enum class StartChoice { kAutomatic, kDelayed, kManual, kDisabled };
+
+// Sets the start type of `name` (ChangeServiceConfig), then whether an
+// automatic start is delayed (ChangeServiceConfig2: set for kDelayed,
+// cleared for the others). 0, or the code of the failing open or change (a
+// failure of the second change leaves the first one made). Opens the
+// service for changing its configuration only.
+std::uint32_t ChangeStartType(ServiceManager& scm, const std::string& name, StartChoice choice);
+
+// Sets the display name of `name`; 0 or the failing call's code. Opens the
+// service for changing its configuration only.
+std::uint32_t ChangeDisplayName(ServiceManager& scm, const std::string& name,
+                                const std::string& display_name);
+
 }  // namespace halv
 
 #endif  // HALV_COMMON_SCM_SERVICE_CONTROL_H_

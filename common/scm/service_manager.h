@@ -56,6 +56,7 @@ struct ServiceConfigInfo {
 inline constexpr std::uint32_t kScManagerConnect = 0x0001;
 inline constexpr std::uint32_t kScManagerEnumerateService = 0x0004;
 inline constexpr std::uint32_t kServiceQueryConfig = 0x0001;
+inline constexpr std::uint32_t kServiceChangeConfig = 0x0002;
 inline constexpr std::uint32_t kServiceQueryStatus = 0x0004;
 inline constexpr std::uint32_t kServiceEnumerateDependents = 0x0008;
 inline constexpr std::uint32_t kServiceStart = 0x0010;
@@ -66,6 +67,11 @@ inline constexpr std::uint32_t kServiceWin32 = 0x30;  // own- and shared-process
 inline constexpr std::uint32_t kServiceActive = 1;
 inline constexpr std::uint32_t kServiceInactive = 2;
 inline constexpr std::uint32_t kServiceStateAll = 3;
+// Start types, and the "keep it" of ChangeServiceConfig.
+inline constexpr std::uint32_t kServiceAutoStart = 2;
+inline constexpr std::uint32_t kServiceDemandStart = 3;
+inline constexpr std::uint32_t kServiceDisabled = 4;
+inline constexpr std::uint32_t kServiceNoChange = 0xFFFFFFFF;
 
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
@@ -141,6 +147,16 @@ class ServiceManager {
   // filled, on 122 `*bytes_needed` holds the size needed.
   virtual std::uint32_t QueryConfig(ScHandle service, ServiceConfigInfo* config,
                                     std::uint32_t buffer_bytes, std::uint32_t* bytes_needed) = 0;
+
+  // ChangeServiceConfig changing the start type (kServiceNoChange keeps it)
+  // and, when `display_name` is not null, the display name; everything else
+  // is kept.
+  virtual std::uint32_t ChangeConfig(ScHandle service, std::uint32_t start_type,
+                                     const std::string* display_name) = 0;
+
+  // ChangeServiceConfig2 with SERVICE_CONFIG_DELAYED_AUTO_START_INFO: whether
+  // an automatic start waits until after the other automatic services.
+  virtual std::uint32_t SetDelayedAutoStart(ScHandle service, bool delayed) = 0;
 
   // GetTickCount: milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t TickCount() = 0;

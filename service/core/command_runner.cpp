@@ -58,8 +58,17 @@ void CommandRunner::RunLine(ConnectionId id, Connection& client, const CommandLi
 }
 
 void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLine& line) {
+  // Any line ends a watch; it is not a command.
+  if (watch_ != nullptr && watch_->Watching(id)) {
+    watch_->End(id, client);
+    return;
+  }
   // Logins and permissions first, also for the commands that wait.
   if (HandledByAccessControl(server_, client, line)) return;
+  if (watch_ != nullptr && IsWatchLine(line, server_.Fields())) {
+    watch_->Begin(id, client, line);
+    return;
+  }
   std::optional<ServiceOperation> operation = ServiceOperationOf(line, server_.Fields());
   if (!operation) {
     RunCommandUnchecked(server_, client, line);

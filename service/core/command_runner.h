@@ -27,6 +27,7 @@
 #include "connection.h"
 #include "operation_scheduler.h"
 #include "server_context.h"
+#include "service_watch.h"
 #include "words.h"
 
 namespace halv {
@@ -60,6 +61,11 @@ class CommandRunner {
   // Connections waiting now.
   std::size_t WaitingCount() const { return sessions_.size(); }
 
+  // Sets the watcher that WATCH lines open watches with (not owned; null:
+  // the interpreter answers WATCH). A line from a watching connection ends
+  // its watch and is not run.
+  void set_watch(ServiceWatch* watch) { watch_ = watch; }
+
   void set_on_wait_begin(WaitHook hook) { on_wait_begin_ = std::move(hook); }
   void set_on_wait_end(WaitHook hook) { on_wait_end_ = std::move(hook); }
 
@@ -79,6 +85,7 @@ class CommandRunner {
 
   ServerContext& server_;
   OperationScheduler& scheduler_;
+  ServiceWatch* watch_ = nullptr;
   FindClient find_client_;
   WaitHook on_wait_begin_;
   WaitHook on_wait_end_;

@@ -97,7 +97,7 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
     Authenticate(server, client, line);
     return true;
   }
-  const access::Permission needed = RequiredPermission(command);
+  const access::Permission needed = RequiredPermission(command, server.Fields());
   const std::string& user = client.Login().user();
   const auto refuse = [&](access::Permission missing) {
     server.WriteAuditLine(
@@ -115,7 +115,7 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
     if (operation && LeavesDependantsStopped(server.Manager(), *operation))
       return refuse(access::Permission::kAllowStop);
   }
-  if (IsAudited(command))
+  if (IsAudited(command, server.Fields()))
     server.WriteAuditLine(access::AuditLine(user, client.PeerAddress(), AuditedRequest(line)));
   return false;
 }
@@ -127,7 +127,7 @@ void ProcessCommand(ServerContext& server, Connection& client, const CommandLine
 
 void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line) {
   const std::string_view command = line.Word(0);
-  if (const CommandRow* row = FindCommand(command)) {
+  if (const CommandRow* row = FindCommand(command, server.Fields())) {
     row->handler(server, client, line);
     return;
   }

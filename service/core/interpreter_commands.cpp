@@ -2,6 +2,7 @@
 // command that waits when no scheduler runs it.
 #include "interpreter_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -98,6 +99,19 @@ void Help(ServerContext& server, Connection& client, const CommandLine& line) {
     client.SendText("\n\r311-Topics:\n\r311-    START     STOP     RSTRT     STATUS");
     client.SendText("\n\r311-    LIST      UPDATE   QUIT      HELP");
     client.SendText("\n\r311-    STIME     WHO      VIEW      INIT");
+    // The topics that only a switch brings (DEPS, WATCH), when it is on.
+    std::string added;
+    for (const CommandRow& row : CommandTable()) {
+      if (row.help == nullptr || row.help->shown == nullptr || row.help->otherwise != nullptr ||
+          FindCommand(row.word, server.Fields()) != &row ||
+          HelpTopicOf(row, server.Fields()) == nullptr)
+        continue;
+      std::string word(row.help->texts[0].substr(4));
+      word.resize(std::max<std::size_t>(word.size(), 9), ' ');
+      added += word + " ";
+    }
+    while (!added.empty() && added.back() == ' ') added.pop_back();
+    if (!added.empty()) client.SendText("\n\r311-    " + added);
     client.SendText(
         "\n\r311-For more info use \"HELP <topic>\".\n\r311-    To report bugs in this "
         "implementation or suggestions for");
@@ -107,9 +121,10 @@ void Help(ServerContext& server, Connection& client, const CommandLine& line) {
     return;
   }
   const std::string_view topic = line.Word(1);
-  const CommandRow* row = FindCommand(topic);
-  if (row != nullptr && row->help != nullptr) {
-    for (std::string_view text : row->help->texts) {
+  const CommandRow* row = FindCommand(topic, server.Fields());
+  const HelpTopic* help = row != nullptr ? HelpTopicOf(*row, server.Fields()) : nullptr;
+  if (help != nullptr) {
+    for (std::string_view text : help->texts) {
       if (!text.empty()) client.SendText(text);
     }
     client.SendText(kNewLinePrompt);
@@ -130,6 +145,15 @@ void OperationWithoutScheduler(ServerContext& server, Connection& client, const 
   client.SendText(OperationHeading(*operation));
   for (OperationStep step : StepsOf(*operation))
     SendStepResult(client, *operation, step, kErrorNotEnoughMemory);
+  client.SendText(kPrompt);
+}
+
+}  // namespace halv
+
+namespace halv {
+
+void WatchWithoutWatcher(ServerContext&, Connection& client, const CommandLine&) {
+  client.SendText(kWatchUnavailableText);
   client.SendText(kPrompt);
 }
 

@@ -59,6 +59,15 @@ void Help(ServerContext& server, Connection& client, const CommandLine& line);
 // sends these commands to the scheduler instead.
 void OperationWithoutScheduler(ServerContext& server, Connection& client, const CommandLine& line);
 
+// The answer to WATCH where no watcher runs.
+inline constexpr std::string_view kWatchUnavailableText =
+    "502-WATCH is not available here\n\r";
+
+// WATCH given to the interpreter itself, with no watcher behind it (see
+// service_watch.h): kWatchUnavailableText and the prompt. In the service the
+// command runner hands WATCH lines to the watcher instead.
+void WatchWithoutWatcher(ServerContext& server, Connection& client, const CommandLine& line);
+
 }  // namespace halv
 
 #endif  // HALV_SERVICE_CORE_INTERPRETER_COMMANDS_H_

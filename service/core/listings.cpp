@@ -1,4 +1,4 @@
-// LIST, STATUS, DISPLAY and UPDATE: the commands that report rather than act.
+// LIST, STATUS, DEPS and DISPLAY: the commands that report rather than act.
 #include "listings.h"
 
 #include <string>
@@ -154,10 +154,6 @@ void DisplayParameters(ServerContext& server, Connection& client, const CommandL
   number_row("grace_period", f.grace_period);
   number_row("port", f.port);
   client.SendText(kPrompt);
-}
-
-void UpdateService(ServerContext& /*server*/, Connection& client, const CommandLine& /*line*/) {
-  client.SendText("Updating Service\n\r");
 }
 
 }  // namespace halv

@@ -1,10 +1,9 @@
 // The reporting commands of the command language: LIST (every Windows
 // service with its state, start type and logon account), STATUS (the state of
-// one service), DISPLAY (the service's own parameters) and UPDATE (accepted,
-// changes nothing).
+// one service), DEPS and DISPLAY (the service's own parameters).
 //
-// Each sends its reply pieces on `client` one send per piece, and all but
-// UPDATE end with the prompt ":: ". Called on the service thread by the
+// Each sends its reply pieces on `client` one send per piece, and ends with
+// the prompt ":: ". Called on the service thread by the
 // interpreter; send failures propagate as the connection raises them.
 #ifndef HALV_SERVICE_CORE_LISTINGS_H_
 #define HALV_SERVICE_CORE_LISTINGS_H_
@@ -45,9 +44,6 @@ void ListDependants(ServerContext& server, Connection& client, const CommandLine
 
 // Sends the twelve parameters of the service object.
 void DisplayParameters(ServerContext& server, Connection& client, const CommandLine& line);
-
-// Sends "Updating Service\n\r" and nothing else (no prompt).
-void UpdateService(ServerContext& server, Connection& client, const CommandLine& line);
 
 // The words of the tables: LIST's state and start-type words, STATUS's texts.
 // Numbers outside the known ranges give "Unknown" / "Unable to determine

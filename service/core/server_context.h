@@ -43,6 +43,10 @@ struct ServiceFields {
   bool restart_dependents = false;
   // ListFilter "1": LIST <pattern> lists only the services that match.
   bool list_filter = false;
+  // UpdateEnabled "1": UPDATE changes a service's start type or display name.
+  bool update_enabled = false;
+  // WatchEnabled "1": the WATCH command reports services' changes of state.
+  bool watch_enabled = false;
   // RequireAuth "1": clients start as "Anonymous", log in with AUTH, and
   // each command needs its permission.
   bool require_auth = false;

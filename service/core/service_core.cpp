@@ -134,12 +134,14 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
   std::vector<std::string> errors;
   // The reader goes through every optional value in table order, so the
   // service control options (12.) are taken as it passes them.
-  std::string restart_dependents, list_filter;
+  std::string restart_dependents, list_filter, update_enabled, watch_enabled;
   access::AccessSettings settings = access::ReadAccessSettings(
-      [&config, &restart_dependents, &list_filter](const char* name) {
+      [&](const char* name) {
         std::string text = config.ReadSystemValue(name);
         if (std::string_view(name) == config::kRestartDependents) restart_dependents = text;
         if (std::string_view(name) == config::kListFilter) list_filter = text;
+        if (std::string_view(name) == config::kUpdateEnabled) update_enabled = text;
+        if (std::string_view(name) == config::kWatchEnabled) watch_enabled = text;
         return text;
       },
       access_, errors);
@@ -184,6 +186,11 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
     WriteLog("Service will restart the dependent services it stops");
   fields_.list_filter = yes(list_filter);
   if (report && fields_.list_filter) WriteLog("Service will filter LIST by a name pattern");
+  fields_.update_enabled = yes(update_enabled);
+  if (report && fields_.update_enabled)
+    WriteLog("Service will change start types and display names on UPDATE");
+  fields_.watch_enabled = yes(watch_enabled);
+  if (report && fields_.watch_enabled) WriteLog("Service will report changes of state on WATCH");
   return errors;
 }
 

@@ -20,7 +20,7 @@ OperationSettings OperationSettings::From(const ServiceFields& fields) {
 
 std::optional<ServiceOperation> ServiceOperationOf(const CommandLine& line,
                                                    const ServiceFields& fields) {
-  const CommandRow* row = FindCommand(line.Word(0));
+  const CommandRow* row = FindCommand(line.Word(0), fields);
   if (row == nullptr || row->operation == OperationKind::kNone) return std::nullopt;
   ServiceOperation operation;
   operation.kind = row->operation;

@@ -19,6 +19,8 @@ constexpr EventLoop::TimerId kIdleTimerId = 2;
 // notification announced.
 constexpr EventLoop::TimerId kAcceptPollId = 3;
 constexpr std::uint32_t kAcceptPollMs = 1000;
+// The watch poll's timer, running while a WATCH is open.
+constexpr EventLoop::TimerId kWatchTimerId = 4;
 // How long a stop waits for cancelled workers to end: well inside the wait
 // hint reported with the stop.
 constexpr std::chrono::milliseconds kWorkerGrace(2000);
@@ -47,11 +49,25 @@ THalvexa351::THalvexa351()
                    // dropped, never run.
                    poster.Post([this, report = std::move(report)] { OnReport(report); });
                  }),
+      watch_(workers_, WorkerManager(cancel_),
+             [poster = loop_.GetPoster(), this](WatchPoll poll) {
+               poster.Post([this, poll = std::move(poll)] { OnWatchPoll(poll); });
+             },
+             [this](ConnectionId id) { return driver_.FindById(id); }),
       // The command runner finds, pauses and resumes connections in the
       // connection driver.
       runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
   runner_.set_on_wait_begin([this](ConnectionId id) { driver_.PauseInput(id); });
   runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
+  runner_.set_watch(&watch_);
+  watch_.set_on_active([this](bool active) {
+    if (!active) {
+      loop_.StopTimer(kWatchTimerId);
+      return;
+    }
+    const DWORD error = loop_.StartTimer(kWatchTimerId, kWatchPollMs, [this] { watch_.Tick(); });
+    if (error != 0) LogEventError("WATCH cannot poll: " + SystemErrorText(error));
+  });
   core_.SetCommandRunner(&runner_);
 }
 
@@ -113,6 +129,15 @@ void THalvexa351::OnControl(ServiceControl control) {
 void THalvexa351::OnReport(const OperationReport& report) {
   try {
     runner_.Deliver(report);
+  } catch (const std::exception& e) {
+    LogEventError(e.what());
+  }
+  driver_.Settle();
+}
+
+void THalvexa351::OnWatchPoll(const WatchPoll& poll) {
+  try {
+    watch_.Deliver(poll);
   } catch (const std::exception& e) {
     LogEventError(e.what());
   }

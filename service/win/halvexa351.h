@@ -46,6 +46,7 @@
 #include "service_core.h"
 #include "service_lifecycle.h"
 #include "service_ports.h"
+#include "service_watch.h"
 #include "win/registry.h"
 #include "worker_pool.h"
 
@@ -88,6 +89,8 @@ class THalvexa351 final : public HostedService {
   void OnControl(ServiceControl control);
   // Loop thread: one report of a worker, handed to the command runner.
   void OnReport(const OperationReport& report);
+  // Loop thread: a watch poll's result, handed to the watches.
+  void OnWatchPoll(const WatchPoll& poll);
   // Cancels the waits and lets the workers end (briefly).
   void EndWaits();
   // The listener, the log and the loop belong to the service thread:
@@ -120,6 +123,9 @@ class THalvexa351 final : public HostedService {
   std::shared_ptr<CancelSignal> cancel_ = std::make_shared<CancelSignal>();
   WorkerPool workers_{kMaxRunningOperations};
   OperationScheduler scheduler_;
+  // WATCH: its polls run on the same workers; the loop's watch timer ticks
+  // every second while a watch is open.
+  ServiceWatch watch_;
   CommandRunner runner_;
 };
 

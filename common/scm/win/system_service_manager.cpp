@@ -200,6 +200,23 @@ class Win32ServiceManager final : public ServiceManager {
     return 0;
   }
 
+  std::uint32_t ChangeConfig(ScHandle service, std::uint32_t start_type,
+                             const std::string* display_name) override {
+    if (!ChangeServiceConfigA(ToSc(service), SERVICE_NO_CHANGE, start_type, SERVICE_NO_CHANGE,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              display_name != nullptr ? display_name->c_str() : nullptr))
+      return LastError();
+    return 0;
+  }
+
+  std::uint32_t SetDelayedAutoStart(ScHandle service, bool delayed) override {
+    SERVICE_DELAYED_AUTO_START_INFO info{};
+    info.fDelayedAutostart = delayed ? TRUE : FALSE;
+    if (!ChangeServiceConfig2A(ToSc(service), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info))
+      return LastError();
+    return 0;
+  }
+
   std::uint32_t TickCount() override { return GetTickCount(); }
 
   void Pause(std::uint32_t ms) override { ::Sleep(ms); }

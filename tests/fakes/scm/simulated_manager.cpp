@@ -384,6 +384,34 @@ std::uint32_t SimulatedManager::QueryConfig(ScHandle service, ServiceConfigInfo*
   return Record("QueryConfig", target, arg, 0);
 }
 
+std::uint32_t SimulatedManager::ChangeConfig(ScHandle service, std::uint32_t start_type,
+                                             const std::string* display_name) {
+  BeginCall();
+  std::uint32_t code = 0;
+  std::string target;
+  SimulatedService* s = ServiceFor(service, kServiceChangeConfig, &code, &target);
+  if (s != nullptr && s->refuse_change_config != 0) code = s->refuse_change_config;
+  // As the manager: a start type it does not know, or an empty display name.
+  if (code == 0 && start_type != kServiceNoChange && start_type > kServiceDisabled)
+    code = kErrorInvalidParameter;
+  if (code == 0 && display_name != nullptr && display_name->empty()) code = kErrorInvalidParameter;
+  if (code != 0) return Record("ChangeConfig", target, start_type, code);
+  if (start_type != kServiceNoChange) s->start_type = start_type;
+  if (display_name != nullptr) s->display_name = *display_name;
+  return Record("ChangeConfig", target, start_type, 0);
+}
+
+std::uint32_t SimulatedManager::SetDelayedAutoStart(ScHandle service, bool delayed) {
+  BeginCall();
+  std::uint32_t code = 0;
+  std::string target;
+  SimulatedService* s = ServiceFor(service, kServiceChangeConfig, &code, &target);
+  if (s != nullptr && s->refuse_delayed_start != 0) code = s->refuse_delayed_start;
+  if (code != 0) return Record("SetDelayedAutoStart", target, delayed ? 1 : 0, code);
+  s->delayed_auto_start = delayed;
+  return Record("SetDelayedAutoStart", target, delayed ? 1 : 0, 0);
+}
+
 std::uint32_t SimulatedManager::TickCount() {
   const std::uint32_t now = Now();
   calls_.push_back({"TickCount", "", 0, now, now});

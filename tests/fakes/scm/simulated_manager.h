@@ -43,6 +43,7 @@ struct SimulatedService {
   std::string display_name;
   std::uint32_t service_type = 0x10;  // own process
   std::uint32_t start_type = 3;       // demand
+  bool delayed_auto_start = false;    // an automatic start waits for the others
   std::uint32_t error_control = 1;
   std::string binary_path = "C:\\Windows\\system32\\svc.exe";
   std::string start_name = "LocalSystem";
@@ -72,6 +73,8 @@ struct SimulatedService {
   std::uint32_t refuse_start = 0;
   std::uint32_t refuse_config = 0;
   std::uint32_t refuse_enum_dependents = 0;
+  std::uint32_t refuse_change_config = 0;  // ChangeConfig
+  std::uint32_t refuse_delayed_start = 0;  // SetDelayedAutoStart
   // Number of status queries that succeed before `refuse_query` applies.
   std::uint32_t queries_before_refusal = 0;
 
@@ -84,9 +87,10 @@ struct SimulatedService {
 
 // One recorded call. `op` is the method name ("OpenManager", "OpenService",
 // "Close", "QueryStatus", "Control", "Start", "EnumDependents",
-// "EnumServices", "QueryConfig", "TickCount", "Pause"); `target` the service
-// name, "SCM" for the manager, "" for the clock; `arg` the access mask,
-// control code, buffer size or pause length; `result` the code returned (the
+// "EnumServices", "QueryConfig", "ChangeConfig", "SetDelayedAutoStart",
+// "TickCount", "Pause"); `target` the service name, "SCM" for the manager, ""
+// for the clock; `arg` the access mask, control code, start type, 1/0 for a
+// delayed start, buffer size or pause length; `result` the code returned (the
 // tick for TickCount); `tick` the tick counter when the call was made.
 struct SimulatedCall {
   std::string op;
@@ -170,6 +174,9 @@ class SimulatedManager final : public ServiceManager {
                              std::uint32_t* bytes_needed, std::uint32_t* resume_handle) override;
   std::uint32_t QueryConfig(ScHandle service, ServiceConfigInfo* config, std::uint32_t buffer_bytes,
                             std::uint32_t* bytes_needed) override;
+  std::uint32_t ChangeConfig(ScHandle service, std::uint32_t start_type,
+                             const std::string* display_name) override;
+  std::uint32_t SetDelayedAutoStart(ScHandle service, bool delayed) override;
   std::uint32_t TickCount() override;
   void Pause(std::uint32_t ms) override;
 

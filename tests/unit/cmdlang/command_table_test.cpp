@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -47,8 +49,17 @@ const RowCase kRows[] = {
     {"quit", Permission::kNone, false, OperationKind::kNone, true},
     {"status", Permission::kAllowStatus, false, OperationKind::kNone, true},
     {"help", Permission::kNone, false, OperationKind::kNone, true},
-    {"deps", Permission::kAllowStatus, false, OperationKind::kNone, false},
+    {"deps", Permission::kAllowStatus, false, OperationKind::kNone, true},
+    {"watch", Permission::kAllowStatus, false, OperationKind::kNone, true},
 };
+
+// The configuration with every switch that adds a command on.
+ServiceFields AllOn() {
+  ServiceFields fields;
+  fields.restart_dependents = fields.list_filter = fields.update_enabled = true;
+  fields.watch_enabled = true;
+  return fields;
+}
 
 // Words that are no command (or only part of one).
 const char* const kNotCommands[] = {"sto", "stopp", "xyz", "", "auth2", "helpp", " help"};
@@ -95,20 +106,73 @@ TEST(CommandTableTest, LookUpsFindTheRowInAnyLetterCase) {
   for (const RowCase& c : kRows) {
     for (const std::string& spelling : Spellings(c.word)) {
       SCOPED_TRACE(spelling);
-      const CommandRow* row = FindCommand(spelling);
+      const CommandRow* row = FindCommand(spelling, AllOn());
       ASSERT_NE(row, nullptr);
       EXPECT_EQ(row->word, c.word);
-      EXPECT_EQ(RequiredPermission(spelling), c.permission);
-      EXPECT_EQ(IsAudited(spelling), c.audited);
+      EXPECT_EQ(RequiredPermission(spelling, AllOn()), c.permission);
+      EXPECT_EQ(IsAudited(spelling, AllOn()), c.audited);
     }
   }
   // Words that are no command need nothing and are not audited: they get
   // the unknown-command reply.
   for (const char* word : kNotCommands) {
     SCOPED_TRACE(word);
-    EXPECT_EQ(FindCommand(word), nullptr);
-    EXPECT_EQ(RequiredPermission(word), Permission::kNone);
-    EXPECT_FALSE(IsAudited(word));
+    EXPECT_EQ(FindCommand(word, AllOn()), nullptr);
+    EXPECT_EQ(RequiredPermission(word, AllOn()), Permission::kNone);
+    EXPECT_FALSE(IsAudited(word, AllOn()));
+  }
+}
+
+// WATCH is a command only with WatchEnabled: without it the word is unknown,
+// needs nothing and is not audited, as before. The other rows are there
+// whatever the switches say.
+TEST(CommandTableTest, WatchIsACommandOnlyWithItsSwitch) {
+  const ServiceFields off;
+  for (const RowCase& c : kRows) {
+    SCOPED_TRACE(c.word);
+    const CommandRow* row = FindCommand(c.word, off);
+    if (c.word == "watch") {
+      EXPECT_EQ(row, nullptr);
+      EXPECT_EQ(RequiredPermission(c.word, off), Permission::kNone);
+    } else {
+      ASSERT_NE(row, nullptr);
+      EXPECT_EQ(RequiredPermission(c.word, off), c.permission);
+    }
+  }
+}
+
+// The topics a switch changes or adds: with it off, LIST and UPDATE show
+// their old topics and DEPS has none; with it on, each its own.
+TEST(CommandTableTest, TopicsFollowTheirSwitches) {
+  const ServiceFields off;
+  const ServiceFields on = AllOn();
+  struct {
+    std::string word;
+    std::string off_line, on_line;  // a text of the topic shown; "" for none
+  } cases[] = {
+      {"list", "\n\r311- usage:  LIST [ <service_name> ]\n\r311-End of HELP info",
+       "\n\r311- usage:  LIST [ <pattern> ]\n\r311-End of HELP info"},
+      {"update", "\n\r311-LIST command to see the available service properties.",
+       "\n\r311-         UPDATE <service_name> DisplayName <text>\n\r311-End of HELP info"},
+      {"deps", "", "\n\r311- usage:  DEPS <service_name>\n\r311-End of HELP info"},
+      {"watch", "", "\n\r311- usage:  WATCH [ <service_name> ... ]\n\r311-End of HELP info"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    for (const bool switched : {false, true}) {
+      const ServiceFields& fields = switched ? on : off;
+      const std::string& want = switched ? c.on_line : c.off_line;
+      const CommandRow* row = FindCommand(c.word, on);
+      ASSERT_NE(row, nullptr);
+      const HelpTopic* topic = HelpTopicOf(*row, fields);
+      if (want.empty()) {
+        EXPECT_EQ(topic, nullptr);
+        continue;
+      }
+      ASSERT_NE(topic, nullptr);
+      EXPECT_NE(std::find(std::begin(topic->texts), std::end(topic->texts), want),
+                std::end(topic->texts));
+    }
   }
 }
 
@@ -147,9 +211,9 @@ TEST(CommandTableTest, TheOperationOfEachLineIsItsRows) {
 // Each topic's first text names its command in capitals.
 TEST(CommandTableTest, EachHelpTopicStartsWithItsCommand) {
   for (const CommandRow& row : CommandTable()) {
-    if (row.help == nullptr) continue;
     SCOPED_TRACE(std::string(row.word));
-    EXPECT_EQ(row.help->texts[0], "311-" + Spellings(std::string(row.word))[1]);
+    for (const HelpTopic* topic = row.help; topic != nullptr; topic = topic->otherwise)
+      EXPECT_EQ(topic->texts[0], "311-" + Spellings(std::string(row.word))[1]);
   }
 }
 

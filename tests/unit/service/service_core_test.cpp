@@ -75,6 +75,8 @@ void ExpectFields(const ServiceFields& got, const ServiceFields& want) {
   EXPECT_EQ(got.stop_dependencies, want.stop_dependencies);
   EXPECT_EQ(got.restart_dependents, want.restart_dependents);
   EXPECT_EQ(got.list_filter, want.list_filter);
+  EXPECT_EQ(got.update_enabled, want.update_enabled);
+  EXPECT_EQ(got.watch_enabled, want.watch_enabled);
 }
 
 // Runs one line of connection 1 as the connection driver hands it over.
@@ -333,6 +335,27 @@ const LoadCase kLoadCases[] = {
        return l;
      }(),
      [](ServiceFields& f) { f.list_filter = true; }},
+    {"UpdateAndWatchEnabledOn",
+     {{config::kUpdateEnabled, "1"}, {config::kWatchEnabled, "1"}},
+     {},
+     false,
+     "",
+     {},
+     [] {
+       Lines l = DefaultLogLines();
+       l.push_back("Service will change start types and display names on UPDATE");
+       l.push_back("Service will report changes of state on WATCH");
+       return l;
+     }(),
+     [](ServiceFields& f) { f.update_enabled = f.watch_enabled = true; }},
+    {"WatchEnabledNotAWholeNumber",
+     {{config::kUpdateEnabled, "1"}, {config::kWatchEnabled, "on"}},
+     {},
+     false,
+     "'on' is not a valid integer value",
+     {},
+     DefaultLogLines(),
+     [](ServiceFields& f) { f.update_enabled = true; }},
     {"RestartDependentsOff",
      {{config::kRestartDependents, "0"}},
      {},
@@ -394,7 +417,8 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   EXPECT_EQ(fakes_.reads(),
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
-                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
+                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
+                   "UpdateEnabled", "WatchEnabled"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 
