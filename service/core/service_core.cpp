@@ -182,15 +182,17 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
     }
   };
   fields_.restart_dependents = yes(restart_dependents);
-  if (report && fields_.restart_dependents)
-    WriteLog("Service will restart the dependent services it stops");
   fields_.list_filter = yes(list_filter);
-  if (report && fields_.list_filter) WriteLog("Service will filter LIST by a name pattern");
   fields_.update_enabled = yes(update_enabled);
-  if (report && fields_.update_enabled)
-    WriteLog("Service will change start types and display names on UPDATE");
   fields_.watch_enabled = yes(watch_enabled);
-  if (report && fields_.watch_enabled) WriteLog("Service will report changes of state on WATCH");
+  // Like the access lines, written only by a read without errors.
+  if (report && errors.empty()) {
+    if (fields_.restart_dependents) WriteLog("Service will restart the dependent services it stops");
+    if (fields_.list_filter) WriteLog("Service will filter LIST by a name pattern");
+    if (fields_.update_enabled)
+      WriteLog("Service will change start types and display names on UPDATE");
+    if (fields_.watch_enabled) WriteLog("Service will report changes of state on WATCH");
+  }
   return errors;
 }
 
