@@ -49,6 +49,12 @@ constexpr HelpTopic kHelpHelp = {
      "\n\r311-Use the HELP command to list valid commands and command topic information",
      "\n\r311- usage:  HELP [ <topic> ]\n\r311-End of HELP info"}};
 
+constexpr HelpTopic kAuditHelp = {
+    {"311-AUDIT", "\n\r311-Use the AUDIT command to list the last records of the audit trail.",
+     "\n\r311- usage:  AUDIT [ <count> ]   (default 20, at most 1000)\n\r311-End of HELP info"}};
+
+bool AuditTrailOn(const ServerContext& server) { return server.AuditOn(); }
+
 // AUTH's row serves while logins are not required; while they are, the
 // access check answers AUTH itself (see HandledByAccessControl).
 constexpr CommandRow kCommands[] = {
@@ -76,6 +82,8 @@ constexpr CommandRow kCommands[] = {
      &kStatusHelp},
     {"help", Help, Permission::kNone, kNotAudited, OperationKind::kNone, &kHelpHelp},
     {"deps", ListDependants, Permission::kAllowStatus, kNotAudited, OperationKind::kNone, nullptr},
+    {"audit", AuditRecords, Permission::kAllowList, kNotAudited, OperationKind::kNone, &kAuditHelp,
+     AuditTrailOn},
 };
 
 }  // namespace
@@ -87,6 +95,12 @@ const CommandRow* FindCommand(std::string_view word) {
     if (SameWordIgnoringCase(word, row.word)) return &row;
   }
   return nullptr;
+}
+
+const CommandRow* FindAvailableCommand(const ServerContext& server, std::string_view word) {
+  const CommandRow* row = FindCommand(word);
+  if (row != nullptr && row->available != nullptr && !row->available(server)) return nullptr;
+  return row;
 }
 
 access::Permission RequiredPermission(std::string_view command) {

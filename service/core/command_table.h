@@ -42,6 +42,10 @@ struct CommandRow {
   // command runner hands to the scheduler, and the command waits for it.
   OperationKind operation;
   const HelpTopic* help;  // the texts of HELP <word>; null when it has no topic
+  // Null: always a command. Otherwise, while it returns false the word is
+  // no command at all (500, no permission, no HELP topic), as before the
+  // option that brings it was set.
+  bool (*available)(const ServerContext& server) = nullptr;
 };
 
 // Every command, in the order lines are matched against them.
@@ -50,6 +54,9 @@ std::span<const CommandRow> CommandTable();
 // The row whose word equals `word` without regard to ASCII letter case;
 // null for a word that is no command (the 500 reply).
 const CommandRow* FindCommand(std::string_view word);
+
+// FindCommand, then null for a row that `server` does not offer now.
+const CommandRow* FindAvailableCommand(const ServerContext& server, std::string_view word);
 
 // The permission that the command word `command` (any letter case) needs;
 // kNone for the commands anyone may use and for words that are no command.

@@ -37,7 +37,9 @@ TEST(AccessSettingsTest, AbsentValuesChangeNothing) {
   EXPECT_TRUE(DescribeAccessSettings(s).empty());
   EXPECT_EQ(registry.reads, (std::vector<std::string>{
                                 "RequireAuth", "ListenAddress", "AllowedClients", "MaxClients",
-                                "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
+                                "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
+                                "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps",
+                                "LogMaxFiles"}));
 }
 
 TEST(AccessSettingsTest, EveryValueSet) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <set>
 #include <string>
@@ -48,7 +50,11 @@ const RowCase kRows[] = {
     {"status", Permission::kAllowStatus, false, OperationKind::kNone, true},
     {"help", Permission::kNone, false, OperationKind::kNone, true},
     {"deps", Permission::kAllowStatus, false, OperationKind::kNone, false},
+    {"audit", Permission::kAllowList, false, OperationKind::kNone, true},
 };
+
+// The rows offered only under a configuration value (the rest always are).
+const char* const kOptionalRows[] = {"audit"};
 
 // Words that are no command (or only part of one).
 const char* const kNotCommands[] = {"sto", "stopp", "xyz", "", "auth2", "helpp", " help"};
@@ -73,6 +79,9 @@ TEST(CommandTableTest, EveryRowInItsOrderOfMatching) {
     EXPECT_NE(row.handler, nullptr);
     EXPECT_EQ(row.permission, expected.permission);
     EXPECT_EQ(row.audited, expected.audited);
+    EXPECT_EQ(row.available != nullptr,
+              std::find(std::begin(kOptionalRows), std::end(kOptionalRows), expected.word) !=
+                  std::end(kOptionalRows));
     EXPECT_EQ(row.operation, expected.operation);
     EXPECT_EQ(row.help != nullptr, expected.help);
   }

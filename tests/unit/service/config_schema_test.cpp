@@ -61,11 +61,13 @@ TEST(ConfigSchemaTest, OptionalValuesStandApart) {
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
   for (const ValueDef& value : kSystemValues) EXPECT_FALSE(IsOptional(value.missing));
-  ASSERT_EQ(kOptionalSystemValues.size(), 8u);
+  ASSERT_EQ(kOptionalSystemValues.size(), 13u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
   EXPECT_STREQ(kOptionalSystemValues[6].name, "RestartDependents");
   EXPECT_STREQ(kOptionalSystemValues[7].name, "ListFilter");
+  EXPECT_STREQ(kOptionalSystemValues[8].name, "AuditLog");
+  EXPECT_STREQ(kOptionalSystemValues[12].name, "LogMaxFiles");
 }
 
 // Every row: a name unique within its key; a default that its kind reads
@@ -175,6 +177,7 @@ TEST(ConfigSchemaTest, InstalledValuesAreTheDocumentedConfiguration) {
       {"System\\ServiceStopTimeOut", "30000"}, {"System\\StopDependencies", "1"},
       // What a new installation switches on.
       {"System\\RestartDependents", "1"},     {"System\\ListFilter", "1"},
+      {"System\\AuditLog", "1"},              {"System\\LogTimestamps", "1"},
   };
   const std::string grants = "110000";
   for (std::size_t i = 0; i < kPermissionNames.size(); ++i) {

@@ -394,7 +394,8 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
   EXPECT_EQ(fakes_.reads(),
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
-                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter"}));
+                   "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
+                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 
