@@ -84,4 +84,11 @@ int HALVSYSLOG_CALL halvsyslog_write_normal(halvsyslog_handle log, const char* t
   return WriteLevel(log, "date Status: ", text);
 }
 
+// Switches the handle's line mode (see halvsyslog.h). Returns 0, or -1 for a
+// null handle or a failed write-out.
+int HALVSYSLOG_CALL halvsyslog_line_mode(halvsyslog_handle log, int on) {
+  if (log == nullptr) return -1;
+  return StreamOf(log)->SetLineMode(on != 0) ? 0 : -1;
+}
+
 }  // extern "C"

@@ -40,7 +40,12 @@ typedef struct halvsyslog_log* halvsyslog_handle;
  * _write_error, _write_warning, _write_normal: append "date Error: ",
  *   "date Warning: " or "date Status: " + text + line feed (CR LF in the
  *   file); return the characters formatted (the line feed counting one), or
- *   -1 for a null handle, a null text or a failed write. */
+ *   -1 for a null handle, a null text or a failed write.
+ * _line_mode: with `on` non-zero, writes out the buffer and from then on
+ *   writes each line, whole, in one write to the file as it is formatted
+ *   (a reader never sees part of a line, nothing waits in the buffer); with
+ *   0, buffers again. The bytes are the same either way. Returns 0, or -1
+ *   for a null handle or a failed write-out. */
 #define HALVSYSLOG_EXPORTS(X)                                                                    \
   X(1, _class_name, halvsyslog_class_name, char*, (char* dest, int size))                        \
   X(2, _version, halvsyslog_version, char*, (char* dest, int size))                              \
@@ -48,7 +53,8 @@ typedef struct halvsyslog_log* halvsyslog_handle;
   X(4, _close, halvsyslog_close, int, (halvsyslog_handle log))                                   \
   X(5, _write_error, halvsyslog_write_error, int, (halvsyslog_handle log, const char* text))     \
   X(6, _write_warning, halvsyslog_write_warning, int, (halvsyslog_handle log, const char* text)) \
-  X(7, _write_normal, halvsyslog_write_normal, int, (halvsyslog_handle log, const char* text))
+  X(7, _write_normal, halvsyslog_write_normal, int, (halvsyslog_handle log, const char* text)) \
+  X(8, _line_mode, halvsyslog_line_mode, int, (halvsyslog_handle log, int on))
 
 /* For each export: the internal function, its pointer type <function>_fn,
  * its ordinal <function>_ordinal and its exported name <function>_export. */

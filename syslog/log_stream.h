@@ -41,6 +41,11 @@ class LogStream {
   // holds no file afterwards; the caller still deletes it.
   int Close();
 
+  // Line mode: writes out the buffer; then each line goes to the file whole,
+  // in one physical write, as WriteLine formats it. Off again: buffered.
+  // False when the write-out failed.
+  bool SetLineMode(bool on);
+
  private:
   explicit LogStream(void* file) : file_(file) {}
 
@@ -50,11 +55,16 @@ class LogStream {
   // Appends the buffered bytes at the end of the file and empties the
   // buffer. False (and the stream failed) when a physical write failed.
   bool Flush();
+  // Appends `size` bytes at the end of the file in one write (the system may
+  // take them in parts only when a write is cut short). False (and the
+  // stream failed) when a physical write failed.
+  bool WriteOut(const char* data, std::size_t size);
 
   void* file_;  // the Win32 file HANDLE
   char buffer_[kBufferSize];
   std::size_t used_ = 0;
   bool failed_ = false;
+  bool line_mode_ = false;
 };
 
 }  // namespace halv::syslog

@@ -6,8 +6,11 @@
 #include <optional>
 #include <utility>
 
+#include "command_table.h"
 #include "interpreter.h"
+#include "protocol_text.h"
 #include "reply_text.h"
+#include "service_manager.h"
 #include "service_operation.h"
 
 namespace halv {
@@ -75,6 +78,10 @@ void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLi
     return;
   }
   if (StopsThisService(*operation)) {
+    AuditRecord record = CommandRecord(AuditEvent::kCommandRefused, client, LineWords(line));
+    record.result = kErrorAccessDenied;
+    record.text = "refused: the service itself (use CYCLE)";
+    server_.Audit(record, "");
     client.SendText(SelfControlRefusalText(line.Word(0), operation->service));
     client.SendText(kPrompt);
     return;
@@ -83,6 +90,7 @@ void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLi
   const OperationId operation_id = scheduler_.Submit(id, std::move(*operation));
   auto [it, created] = sessions_.try_emplace(id);
   it->second.operation = operation_id;
+  it->second.record = CommandRecord(AuditEvent::kCommandDone, client, LineWords(line));
   if (created && on_wait_begin_) on_wait_begin_(id);
 }
 
@@ -91,6 +99,24 @@ void CommandRunner::Deliver(const OperationReport& report) {
   if (report.last) scheduler_.Finished(report.id);
   auto it = sessions_.find(report.client);
   if (it == sessions_.end() || it->second.operation != report.id) return;
+  AuditRecord& record = it->second.record;
+  if (report.code != 0 && record.result == 0) {
+    record.result = report.code;
+    std::string text = ScmErrorText(report.code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    record.text = report.step == OperationStep::kStartDependant
+                      ? "dependant " + report.dependant + ": " + text
+                      : text;
+  }
+  if (report.last) {
+    // The outcome is known: recorded whether or not the client is still there.
+    if (record.result != 0) {
+      record.event = AuditEvent::kCommandFailed;
+    } else {
+      record.text = "carried out";
+    }
+    server_.Audit(record, "");
+  }
 
   Connection* client = find_client_(report.client);
   if (client == nullptr || client->IsClosed()) {
@@ -133,6 +159,29 @@ void CommandRunner::RunHeld(ConnectionId id, Connection& client) {
       throw;
     }
   }
+}
+
+void CommandRunner::CancelAll() {
+  for (auto& [id, session] : sessions_) {
+    Connection* client = find_client_(id);
+    if (session.operation != 0) {
+      AuditRecord record = session.record;
+      record.event = AuditEvent::kCommandCancelled;
+      record.result = kErrorOperationAborted;
+      record.text = "cancelled: the service stopped before the outcome was known";
+      server_.Audit(record, "");
+    }
+    for (const std::vector<std::string>& words : session.held) {
+      if (words.empty() || !IsAudited(words[0], server_.Fields()) || client == nullptr) continue;
+      AuditRecord record = CommandRecord(AuditEvent::kCommandCancelled, *client, words);
+      record.result = kErrorOperationAborted;
+      record.text = "cancelled: held until the service stopped";
+      server_.Audit(record, "");
+    }
+  }
+  std::vector<ConnectionId> ids;
+  for (const auto& entry : sessions_) ids.push_back(entry.first);
+  for (const ConnectionId id : ids) EndSession(id);
 }
 
 void CommandRunner::EndSession(ConnectionId id) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "audit_record.h"
 #include "connection.h"
 #include "operation_scheduler.h"
 #include "server_context.h"
@@ -55,6 +56,11 @@ class CommandRunner {
   // the lines after it (as within one receipt) and propagates.
   void Deliver(const OperationReport& report);
 
+  // The service is stopping: every operation in flight and every held line
+  // of an audited command is recorded as cancelled, and every session ends
+  // (later reports are dropped).
+  void CancelAll();
+
   // Whether `id` has an operation in flight or held lines to run.
   bool IsWaiting(ConnectionId id) const { return sessions_.count(id) != 0; }
   std::size_t HeldLines(ConnectionId id) const;
@@ -73,6 +79,8 @@ class CommandRunner {
   struct Session {
     OperationId operation = 0;  // in flight; 0 while held lines run
     std::deque<std::vector<std::string>> held;
+    // The audit record of the operation in flight, completed by its reports.
+    AuditRecord record;
   };
 
   // Runs `line` now: an operation goes to the scheduler, anything else to

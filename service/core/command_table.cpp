@@ -19,6 +19,7 @@ bool RestartDependentsOn(const ServiceFields& fields) { return fields.restart_de
 bool ListFilterOn(const ServiceFields& fields) { return fields.list_filter; }
 bool UpdateOn(const ServiceFields& fields) { return fields.update_enabled; }
 bool WatchOn(const ServiceFields& fields) { return fields.watch_enabled; }
+bool AuditOn(const ServiceFields& fields) { return fields.audit_log; }
 
 constexpr HelpTopic kStartHelp = {
     {"311-START", "\n\r311-Use the START command to start a service by name",
@@ -110,6 +111,12 @@ constexpr HelpTopic kHelpHelp = {
     nullptr,
     nullptr};
 
+constexpr HelpTopic kAuditHelp = {
+    {"311-AUDIT", "\n\r311-Use the AUDIT command to list the last records of the audit trail.",
+     "\n\r311- usage:  AUDIT [ <count> ]   (default 20, at most 1000)\n\r311-End of HELP info"},
+    nullptr,
+    nullptr};
+
 // AUTH's row serves while logins are not required; while they are, the
 // access check answers AUTH itself (see HandledByAccessControl).
 constexpr CommandRow kCommands[] = {
@@ -140,6 +147,8 @@ constexpr CommandRow kCommands[] = {
      &kDepsHelp, nullptr},
     {"watch", WatchWithoutWatcher, Permission::kAllowStatus, kNotAudited, OperationKind::kNone,
      &kWatchHelp, WatchOn},
+    {"audit", AuditRecords, Permission::kAllowList, kNotAudited, OperationKind::kNone,
+     &kAuditHelp, AuditOn},
 };
 
 }  // namespace

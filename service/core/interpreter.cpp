@@ -13,12 +13,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_table.h"
 #include "log_text.h"
 #include "login.h"
 #include "permissions.h"
 #include "reply_text.h"
+#include "service_manager.h"
 #include "service_operation.h"
 
 namespace halv {
@@ -40,6 +42,34 @@ std::string WordsFrom(const CommandLine& line, int first) {
 std::string AuditedRequest(const CommandLine& line) {
   return access::UpperCase(line.Word(0)) + (line.WordCount > 1 ? " " + WordsFrom(line, 1) : "");
 }
+
+}  // namespace
+
+std::vector<std::string> LineWords(const CommandLine& line) {
+  std::vector<std::string> words;
+  for (int i = 0; i < line.WordCount && i < CommandLine::kMaxWords; ++i)
+    words.emplace_back(line.Word(i));
+  return words;
+}
+
+AuditRecord CommandRecord(AuditEvent event, const Connection& client,
+                          const std::vector<std::string>& words) {
+  AuditRecord record;
+  record.event = event;
+  record.user = client.Login().user();
+  record.peer = client.PeerAddress();
+  record.command = AuditCommandText(words);
+  if (words.size() > 1) {
+    for (const CommandRow& row : CommandTable()) {
+      if (SameWordIgnoringCase(words[0], row.word) &&
+          (row.operation != OperationKind::kNone || row.word == std::string_view("update")))
+        record.service = words[1];
+    }
+  }
+  return record;
+}
+
+namespace {
 
 // AUTH <user> <password> while logins are required.
 void Authenticate(ServerContext& server, Connection& client, const CommandLine& line) {
@@ -65,7 +95,15 @@ void Authenticate(ServerContext& server, Connection& client, const CommandLine& 
       result +=
           "; connection closed after " + std::to_string(client.Login().failures()) + " failures";
   }
-  server.WriteAuditLine(access::AuditLine(before, address, "AUTH " + user + " " + result));
+  AuditRecord record;
+  record.event = outcome == access::AuthOutcome::kSuccess ? AuditEvent::kLogin
+                                                          : AuditEvent::kLoginFailed;
+  record.user = user;
+  record.peer = address;
+  record.command = "AUTH " + user;
+  record.result = outcome == access::AuthOutcome::kSuccess ? 0 : kErrorLogonFailure;
+  record.text = result;
+  server.Audit(record, access::AuditLine(before, address, "AUTH " + user + " " + result));
   switch (outcome) {
     case access::AuthOutcome::kSuccess:
       client.SendText(access::LoginSucceededText(user));
@@ -97,12 +135,15 @@ bool HandledByAccessControl(ServerContext& server, Connection& client, const Com
     Authenticate(server, client, line);
     return true;
   }
-  const access::Permission needed = RequiredPermission(command, server.Fields());
+  const CommandRow* row = FindCommand(command, server.Fields());
+  const access::Permission needed = row != nullptr ? row->permission : access::Permission::kNone;
   const std::string& user = client.Login().user();
   const auto refuse = [&](access::Permission missing) {
-    server.WriteAuditLine(
-        access::AuditLine(user, client.PeerAddress(),
-                          AuditedRequest(line) + " refused, needs " + access::NeededText(missing)));
+    AuditRecord record = CommandRecord(AuditEvent::kCommandRefused, client, LineWords(line));
+    record.result = kErrorAccessDenied;
+    record.text = "refused, needs " + access::NeededText(missing);
+    server.Audit(record, access::AuditLine(user, client.PeerAddress(),
+                                           AuditedRequest(line) + " " + record.text));
     client.SendText(access::RefusalText(command, missing));
     client.SendText(kPrompt);
     return true;
@@ -128,7 +169,31 @@ void ProcessCommand(ServerContext& server, Connection& client, const CommandLine
 void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line) {
   const std::string_view command = line.Word(0);
   if (const CommandRow* row = FindCommand(command, server.Fields())) {
-    row->handler(server, client, line);
+    if (!row->audited || row->operation != OperationKind::kNone) {
+      row->handler(server, client, line);
+      return;
+    }
+    // A command that changes something at once: its record follows it,
+    // also when a send failed after its work was done.
+    AuditRecord record = CommandRecord(AuditEvent::kCommandDone, client, LineWords(line));
+    server.Outcome() = {};
+    const auto write_record = [&] {
+      record.result = server.Outcome().result;
+      record.text = server.Outcome().text;
+      if (record.result != 0 || !record.text.empty()) {
+        record.event = AuditEvent::kCommandFailed;
+      } else {
+        record.text = "carried out";
+      }
+      server.Audit(record, "");
+    };
+    try {
+      row->handler(server, client, line);
+    } catch (...) {
+      write_record();
+      throw;
+    }
+    write_record();
     return;
   }
   client.SendText("\n\r500-Unknown command '" + std::string(command) + "'\n\r");

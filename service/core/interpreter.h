@@ -3,7 +3,11 @@
 #ifndef HALV_SERVICE_CORE_INTERPRETER_H_
 #define HALV_SERVICE_CORE_INTERPRETER_H_
 
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "audit_record.h"
 
 #include "connection.h"
 #include "protocol_text.h"  // SameWordIgnoringCase, the matching of command words
@@ -31,7 +35,17 @@ void ProcessCommand(ServerContext& server, Connection& client, const CommandLine
 // nothing and returns false. Every road to a command passes here first.
 bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line);
 
+// The words of `line`.
+std::vector<std::string> LineWords(const CommandLine& line);
+// The record of a command line `words` of `client`: its user, address,
+// command text (no password) and service (word 1 of START, STOP, RSTRT and
+// UPDATE); result and text are the caller's.
+AuditRecord CommandRecord(AuditEvent event, const Connection& client,
+                          const std::vector<std::string>& words);
+
 // ProcessCommand without the access check, for a caller that has made it.
+// An audited command that runs at once (CYCLE, INIT, UPDATE) is recorded
+// with its outcome (ServerContext::Outcome) once it has run.
 void RunCommandUnchecked(ServerContext& server, Connection& client, const CommandLine& line);
 
 }  // namespace halv

@@ -8,6 +8,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "config_schema.h"
 
 #include "command_table.h"
 #include "date_format.h"
@@ -68,11 +71,15 @@ void Init(ServerContext& server, Connection& client, const CommandLine&) {
   try {
     reloaded = server.Reinitialize();
   } catch (...) {
+    server.Outcome() = {kErrorInvalidData, "the configuration read failed"};
     client.SendText(kFailed);
     client.SendText(kPrompt);
     throw;
   }
-  if (!reloaded) client.SendText(kFailed);
+  if (!reloaded) {
+    server.Outcome() = {kErrorInvalidData, "the configuration read failed"};
+    client.SendText(kFailed);
+  }
   client.SendText(kPrompt);
 }
 
@@ -145,6 +152,25 @@ void OperationWithoutScheduler(ServerContext& server, Connection& client, const 
   client.SendText(OperationHeading(*operation));
   for (OperationStep step : StepsOf(*operation))
     SendStepResult(client, *operation, step, kErrorNotEnoughMemory);
+  client.SendText(kPrompt);
+}
+
+void AuditRecords(ServerContext& server, Connection& client, const CommandLine& line) {
+  constexpr std::int32_t kDefaultCount = 20;
+  constexpr std::int32_t kMaxCount = 1000;
+  std::int32_t count = kDefaultCount;
+  if (line.WordCount >= 2) {
+    const std::optional<std::int32_t> asked = config::ParseWholeNumber(line.Word(1));
+    if (!asked || *asked < 1 || *asked > kMaxCount || line.WordCount > 2) {
+      client.SendText("501-Usage: AUDIT [ <count> ], a count from 1 to 1000\n\r");
+      client.SendText(kPrompt);
+      return;
+    }
+    count = *asked;
+  }
+  const std::vector<std::string> lines = server.AuditLines(static_cast<std::size_t>(count));
+  if (lines.empty()) client.SendText("312-No audit records\n\r");
+  for (const std::string& record : lines) client.SendText(record + "\n\r");
   client.SendText(kPrompt);
 }
 

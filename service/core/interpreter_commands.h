@@ -52,6 +52,12 @@ void Quit(ServerContext& server, Connection& client, const CommandLine& line);
 // word 1 (any case), or the 504 reply for a topic the table does not have.
 void Help(ServerContext& server, Connection& client, const CommandLine& line);
 
+// AUDIT [n] (while AuditLog is on): the last n records of audit.log (20 when
+// not given; 1 to 1000), one JSON object a line, oldest first, then the
+// prompt; "312-No audit records" when there are none; a wrong count gets
+// the 501 usage line.
+void AuditRecords(ServerContext& server, Connection& client, const CommandLine& line);
+
 // START, STOP and RSTRT given to the interpreter itself, with no scheduler
 // behind it to wait on: answered as an operation no worker could take (the
 // heading, each step failed with code 8, the prompt); the manager is not

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audit_record.h"
 #include "byte_source.h"
 #include "config_schema.h"
 #include "connection.h"
@@ -47,6 +48,10 @@ struct ServiceFields {
   bool update_enabled = false;
   // WatchEnabled "1": the WATCH command reports services' changes of state.
   bool watch_enabled = false;
+  // LogTimestamps "1": each text logged starts with the local time.
+  bool log_timestamps = false;
+  // AuditLog "1": the audit trail is kept and the AUDIT command offered.
+  bool audit_log = false;
   // RequireAuth "1": clients start as "Anonymous", log in with AUTH, and
   // each command needs its permission.
   bool require_auth = false;
@@ -91,6 +96,31 @@ class ServerContext {
   virtual std::uint64_t TickMs() const = 0;
   // Writes one audit line to the server log, whatever the logging mode.
   virtual void WriteAuditLine(const std::string& text) = 0;
+
+  // --- The audit trail (AuditLog), whether or not logins are required.
+  // One record whose outcome is known, with `log_line` ("" for none), the
+  // server-log line of the same fact. A refusal (refused command, failed
+  // login, refused connection) first passes the rate limit, which decides
+  // for both: counted, neither is written. This default writes the line.
+  virtual void Audit(const AuditRecord& /*record*/, const std::string& log_line) {
+    if (!log_line.empty()) WriteAuditLine(log_line);
+  }
+  // Whether AuditLog is on.
+  virtual bool AuditOn() const { return false; }
+  // The last `n` lines of audit.log, oldest first.
+  virtual std::vector<std::string> AuditLines(std::size_t /*n*/) { return {}; }
+
+  // The outcome of the command running now, for its audit record: the
+  // interpreter clears it before an audited command that runs at once, and
+  // a handler that fails sets it.
+  struct CommandOutcome {
+    std::uint32_t result = 0;  // 0 or a system error code
+    std::string text;          // the failure in words; "" when carried out
+  };
+  CommandOutcome& Outcome() { return outcome_; }
+
+ private:
+  CommandOutcome outcome_;
 };
 
 }  // namespace halv

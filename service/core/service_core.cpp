@@ -1,6 +1,9 @@
 // The service object's rules: configuration, lifecycle, connections, Timer1.
 #include "service_core.h"
 
+#include <cstdio>
+#include <functional>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -20,21 +23,94 @@ namespace {
 constexpr char kLogLibraryFile[] = "halvsyslog.dll";
 // How often the idle check runs while IdleTimeout is set.
 constexpr std::int32_t kIdleCheckMs = 1000;
+// The audit trail's file beside serverlog.txt.
+constexpr char kAuditLogFile[] = "audit.log";
 
 // Copies `value` into a field of fixed capacity, cutting what does not fit.
 void AssignCapped(std::string& field, std::string_view value, std::size_t capacity) {
   field.assign(value.substr(0, capacity));
 }
 
+// The record of a connection refused by the listener's limits.
+AuditRecord ConnectionRefused(const std::string& peer, const std::string& why) {
+  AuditRecord record;
+  record.event = AuditEvent::kConnectionRefused;
+  record.user = config::kAnonymousUser;
+  record.peer = peer;
+  record.result = kErrorConnectionRefused;
+  record.text = why;
+  return record;
+}
+
 }  // namespace
 
 ServiceCore::ServiceCore(const ServicePorts& ports, MonthNames months)
-    : ports_(ports), months_(std::move(months)) {}
+    : ports_(ports), months_(std::move(months)), audit_(&ports_.events, ports_.audit_files) {}
 
 void ServiceCore::LogEventError(const std::string& text) { ports_.events.ReportError(text); }
 
 void ServiceCore::WriteLog(const std::string& text) {
-  if (log_) log_->Write(text);
+  if (!log_) return;
+  if (!fields_.log_timestamps) {
+    log_->Write(text);
+    return;
+  }
+  const LocalTime t = Now();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  log_->Write(stamp + text);
+}
+
+namespace {
+
+std::optional<RefusalKind> RefusalOf(AuditEvent event) {
+  switch (event) {
+    case AuditEvent::kCommandRefused:
+      return RefusalKind::kCommand;
+    case AuditEvent::kLoginFailed:
+      return RefusalKind::kLogin;
+    case AuditEvent::kConnectionRefused:
+      return RefusalKind::kConnection;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+void ServiceCore::Audit(const AuditRecord& record, const std::string& log_line) {
+  RefusalTick();
+  if (const std::optional<RefusalKind> kind = RefusalOf(record.event)) {
+    if (!refusals_.Admit(*kind, record.peer, TickMs())) return;
+  }
+  if (!log_line.empty()) WriteLog(log_line);
+  audit_.Write(record, ports_.clock.UtcNow());
+}
+
+void ServiceCore::RefusalTick(bool all) {
+  for (const RefusalLimiter::Summary& summary : refusals_.Due(TickMs(), all)) {
+    const std::string text = SummaryText(summary);
+    WriteLog(text);
+    AuditRecord record;
+    record.event = AuditEvent::kSuppressed;
+    record.peer = summary.peer;
+    record.text = text;
+    audit_.Write(record, ports_.clock.UtcNow());
+  }
+}
+
+void ServiceCore::ApplyLogOptions(const LogOptions& options) {
+  fields_.log_timestamps = options.log_timestamps;
+  fields_.audit_log = options.audit_log;
+  log_max_files_ = options.log_max_files;
+  if (log_) log_->SetMaxFiles(log_max_files_);
+  AuditSettings settings;
+  settings.on = options.audit_log;
+  settings.path = audit_path_;
+  settings.max_bytes = options.audit_max_bytes;
+  settings.max_files = options.audit_max_files;
+  audit_.Configure(settings);
 }
 
 void ServiceCore::LoadConfiguration() {
@@ -79,9 +155,11 @@ void ServiceCore::LoadBaseSettings() {
     log_.reset();  // closes the old log and unloads its library
     AssignCapped(fields_.log_pathfile, log_dir + "\\" + config::kServerLogFile,
                  kLogPathfileCapacity);
+    audit_path_ = log_dir + "\\" + kAuditLogFile;
     // The library is loaded only by a full path (app_path is empty or absolute).
     if (access::IsAbsoluteWindowsPath(fields_.app_path)) {
       log_ = ports_.logs.Open(fields_.app_path + "\\" + kLogLibraryFile, fields_.log_pathfile);
+      log_->SetMaxFiles(log_max_files_);
     } else {
       LogEventError("The log library is not loaded: BaseDir must be an absolute path.");
     }
@@ -135,6 +213,7 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
   // The reader goes through every optional value in table order, so the
   // service control options (12.) are taken as it passes them.
   std::string restart_dependents, list_filter, update_enabled, watch_enabled;
+  std::map<std::string, std::string, std::less<>> log_values;  // step 13's texts
   access::AccessSettings settings = access::ReadAccessSettings(
       [&](const char* name) {
         std::string text = config.ReadSystemValue(name);
@@ -142,6 +221,7 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
         if (std::string_view(name) == config::kListFilter) list_filter = text;
         if (std::string_view(name) == config::kUpdateEnabled) update_enabled = text;
         if (std::string_view(name) == config::kWatchEnabled) watch_enabled = text;
+        log_values[name] = text;
         return text;
       },
       access_, errors);
@@ -193,6 +273,17 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
       WriteLog("Service will change start types and display names on UPDATE");
     if (fields_.watch_enabled) WriteLog("Service will report changes of state on WATCH");
   }
+
+  // 13. The audit trail and the server log's form: optional; absent, as
+  // before. A faulty one is an error of this read.
+  const LogOptions options = ReadLogOptions(
+      [&log_values](const char* name) {
+        const auto it = log_values.find(name);
+        return it == log_values.end() ? std::string() : it->second;
+      },
+      errors);
+  ApplyLogOptions(options);
+  if (report && options.audit_log) WriteLog("Service keeps an audit trail in " + audit_path_);
   return errors;
 }
 
@@ -236,6 +327,7 @@ void ServiceCore::ServiceStop() {
   ports_.listener.Close();
   // The last line is written and the log closed before the stop is reported,
   // so the process cannot end with the line still unwritten.
+  RefusalTick(true);
   WriteLog("Service is stopped.");
   log_.reset();
 }
@@ -243,6 +335,7 @@ void ServiceCore::ServiceStop() {
 void ServiceCore::ServiceShutdown() {
   ports_.listener.Close();
   DisarmTimer1();
+  RefusalTick(true);
   WriteLog("Service is down.");
   log_.reset();
 }
@@ -279,15 +372,18 @@ void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::stri
   switch (
       access::Admit(allowed_clients_ ? &*allowed_clients_ : nullptr, max_clients_, peer, others)) {
     case access::Admission::kNotAllowed:
-      WriteLog("Client (" + peer + ") refused: not in AllowedClients");
+      Audit(ConnectionRefused(peer, "refused: not in AllowedClients"),
+            "Client (" + peer + ") refused: not in AllowedClients");
       client.Close();
       return;
-    case access::Admission::kTooMany:
-      WriteLog("Client (" + peer + ") refused: " + std::to_string(*max_clients_) +
-               " clients already connected");
+    case access::Admission::kTooMany: {
+      const std::string why =
+          "refused: " + std::to_string(*max_clients_) + " clients already connected";
+      Audit(ConnectionRefused(peer, why), "Client (" + peer + ") " + why);
       client.SendText(access::kTooManyConnectionsText);
       client.Close();
       return;
+    }
     case access::Admission::kAccept:
       break;
   }

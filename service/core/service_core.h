@@ -20,10 +20,13 @@
 
 #include "access_settings.h"
 #include "address_list.h"
+#include "audit_trail.h"
 #include "command_runner.h"
 #include "connection_driver.h"
+#include "log_options.h"
 #include "login.h"
 #include "operation_scheduler.h"
+#include "refusal_limiter.h"
 #include "server_context.h"
 #include "service_ports.h"
 #include "words.h"
@@ -114,6 +117,14 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   std::uint64_t TickMs() const override { return ports_.clock.TickMs(); }
   // Audit lines go to the server log whatever the logging mode.
   void WriteAuditLine(const std::string& text) override { WriteLog(text); }
+  // The record to the audit trail (while AuditLog is on) and `log_line` to
+  // the server log; a refusal only when the rate limit admits it.
+  void Audit(const AuditRecord& record, const std::string& log_line) override;
+  bool AuditOn() const override { return audit_.On(); }
+  std::vector<std::string> AuditLines(std::size_t n) override { return audit_.LastLines(n); }
+  // The rate limit's summaries whose minute has passed (every second, and
+  // with `all` at a stop), to both outputs.
+  void RefusalTick(bool all = false);
 
   // The idle check (every second while IdleTimeout is set): connections
   // silent for that long are told and closed, each with a verbose log line.
@@ -122,6 +133,8 @@ class ServiceCore final : public ServerContext, public ConnectionService {
 
  private:
   bool LogIsOpen() const { return log_ && log_->IsOpen(); }
+  // The audit trail's and the server log's options (step 13).
+  void ApplyLogOptions(const LogOptions& options);
   // Steps 1 to 10 of LoadConfiguration: everything but the access settings.
   void LoadBaseSettings();
   // Reads the access settings and applies every right one (a wrong
@@ -143,6 +156,11 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   std::optional<std::int32_t> max_clients_;
   std::int32_t idle_timeout_ = 0;  // seconds; 0: none
   access::AccessSettings access_;  // as last applied
+  // The audit trail and the refusals' rate limit.
+  AuditTrail audit_;
+  RefusalLimiter refusals_;
+  std::string audit_path_;  // audit.log in LogDir; "" until LogDir is read
+  std::uint32_t log_max_files_ = 1;
 };
 
 }  // namespace halv

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "address_list.h"
+#include "audit_trail.h"
 #include "config_schema.h"
 #include "connection.h"
 #include "date_format.h"
@@ -47,10 +48,12 @@ class ConfigReader {
   std::string system_key_;
 };
 
-// The Application event log, source Halvexa351.
-class EventLog {
+// The Application event log, source Halvexa351: errors with event
+// identifier 0, and the audit trail's entries (AuditEventSink::ReportAudit)
+// with the identifiers of their kinds.
+class EventLog : public AuditEventSink {
  public:
-  virtual ~EventLog() = default;
+  ~EventLog() override = default;
   // Records `text` as one error event; a log that cannot be reached is
   // passed over.
   virtual void ReportError(const std::string& text) = 0;
@@ -66,6 +69,9 @@ class ServerLog {
   // Limits the file to `max_bytes` (0: no limit): the line that would pass
   // it starts a new file, the old one kept as the one older generation.
   virtual void SetMaxBytes(std::uint64_t max_bytes) = 0;
+  // How many older generations a rotation keeps (serverlog.1.txt the
+  // newest); 1 unless set.
+  virtual void SetMaxFiles(std::uint32_t /*max_files*/) {}
 };
 
 // The log library, loaded by full path.
@@ -119,6 +125,12 @@ class Clock {
   virtual LocalTime Now() const = 0;
   // A monotonic count of milliseconds (login deadlines, IdleTimeout).
   virtual std::uint64_t TickMs() const = 0;
+  // The time in UTC with milliseconds (the audit records); this default
+  // takes the local time, for clocks that know no other.
+  virtual UtcTime UtcNow() const {
+    const LocalTime t = Now();
+    return UtcTime{t.year, t.month, t.day, t.hour, t.minute, t.second, 0};
+  }
 };
 
 // Facts the configuration read records about the machine and the program.
@@ -158,6 +170,8 @@ struct ServicePorts {
   // The idle check's timer: while IdleTimeout is set it ticks every second
   // and the host calls ServiceCore::IdleTimerTick.
   RestartTimer& idle_timer;
+  // audit.log's file operations; null: the audit trail writes no file.
+  AuditFiles* audit_files = nullptr;
 };
 
 }  // namespace halv

@@ -25,6 +25,11 @@ bool SystemLog::Open(const std::string& log_path) {
   path_ = log_path;
   open_ = true;
   written_ = FileSizeOf(log_path);
+  // Line mode: each line in one write, at once. A library without the
+  // export keeps buffering.
+  auto line_mode = reinterpret_cast<halvsyslog_line_mode_fn>(
+      Resolve(halvsyslog_line_mode_export, kLineModeSlot));
+  if (line_mode != nullptr) line_mode(handle_, 1);
   return true;
 }
 
@@ -38,11 +43,14 @@ void SystemLog::Close() {
   open_ = false;
 }
 
-std::string SystemLog::RotatedPath(const std::string& path) {
+std::string SystemLog::RotatedPath(const std::string& path) { return GenerationPath(path, 1); }
+
+std::string SystemLog::GenerationPath(const std::string& path, std::uint32_t n) {
+  const std::string tag = "." + std::to_string(n);
   const std::size_t name = path.find_last_of("\\/") + 1;  // 0 without a folder
   const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < name || dot == name) return path + ".1";
-  return path.substr(0, dot) + ".1" + path.substr(dot);
+  if (dot == std::string::npos || dot < name || dot == name) return path + tag;
+  return path.substr(0, dot) + tag + path.substr(dot);
 }
 
 std::uint64_t SystemLog::LineBytes(const std::string& text) {
@@ -55,6 +63,8 @@ std::uint64_t SystemLog::LineBytes(const std::string& text) {
 void SystemLog::Rotate() {
   const std::string path = path_;
   Close();  // writes out the buffered lines and releases the file
+  for (std::uint32_t n = max_files_; n > 1; --n)
+    RenameReplacing(GenerationPath(path, n - 1), GenerationPath(path, n));
   RenameReplacing(path, RotatedPath(path));
   Open(path);  // a new file, or the old one again when the rename failed
 }

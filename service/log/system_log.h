@@ -9,9 +9,14 @@
 // typed in syslog/halvsyslog.h) sit in the slots numbered by their ordinal
 // minus one.
 //
+// Each line reaches the file as it is written (the library's line mode,
+// where the library has it), so a reader never sees part of a line.
+//
 // With a size limit set, a line that would take the file past it first
-// closes the log, renames the file to the rotated name (serverlog.txt
-// becomes serverlog.1.txt, replacing the older one) and opens a new file; a
+// closes the log, moves the older generations up by one (serverlog.1.txt to
+// serverlog.2.txt ..., the oldest kept one replaced), renames the file to
+// the newest generation (serverlog.txt becomes serverlog.1.txt) and opens a
+// new file; a
 // rename that fails (the file held open elsewhere) leaves the file growing
 // and is tried again at the next line. Not thread-safe: the service makes
 // every call, and replaces the object, on one thread.
@@ -31,6 +36,7 @@ class SystemLog : public DynamicLibrary {
   static constexpr std::size_t kOpenSlot = halvsyslog_open_ordinal - 1;
   static constexpr std::size_t kCloseSlot = halvsyslog_close_ordinal - 1;
   static constexpr std::size_t kWriteNormalSlot = halvsyslog_write_normal_ordinal - 1;
+  static constexpr std::size_t kLineModeSlot = halvsyslog_line_mode_ordinal - 1;
 
   // Loads the library at `library_path`, then opens the log at `log_path`.
   SystemLog(const std::string& library_path, const std::string& log_path);
@@ -55,6 +61,9 @@ class SystemLog : public DynamicLibrary {
   // file's size when the log was opened.
   void set_max_bytes(std::uint64_t max_bytes) { max_bytes_ = max_bytes; }
   std::uint64_t max_bytes() const { return max_bytes_; }
+  // How many older generations a rotation keeps (at least 1): serverlog.1.txt
+  // the newest, serverlog.<n>.txt the oldest.
+  void set_max_files(std::uint32_t max_files) { max_files_ = max_files < 1 ? 1 : max_files; }
 
   // The bytes that the file holds once every written line is out.
   std::uint64_t written() const { return written_; }
@@ -62,6 +71,8 @@ class SystemLog : public DynamicLibrary {
   // The name of the one older generation: ".1" before the extension of the
   // file name ("C:\logs\serverlog.txt" gives "C:\logs\serverlog.1.txt").
   static std::string RotatedPath(const std::string& path);
+  // Generation `n` (1 the newest): ".<n>" before the extension.
+  static std::string GenerationPath(const std::string& path, std::uint32_t n);
 
   // The bytes that `text` takes in the file as one normal line: the level
   // prefix, the text up to a zero byte, CR LF for each of its line feeds
@@ -78,6 +89,7 @@ class SystemLog : public DynamicLibrary {
   halvsyslog_handle handle_ = nullptr;
   bool open_ = false;
   std::uint64_t max_bytes_ = 0;
+  std::uint32_t max_files_ = 1;
   std::uint64_t written_ = 0;
   std::string path_;
 };

@@ -40,7 +40,7 @@ THalvexa351::THalvexa351()
               }),
       idle_timer_(loop_, kIdleTimerId, [this] { IdleTick(); }),
       core_(ServicePorts{config_, event_log_, logs_, driver_, timer1_, machine_, machine_,
-                         commands_, accounts_, idle_timer_},
+                         commands_, accounts_, idle_timer_, &audit_files_},
             LocaleMonthNames()),
       scheduler_(workers_, WorkerManager(cancel_),
                  [poster = loop_.GetPoster(), this](OperationReport report) {
@@ -119,6 +119,8 @@ void THalvexa351::RequestControl(ServiceControl control) {
 
 void THalvexa351::OnControl(ServiceControl control) {
   loop_.Quit();  // first, so the loop ends even if the stop raises
+  // Commands whose outcome will not be known are recorded as cancelled.
+  runner_.CancelAll();
   if (control == ServiceControl::kStop) {
     ServiceStop();
   } else {
@@ -167,7 +169,10 @@ void THalvexa351::ConnectListener() {
   loop_.RegisterMessage(ServerSocket::kClientMessage, [this](WPARAM wparam, LPARAM lparam) {
     ServerSocket1.OnClientEvent(wparam, lparam);
   });
-  loop_.StartTimer(kAcceptPollId, kAcceptPollMs, [this] { driver_.Poll(); });
+  loop_.StartTimer(kAcceptPollId, kAcceptPollMs, [this] {
+    driver_.Poll();
+    core_.RefusalTick();  // the rate limit's summaries whose minute has passed
+  });
   ServerSocket1.SetWindow(loop_.Window());
 }
 

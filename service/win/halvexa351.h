@@ -36,6 +36,7 @@
 #include <string>
 
 #include "application_event_log.h"
+#include "audit_files.h"
 #include "cancellable_manager.h"
 #include "command_runner.h"
 #include "connection_driver.h"
@@ -110,6 +111,7 @@ class THalvexa351 final : public HostedService {
   SystemLogLibrary logs_;
   WindowsMachine machine_;
   SystemCommands commands_;
+  WindowsAuditFiles audit_files_;
   access::AccountStore accounts_{registry_};
   LoopTimer timer1_;
   LoopTimer idle_timer_;

@@ -27,6 +27,7 @@ class LibraryLog final : public ServerLog {
   bool IsOpen() const override { return log_.IsOpen(); }
   void Write(const std::string& text) override { log_.Write(text); }
   void SetMaxBytes(std::uint64_t max_bytes) override { log_.set_max_bytes(max_bytes); }
+  void SetMaxFiles(std::uint32_t max_files) override { log_.set_max_files(max_files); }
 
  private:
   SystemLog log_;
@@ -52,6 +53,13 @@ LocalTime WindowsMachine::Now() const {
   t.minute = st.wMinute;
   t.second = st.wSecond;
   return t;
+}
+
+UtcTime WindowsMachine::UtcNow() const {
+  SYSTEMTIME st;
+  GetSystemTime(&st);
+  return UtcTime{st.wYear, st.wMonth,  st.wDay,         st.wHour,
+                 st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
 std::string WindowsMachine::FileVersion(const std::string& path) {

@@ -27,6 +27,7 @@ class SystemLogLibrary final : public LogLibrary {
 class WindowsMachine final : public Clock, public MachineInfo {
  public:
   LocalTime Now() const override;
+  UtcTime UtcNow() const override;
   std::uint64_t TickMs() const override;
   std::string FileVersion(const std::string& path) override;
   std::string ComputerName() override;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace halv::syslog {
 
@@ -31,6 +32,18 @@ int LogStream::WriteLine(const char* prefix, const char* text) {
   const std::size_t prefix_len = std::strlen(prefix);
   const std::size_t text_len = std::strlen(text);
   if (text_len > static_cast<std::size_t>(INT_MAX) - prefix_len - 1) return -1;
+  if (line_mode_) {
+    // The whole line in one write, at once.
+    std::string line(prefix, prefix_len);
+    line.reserve(prefix_len + text_len + 2);
+    for (std::size_t i = 0; i < text_len; ++i) {
+      if (text[i] == '\n') line.push_back('\r');
+      line.push_back(text[i]);
+    }
+    line += "\r\n";
+    if (!WriteOut(line.data(), line.size())) return -1;
+    return static_cast<int>(prefix_len + text_len + 1);
+  }
   for (std::size_t i = 0; i < prefix_len; ++i) {
     if (!Put(prefix[i])) return -1;
   }
@@ -56,19 +69,30 @@ bool LogStream::Put(char byte) {
 }
 
 bool LogStream::Flush() {
+  const bool ok = WriteOut(buffer_, used_);
+  used_ = 0;
+  return ok;
+}
+
+bool LogStream::WriteOut(const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < used_) {
+  while (done < size) {
     DWORD written = 0;
-    if (!WriteFile(file_, buffer_ + done, static_cast<DWORD>(used_ - done), &written, nullptr) ||
+    if (!WriteFile(file_, data + done, static_cast<DWORD>(size - done), &written, nullptr) ||
         written == 0) {
       failed_ = true;
-      used_ = 0;
       return false;
     }
     done += written;
   }
-  used_ = 0;
   return true;
+}
+
+bool LogStream::SetLineMode(bool on) {
+  if (failed_) return false;
+  const bool flushed = Flush();
+  line_mode_ = on;
+  return flushed;
 }
 
 }  // namespace halv::syslog

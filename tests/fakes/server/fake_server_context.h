@@ -73,8 +73,27 @@ class FakeServerContext : public ServerContext {
   void set_tick_ms(std::uint64_t ms) { tick_ms_ = ms; }
   void WriteAuditLine(const std::string& text) override { audit_lines_.push_back(text); }
   const std::vector<std::string>& audit_lines() const { return audit_lines_; }
+  // Audit records as the command paths report them (the line goes to
+  // audit_lines as the default does); the trail's switch and AUDIT's lines.
+  void Audit(const AuditRecord& record, const std::string& log_line) override {
+    records_.push_back(record);
+    ServerContext::Audit(record, log_line);
+  }
+  const std::vector<AuditRecord>& records() const { return records_; }
+  bool AuditOn() const override { return audit_on_; }
+  void set_audit_on(bool on) { audit_on_ = on; }
+  std::vector<std::string> AuditLines(std::size_t n) override {
+    audit_requests_.push_back(n);
+    return audit_file_lines_;
+  }
+  void set_audit_lines(std::vector<std::string> lines) { audit_file_lines_ = std::move(lines); }
+  const std::vector<std::size_t>& audit_requests() const { return audit_requests_; }
 
  private:
+  std::vector<AuditRecord> records_;
+  bool audit_on_ = false;
+  std::vector<std::string> audit_file_lines_;
+  std::vector<std::size_t> audit_requests_;
   ServiceManager& manager_;
   ServiceFields fields_;
   std::vector<Connection*> clients_;

@@ -10,8 +10,12 @@ namespace {
 class RecordingLog final : public ServerLog {
  public:
   RecordingLog(bool open, std::vector<std::string>& lines, std::uint64_t& max_bytes,
-               std::shared_ptr<int> live)
-      : open_(open), lines_(lines), max_bytes_(max_bytes), live_(std::move(live)) {
+               std::uint32_t& max_files, std::shared_ptr<int> live)
+      : open_(open),
+        lines_(lines),
+        max_bytes_(max_bytes),
+        max_files_(max_files),
+        live_(std::move(live)) {
     ++*live_;
   }
   ~RecordingLog() override { --*live_; }
@@ -22,11 +26,13 @@ class RecordingLog final : public ServerLog {
     if (open_) lines_.push_back(text);
   }
   void SetMaxBytes(std::uint64_t max_bytes) override { max_bytes_ = max_bytes; }
+  void SetMaxFiles(std::uint32_t max_files) override { max_files_ = max_files; }
 
  private:
   bool open_;
   std::vector<std::string>& lines_;
   std::uint64_t& max_bytes_;
+  std::uint32_t& max_files_;
   std::shared_ptr<int> live_;
 };
 
@@ -36,7 +42,9 @@ std::unique_ptr<ServerLog> FakeServicePorts::Open(const std::string& library_pat
                                                   const std::string& log_path) {
   opened_logs.emplace_back(library_path, log_path);
   log_max_bytes = 0;
-  return std::make_unique<RecordingLog>(log_opens, log_lines, log_max_bytes, live_logs_);
+  log_max_files = 1;
+  return std::make_unique<RecordingLog>(log_opens, log_lines, log_max_bytes, log_max_files,
+                                        live_logs_);
 }
 
 void FakeServicePorts::Open() {

@@ -60,6 +60,17 @@ class FakeServicePorts final : public EventLog,
   // --- Event log.
   void ReportError(const std::string& text) override { event_lines.push_back(text); }
   std::vector<std::string> event_lines;
+  // The audit entries: identifier, warning, inserts.
+  struct AuditEntry {
+    std::uint32_t id = 0;
+    bool warning = false;
+    std::vector<std::string> inserts;
+  };
+  void ReportAudit(std::uint32_t id, bool warning,
+                   const std::vector<std::string>& inserts) override {
+    audit_entries.push_back({id, warning, inserts});
+  }
+  std::vector<AuditEntry> audit_entries;
 
   // --- Log library: every open (library path, log path) and every line
   // written to an open log. With `log_opens` false the logs stay closed.
@@ -70,6 +81,8 @@ class FakeServicePorts final : public EventLog,
   bool log_opens = true;
   // The size limit given to the last log opened (0: none).
   std::uint64_t log_max_bytes = 0;
+  // The generations given to the last log opened (1 unless set).
+  std::uint32_t log_max_files = 1;
   // Logs handed out and not yet destroyed.
   int live_logs() const { return *live_logs_; }
 
@@ -108,6 +121,9 @@ class FakeServicePorts final : public EventLog,
   // The millisecond clock stands at 1000000 until set.
   std::uint64_t TickMs() const override { return tick_ms; }
   std::uint64_t tick_ms = 1000000;
+  // UTC: 7 December 2026 22:05:09.250 until set.
+  UtcTime UtcNow() const override { return utc_now; }
+  UtcTime utc_now{2026, 12, 7, 22, 5, 9, 250};
 
   // --- The idle check's timer.
   struct IdleTimer final : RestartTimer {

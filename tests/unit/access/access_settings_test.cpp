@@ -38,7 +38,8 @@ TEST(AccessSettingsTest, AbsentValuesChangeNothing) {
   EXPECT_EQ(registry.reads, (std::vector<std::string>{
                                 "RequireAuth", "ListenAddress", "AllowedClients", "MaxClients",
                                 "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
-                   "UpdateEnabled", "WatchEnabled"}));
+                   "UpdateEnabled", "WatchEnabled",
+                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
 }
 
 TEST(AccessSettingsTest, EveryValueSet) {

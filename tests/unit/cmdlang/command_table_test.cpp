@@ -51,13 +51,14 @@ const RowCase kRows[] = {
     {"help", Permission::kNone, false, OperationKind::kNone, true},
     {"deps", Permission::kAllowStatus, false, OperationKind::kNone, true},
     {"watch", Permission::kAllowStatus, false, OperationKind::kNone, true},
+    {"audit", Permission::kAllowList, false, OperationKind::kNone, true},
 };
 
 // The configuration with every switch that adds a command on.
 ServiceFields AllOn() {
   ServiceFields fields;
   fields.restart_dependents = fields.list_filter = fields.update_enabled = true;
-  fields.watch_enabled = true;
+  fields.watch_enabled = fields.audit_log = true;
   return fields;
 }
 
@@ -123,15 +124,15 @@ TEST(CommandTableTest, LookUpsFindTheRowInAnyLetterCase) {
   }
 }
 
-// WATCH is a command only with WatchEnabled: without it the word is unknown,
-// needs nothing and is not audited, as before. The other rows are there
-// whatever the switches say.
-TEST(CommandTableTest, WatchIsACommandOnlyWithItsSwitch) {
+// WATCH and AUDIT are commands only with WatchEnabled and AuditLog: without
+// them the word is unknown, needs nothing and is not audited, as before. The
+// other rows are there whatever the switches say.
+TEST(CommandTableTest, WatchAndAuditAreCommandsOnlyWithTheirSwitches) {
   const ServiceFields off;
   for (const RowCase& c : kRows) {
     SCOPED_TRACE(c.word);
     const CommandRow* row = FindCommand(c.word, off);
-    if (c.word == "watch") {
+    if (c.word == "watch" || c.word == "audit") {
       EXPECT_EQ(row, nullptr);
       EXPECT_EQ(RequiredPermission(c.word, off), Permission::kNone);
     } else {

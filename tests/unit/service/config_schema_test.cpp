@@ -61,13 +61,15 @@ TEST(ConfigSchemaTest, OptionalValuesStandApart) {
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
   for (const ValueDef& value : kSystemValues) EXPECT_FALSE(IsOptional(value.missing));
-  ASSERT_EQ(kOptionalSystemValues.size(), 10u);
+  ASSERT_EQ(kOptionalSystemValues.size(), 15u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
   EXPECT_STREQ(kOptionalSystemValues[6].name, "RestartDependents");
   EXPECT_STREQ(kOptionalSystemValues[7].name, "ListFilter");
   EXPECT_STREQ(kOptionalSystemValues[8].name, "UpdateEnabled");
   EXPECT_STREQ(kOptionalSystemValues[9].name, "WatchEnabled");
+  EXPECT_STREQ(kOptionalSystemValues[10].name, "AuditLog");
+  EXPECT_STREQ(kOptionalSystemValues[14].name, "LogMaxFiles");
 }
 
 // Every row: a name unique within its key; a default that its kind reads
@@ -178,6 +180,7 @@ TEST(ConfigSchemaTest, InstalledValuesAreTheDocumentedConfiguration) {
       // What a new installation switches on.
       {"System\\RestartDependents", "1"},     {"System\\ListFilter", "1"},
       {"System\\UpdateEnabled", "1"},         {"System\\WatchEnabled", "1"},
+      {"System\\AuditLog", "1"},              {"System\\LogTimestamps", "1"},
   };
   const std::string grants = "110000";
   for (std::size_t i = 0; i < kPermissionNames.size(); ++i) {

@@ -418,7 +418,8 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
             (Lines{"BaseDir", "ExecName", "LogDir", "VerboseLogging", "Port", "ServiceStopTimeOut",
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
                    "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
-                   "UpdateEnabled", "WatchEnabled"}));
+                   "UpdateEnabled", "WatchEnabled",
+                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 

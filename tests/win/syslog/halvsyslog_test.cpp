@@ -34,6 +34,7 @@ struct Exports {
   WriteFn write_error;
   WriteFn write_warning;
   WriteFn write_normal;
+  halvsyslog_line_mode_fn line_mode;
 };
 
 template <typename Fn>
@@ -62,7 +63,7 @@ class LibraryTest : public ::testing::Test {
     return {HALV_LOOK_UP(halvsyslog_class_name),  HALV_LOOK_UP(halvsyslog_version),
             HALV_LOOK_UP(halvsyslog_open),        HALV_LOOK_UP(halvsyslog_close),
             HALV_LOOK_UP(halvsyslog_write_error), HALV_LOOK_UP(halvsyslog_write_warning),
-            HALV_LOOK_UP(halvsyslog_write_normal)};
+            HALV_LOOK_UP(halvsyslog_write_normal), HALV_LOOK_UP(halvsyslog_line_mode)};
 #undef HALV_LOOK_UP
   }
 
@@ -86,7 +87,8 @@ TEST_F(LibraryTest, EachExportByNameIsTheOneOfItsOrdinal) {
     const char* name;
     int ordinal;
   } kExports[] = {{"_class_name", 1},  {"_version", 2},       {"_open", 3},        {"_close", 4},
-                  {"_write_error", 5}, {"_write_warning", 6}, {"_write_normal", 7}};
+                  {"_write_error", 5}, {"_write_warning", 6}, {"_write_normal", 7},
+                  {"_line_mode", 8}};
   // The header lists exactly these, in this order.
   const struct {
     std::string name;
@@ -254,6 +256,37 @@ TEST_F(LibraryTest, AnotherReaderSeesLinesOnlyPerFullBufferOrAfterClose) {
   ASSERT_NE(expected.size() % 512, 0u);
   EXPECT_EQ(by_name_.close(log), 0);
   EXPECT_EQ(ReadShared(path), expected);
+}
+
+// In line mode every line is in the file, whole, as soon as it is written:
+// what was buffered before goes out when the mode is switched on, lines
+// longer than the buffer included, and the bytes are those of the buffered
+// mode. Switched off, lines wait in the buffer again.
+TEST_F(LibraryTest, InLineModeAnotherReaderSeesEachLineWholeAtOnce) {
+  for (const Exports* e : {&by_name_, &by_ordinal_}) {
+    const std::string path = dir_.File(e == &by_name_ ? "named.txt" : "numbered.txt");
+    halvsyslog_handle log = e->open(path.c_str());
+    ASSERT_NE(log, nullptr);
+    ASSERT_EQ(e->write_normal(log, "before"), 20);
+    EXPECT_EQ(ReadShared(path), "");
+    ASSERT_EQ(e->line_mode(log, 1), 0);
+    std::string expected = "date Status: before\r\n";
+    EXPECT_EQ(ReadShared(path), expected);
+    for (const std::string& text :
+         {std::string("short"), std::string(700, 'x'), std::string("two\nparts")}) {
+      ASSERT_EQ(e->write_warning(log, text.c_str()), static_cast<int>(14 + text.size() + 1));
+      std::string formatted;
+      for (char c : text) formatted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      expected += "date Warning: " + formatted + "\r\n";
+      EXPECT_EQ(ReadShared(path), expected);
+    }
+    ASSERT_EQ(e->line_mode(log, 0), 0);
+    ASSERT_EQ(e->write_normal(log, "after"), 19);
+    EXPECT_EQ(ReadShared(path), expected);
+    EXPECT_EQ(e->close(log), 0);
+    EXPECT_EQ(ReadShared(path), expected + "date Status: after\r\n");
+  }
+  EXPECT_EQ(by_name_.line_mode(nullptr, 1), -1);
 }
 
 TEST_F(LibraryTest, TextLongerThanTheBufferIsWrittenWhole) {

@@ -51,14 +51,17 @@ TEST_F(SystemLogTest, WritesStatusLinesThatReachTheFileAtClose) {
 TEST_F(SystemLogTest, ExportsSitInTheirSlotsAndAreLookedUpOnlyWhenNeeded) {
   SystemLog log(LibraryPath(), log_path_);
   ASSERT_TRUE(log.IsOpen());
-  ASSERT_EQ(log.slots().size(), 3u);
+  // The open also switches the line mode on.
+  ASSERT_EQ(log.slots().size(), 8u);
   EXPECT_TRUE(log.slots()[SystemLog::kOpenSlot].looked_up);
   EXPECT_EQ(log.slots()[SystemLog::kOpenSlot].address, Export("_open"));
+  EXPECT_EQ(log.slots()[SystemLog::kLineModeSlot].address, Export("_line_mode"));
   EXPECT_FALSE(log.slots()[0].looked_up);
   EXPECT_FALSE(log.slots()[1].looked_up);
+  EXPECT_FALSE(log.slots()[SystemLog::kWriteNormalSlot].looked_up);
 
   log.Write("one");
-  ASSERT_EQ(log.slots().size(), 7u);
+  ASSERT_EQ(log.slots().size(), 8u);
   EXPECT_EQ(log.slots()[SystemLog::kWriteNormalSlot].address, Export("_write_normal"));
   EXPECT_FALSE(log.slots()[SystemLog::kCloseSlot].looked_up);
   for (std::size_t unused : {0, 1, 4, 5}) EXPECT_FALSE(log.slots()[unused].looked_up) << unused;
