@@ -171,7 +171,13 @@ void CommandRunner::CancelAll() {
       record.text = "cancelled: the service stopped before the outcome was known";
       server_.Audit(record, "");
     }
-    for (const std::vector<std::string>& words : session.held) {
+    std::vector<std::vector<std::string>> held(session.held.begin(), session.held.end());
+    if (waiting_commands_) {
+      std::vector<std::vector<std::string>> waiting = waiting_commands_(id);
+      held.insert(held.end(), std::make_move_iterator(waiting.begin()),
+                  std::make_move_iterator(waiting.end()));
+    }
+    for (const std::vector<std::string>& words : held) {
       if (words.empty() || !IsAudited(words[0], server_.Fields()) || client == nullptr) continue;
       AuditRecord record = CommandRecord(AuditEvent::kCommandCancelled, *client, words);
       record.result = kErrorOperationAborted;
@@ -179,9 +185,9 @@ void CommandRunner::CancelAll() {
       server_.Audit(record, "");
     }
   }
-  std::vector<ConnectionId> ids;
-  for (const auto& entry : sessions_) ids.push_back(entry.first);
-  for (const ConnectionId id : ids) EndSession(id);
+  // The connections stay paused: the service is stopping, and a line
+  // recorded as cancelled must not run after all.
+  sessions_.clear();
 }
 
 void CommandRunner::EndSession(ConnectionId id) {

@@ -58,7 +58,7 @@ class CommandRunner {
 
   // The service is stopping: every operation in flight and every held line
   // of an audited command is recorded as cancelled, and every session ends
-  // (later reports are dropped).
+  // (later reports are dropped) with its connection left paused.
   void CancelAll();
 
   // Whether `id` has an operation in flight or held lines to run.
@@ -74,6 +74,10 @@ class CommandRunner {
 
   void set_on_wait_begin(WaitHook hook) { on_wait_begin_ = std::move(hook); }
   void set_on_wait_end(WaitHook hook) { on_wait_end_ = std::move(hook); }
+  // Where the lines a waiting connection received but did not hand over yet
+  // are (the connections' input, paused); CancelAll records them too.
+  using WaitingCommands = std::function<std::vector<std::vector<std::string>>(ConnectionId)>;
+  void set_waiting_commands(WaitingCommands find) { waiting_commands_ = std::move(find); }
 
  private:
   struct Session {
@@ -97,6 +101,7 @@ class CommandRunner {
   FindClient find_client_;
   WaitHook on_wait_begin_;
   WaitHook on_wait_end_;
+  WaitingCommands waiting_commands_;
   std::map<ConnectionId, Session> sessions_;
   // The line buffer a held line is rebuilt in (64 KB, so kept, not stacked).
   std::unique_ptr<CommandLine> replay_ = std::make_unique<CommandLine>();

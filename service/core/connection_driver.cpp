@@ -126,6 +126,12 @@ bool ConnectionDriver::HasWaitingInput(ConnectionId id) {
   return client != nullptr && client->HasInput();
 }
 
+std::vector<std::vector<std::string>> ConnectionDriver::WaitingCommands(ConnectionId id) {
+  Client* client = Find(id);
+  if (client == nullptr) return {};
+  return client->WaitingCommands();
+}
+
 void ConnectionDriver::PauseInput(ConnectionId id) {
   if (Client* client = Find(id)) client->wait_paused = true;
 }

@@ -182,6 +182,9 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   QueuedConnection* ConnectionOf(ConnectionId id);
   // Whether connection `id` has received input that has not run yet.
   bool HasWaitingInput(ConnectionId id);
+  // The words of the complete command lines of `id` received and not yet
+  // run (held while one of its commands waits); none once it has gone.
+  std::vector<std::vector<std::string>> WaitingCommands(ConnectionId id);
   // Connections kept, open or draining.
   std::size_t Count() const { return connections_.size(); }
 

@@ -1,6 +1,8 @@
 // Line assembly, word splitting and the input side of a connection.
 #include "line_assembler.h"
 
+#include <memory>
+
 #include <cstring>
 
 #include "log_text.h"
@@ -45,6 +47,22 @@ void LineAssembler::Append(std::string_view data) {
     pos_ = 0;
   }
   pending_.append(data);
+}
+
+std::vector<std::vector<std::string>> LineAssembler::WaitingCommands() const {
+  std::vector<std::vector<std::string>> commands;
+  if (!HasInput()) return commands;
+  LineAssembler copy = *this;
+  const auto words = std::make_unique<CommandLine>();
+  for (LineKind kind; (kind = copy.Next(*words)) != LineKind::kNone;) {
+    if (kind == LineKind::kCommand) {
+      std::vector<std::string>& command = commands.emplace_back();
+      for (int i = 0; i < words->WordCount && i < CommandLine::kMaxWords; ++i)
+        command.emplace_back(words->Word(i));
+      ClearWords(*words);
+    }
+  }
+  return commands;
 }
 
 LineKind LineAssembler::Next(CommandLine& words) {

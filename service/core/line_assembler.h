@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "log_text.h"
 #include "telnet_filter.h"
@@ -59,6 +60,9 @@ class LineAssembler {
   LineKind Next(CommandLine& words);
   // Whether bytes wait that Next has not looked at yet.
   bool HasInput() const { return pos_ < pending_.size(); }
+  // The words of each complete command line not yet taken, in order; takes
+  // nothing (the audit trail records them when they will never run).
+  std::vector<std::vector<std::string>> WaitingCommands() const;
 
  private:
   std::string pending_;  // appended bytes; those before pos_ are taken
@@ -101,6 +105,10 @@ class ClientInput {
   void RunLines(CommandLine& words, LineSink& sink);
   // Whether received input waits to be looked at (lines not yet run).
   bool HasInput() const { return lines_.HasInput(); }
+  // The complete command lines received and not yet run (see LineAssembler).
+  std::vector<std::vector<std::string>> WaitingCommands() const {
+    return lines_.WaitingCommands();
+  }
 
  private:
   TelnetFilter telnet_;

@@ -45,6 +45,9 @@ class QueuedConnection : public Connection {
   ClientInput* Input() override { return &input_; }
   // Whether received lines wait to run.
   bool HasInput() const { return input_.HasInput(); }
+  std::vector<std::vector<std::string>> WaitingCommands() const {
+    return input_.WaitingCommands();
+  }
 
   // The socket can take bytes again: resumes writing (raising as Flush).
   void Writable();

@@ -59,6 +59,7 @@ THalvexa351::THalvexa351()
       runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
   runner_.set_on_wait_begin([this](ConnectionId id) { driver_.PauseInput(id); });
   runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
+  runner_.set_waiting_commands([this](ConnectionId id) { return driver_.WaitingCommands(id); });
   runner_.set_watch(&watch_);
   watch_.set_on_active([this](bool active) {
     if (!active) {

@@ -94,6 +94,8 @@ class WaitsTest : public ::testing::Test {
   WaitsTest() {
     listener_.events = &driver_;
     server_.driver = &driver_;
+    runner_.set_waiting_commands(
+        [this](ConnectionId id) { return driver_.WaitingCommands(id); });
     runner_.set_on_wait_begin([this](ConnectionId id) {
       paused_.push_back(id);
       driver_.PauseInput(id);
