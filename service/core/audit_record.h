@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cancellable_manager.h"  // kErrorOperationAborted, a command cancelled at a stop
+
 namespace halv {
 
 // The kinds of record; each value is the event identifier of its entry in
@@ -27,7 +29,6 @@ enum class AuditEvent : std::uint32_t {
 
 // System error codes the records give beyond the service-control ones.
 inline constexpr std::uint32_t kErrorInvalidData = 13;         // a configuration read failed
-inline constexpr std::uint32_t kErrorOperationAborted = 995;   // cancelled at a stop
 inline constexpr std::uint32_t kErrorConnectionRefused = 1225;
 inline constexpr std::uint32_t kErrorLogonFailure = 1326;
 

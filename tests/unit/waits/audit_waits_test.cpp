@@ -76,7 +76,9 @@ TEST_F(AuditWaitsTest, EachCommandIsRecordedWithItsOutcomeWithoutLogins) {
     const std::size_t before = server_.records().size();
     const ConnectionId a = Connect();
     Receive(a, c.line);
-    if (runner_.IsWaiting(a)) EXPECT_EQ(server_.records().size(), before) << "before the wait";
+    if (runner_.IsWaiting(a)) {
+      EXPECT_EQ(server_.records().size(), before) << "before the wait";
+    }
     Settle();
     const std::vector<Row> rows = Rows();
     if (c.row.command.empty()) {
