@@ -33,15 +33,19 @@ class SystemLogTest : public ::testing::Test {
   const std::string log_path_ = dir_.File("serverlog.txt");
 };
 
-TEST_F(SystemLogTest, WritesStatusLinesThatReachTheFileAtClose) {
+TEST_F(SystemLogTest, WritesStatusLinesThatReachTheFileAsEachIsWritten) {
   {
     SystemLog log(LibraryPath(), log_path_);
     ASSERT_TRUE(log.IsLoaded());
     ASSERT_TRUE(log.IsOpen());
     EXPECT_EQ(log.path(), log_path_);
     log.Write("Server logging started.");
+    // The open switched the library to line mode: no line waits in its buffer.
+    EXPECT_EQ(ReadShared(log_path_), "date Status: Server logging started.\r\n");
     log.Write("Receive buffer is >>stop %s\n<<");
-    EXPECT_EQ(ReadShared(log_path_), "");  // still in the library's buffer
+    EXPECT_EQ(ReadShared(log_path_),
+              "date Status: Server logging started.\r\n"
+              "date Status: Receive buffer is >>stop %s\r\n<<\r\n");
   }
   EXPECT_EQ(ReadShared(log_path_),
             "date Status: Server logging started.\r\n"
