@@ -52,6 +52,14 @@ class FakeServicePorts final : public EventLog,
   void SetValue(const std::string& name, const std::string& value) {
     registry.Set(config::kSystemKey, name, value);
   }
+  // The values a read needs before it can succeed: the folders under
+  // C:\Halvexa, the program's name and verbose logging off.
+  void SetRequiredValues() {
+    SetValue(config::kBaseDir, "C:\\Halvexa");
+    SetValue(config::kExecName, "halvexa351.exe");
+    SetValue(config::kLogDir, "C:\\Halvexa\\log");
+    SetValue(config::kVerboseLogging, "0");
+  }
   void RemoveValue(const std::string& name) { registry.Remove(config::kSystemKey, name); }
   void SetNonString(const std::string& name) { registry.SetNonString(config::kSystemKey, name); }
   // Every System value name read, in order.

@@ -25,10 +25,7 @@ using Lines = std::vector<std::string>;
 class CoreAccessTest : public ::testing::Test {
  protected:
   CoreAccessTest() {
-    fakes_.SetValue(config::kBaseDir, "C:\\Halvexa");
-    fakes_.SetValue(config::kExecName, "halvexa351.exe");
-    fakes_.SetValue(config::kLogDir, "C:\\Halvexa\\log");
-    fakes_.SetValue(config::kVerboseLogging, "0");
+    fakes_.SetRequiredValues();
   }
   std::string Load() {
     try {
@@ -186,10 +183,7 @@ TEST_F(CoreAccessTest, AccessValuesApplyWhenAnotherValueFails) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeServicePorts fakes{scm_};
-    fakes.SetValue(config::kBaseDir, "C:\\Halvexa");
-    fakes.SetValue(config::kExecName, "halvexa351.exe");
-    fakes.SetValue(config::kLogDir, "C:\\Halvexa\\log");
-    fakes.SetValue(config::kVerboseLogging, "0");
+    fakes.SetRequiredValues();
     ServiceCore core(fakes.Ports(), EnglishMonthNames());
     for (const auto& [name, text] : c.values) fakes.SetValue(name, text);
     fakes.active = c.active;

@@ -24,10 +24,7 @@ constexpr char kAuditPath[] = "C:\\Halvexa\\log\\audit.log";
 class CoreAuditTest : public ::testing::Test {
  protected:
   CoreAuditTest() {
-    fakes_.SetValue(config::kBaseDir, "C:\\Halvexa");
-    fakes_.SetValue(config::kExecName, "halvexa351.exe");
-    fakes_.SetValue(config::kLogDir, "C:\\Halvexa\\log");
-    fakes_.SetValue(config::kVerboseLogging, "0");
+    fakes_.SetRequiredValues();
   }
   static ServicePorts WithFiles(FakeServicePorts& fakes, MemoryAuditFiles& files) {
     ServicePorts ports = fakes.Ports();
@@ -109,10 +106,7 @@ TEST_F(CoreAuditTest, RefusalsAreRateLimitedForBothLogsWithOneCountLine) {
     SimulatedManager scm;
     FakeServicePorts fakes(scm);
     MemoryAuditFiles files;
-    fakes.SetValue(config::kBaseDir, "C:\\Halvexa");
-    fakes.SetValue(config::kExecName, "halvexa351.exe");
-    fakes.SetValue(config::kLogDir, "C:\\Halvexa\\log");
-    fakes.SetValue(config::kVerboseLogging, "0");
+    fakes.SetRequiredValues();
     fakes.SetValue(config::kAllowedClients, "127.0.0.1");
     if (audit) fakes.SetValue(config::kAuditLog, "1");
     ServiceCore core(WithFiles(fakes, files), EnglishMonthNames());

@@ -90,10 +90,7 @@ void RunLine(ServiceCore& core, Connection& client, std::string_view line) {
 class CoreTest : public ::testing::Test {
  protected:
   CoreTest() {
-    fakes_.SetValue(config::kBaseDir, "C:\\Halvexa");
-    fakes_.SetValue(config::kExecName, "halvexa351.exe");
-    fakes_.SetValue(config::kLogDir, "C:\\Halvexa\\log");
-    fakes_.SetValue(config::kVerboseLogging, "0");
+    fakes_.SetRequiredValues();
     fakes_.SetValue(config::kPort, "9007");
     fakes_.SetValue(config::kServiceStopTimeOut, "30000");
     fakes_.SetValue(config::kStopDependencies, "1");

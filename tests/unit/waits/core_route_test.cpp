@@ -99,9 +99,7 @@ TEST_F(CoreRouteTest, WithoutARunnerTheCoreDoesNotWait) {
 }
 
 TEST_F(CoreRouteTest, AReceiptRunsItsLinesThroughTheInterpreter) {
-  fakes_.SetValue(config::kBaseDir, "C:\\Halvexa");
-  fakes_.SetValue(config::kExecName, "halvexa351.exe");
-  fakes_.SetValue(config::kLogDir, "C:\\Halvexa\\log");
+  fakes_.SetRequiredValues();
   fakes_.SetValue(config::kVerboseLogging, "1");
   core_.LoadConfiguration();
   core_.SetCommandRunner(nullptr);
