@@ -51,7 +51,7 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
     arrived[index] = &result;
     std::string lines;
     for (; written < arrived.size() && arrived[written] != nullptr; ++written)
-      lines += HostJson(*arrived[written], options.raw) + "\n";
+      lines += ResultJsonLines(*arrived[written], options.raw);
     if (lines.empty()) return;
     if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
     console.out(lines);

@@ -86,7 +86,8 @@ const char* UsageText() {
          "  --help                this text\n"
          "Options may come anywhere on the line; \"--\" ends them.\n"
          "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...,\n"
-         "DEPS name... (each name asked on its own), DISPLAY, STIME, WHO, HELP [topic];\n"
+         "DEPS name... (each name asked on its own), DISPLAY, STIME, WHO, HELP [topic],\n"
+         "AUDIT [count] (the last records of the audit trail, default 20);\n"
          "any other command is sent as given and its reply shown.\n"
          "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
          "could not be reached, was busy (421) or did not answer in time, 64 bad usage.\n";
@@ -255,6 +256,13 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
   if (line_length > 500) return "the command line is too long for the server (500 characters)";
   if (NeedsServiceName(options->command) && options->words.size() < 2)
     return std::string(CommandName(options->command)) + " needs a service name";
+  if (options->command == Command::kAudit && options->words.size() > 1) {
+    const std::string& count = options->words[1];
+    const bool number = options->words.size() == 2 && !count.empty() && count.size() <= 4 &&
+                        count.find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoi(count) >= 1 && std::stoi(count) <= 1000;
+    if (!number) return "AUDIT takes one count of records from 1 to 1000";
+  }
 
   if (host_texts.empty()) return "no host given: use -H HOST[:PORT] or --hosts FILE";
   for (const std::string& text : host_texts) {

@@ -373,6 +373,136 @@ std::string ParseRestart(const std::vector<std::string_view>& lines, Reply* repl
   return {};
 }
 
+// A reader of the flat JSON objects AUDIT sends, one a line.
+class FlatJson {
+ public:
+  explicit FlatJson(std::string_view text) : text_(text) {}
+
+  void Blanks() {
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t')) ++at_;
+  }
+  bool Take(char c) {
+    Blanks();
+    if (at_ >= text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+  bool AtEnd() {
+    Blanks();
+    return at_ == text_.size();
+  }
+  char Next() {
+    Blanks();
+    return at_ < text_.size() ? text_[at_] : '\0';
+  }
+
+  // A string literal; \uXXXX below 256 is that byte, above it UTF-8.
+  bool String(std::string* out) {
+    if (!Take('"')) return false;
+    while (at_ < text_.size()) {
+      const char c = text_[at_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out->push_back(c);
+        continue;
+      }
+      if (at_ >= text_.size()) return false;
+      const char e = text_[at_++];
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          out->push_back(e);
+          break;
+        case 'b':
+          out->push_back('\b');
+          break;
+        case 'f':
+          out->push_back('\f');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        case 't':
+          out->push_back('\t');
+          break;
+        case 'u': {
+          unsigned code = 0;
+          for (int i = 0; i < 4; ++i, ++at_) {
+            if (at_ >= text_.size()) return false;
+            const char h = text_[at_];
+            const int digit = h >= '0' && h <= '9'   ? h - '0'
+                              : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                              : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                                     : -1;
+            if (digit < 0) return false;
+            code = code * 16 + static_cast<unsigned>(digit);
+          }
+          if (code < 0x100) {
+            out->push_back(static_cast<char>(code));
+          } else if (code < 0x800) {
+            out->push_back(static_cast<char>(0xc0 | (code >> 6)));
+            out->push_back(static_cast<char>(0x80 | (code & 0x3f)));
+          } else {
+            out->push_back(static_cast<char>(0xe0 | (code >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
+            out->push_back(static_cast<char>(0x80 | (code & 0x3f)));
+          }
+          break;
+        }
+        default:
+          return false;
+      }
+    }
+    return false;
+  }
+
+  // A whole number that fits 32 bits.
+  bool Number(std::uint32_t* out) {
+    Blanks();
+    const std::size_t start = at_;
+    std::uint64_t value = 0;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
+      value = value * 10 + static_cast<std::uint64_t>(text_[at_++] - '0');
+      if (value > 0xffffffffu) return false;
+    }
+    if (at_ == start) return false;
+    *out = static_cast<std::uint32_t>(value);
+    return true;
+  }
+
+  // Any value but an object or array (a member this client does not know).
+  bool SkipScalar() {
+    std::string ignored;
+    if (Next() == '"') return String(&ignored);
+    Blanks();
+    const std::size_t start = at_;
+    while (at_ < text_.size() && text_[at_] != ',' && text_[at_] != '}' && text_[at_] != ' ' &&
+           text_[at_] != '{' && text_[at_] != '[' && text_[at_] != '"')
+      ++at_;
+    return at_ > start;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+std::string ParseAudit(const std::vector<std::string_view>& lines, Reply* reply) {
+  for (const std::string_view line : lines) {
+    if (line.empty() || line == kNoAuditRecordsLine) continue;
+    AuditEntry entry;
+    if (std::string problem = ParseAuditLine(line, &entry); !problem.empty())
+      return "AUDIT line not understood (" + problem + "): \"" + std::string(line) + "\"";
+    reply->audit.push_back(std::move(entry));
+  }
+  return {};
+}
+
 }  // namespace
 
 Command CommandFromWord(std::string_view word) {
@@ -386,6 +516,7 @@ Command CommandFromWord(std::string_view word) {
       {"stime", Command::kStime},   {"who", Command::kWho},       {"help", Command::kHelp},
       {"view", Command::kView},     {"cycle", Command::kCycle},   {"init", Command::kInit},
       {"update", Command::kUpdate}, {"quit", Command::kQuit},     {"deps", Command::kDeps},
+      {"audit", Command::kAudit},
   };
   for (const Entry& each : kCommands) {
     if (SameWordIgnoringCase(word, each.word)) return each.command;
@@ -425,6 +556,8 @@ std::string_view CommandName(Command command) {
       return "QUIT";
     case Command::kDeps:
       return "DEPS";
+    case Command::kAudit:
+      return "AUDIT";
     case Command::kOther:
       break;
   }
@@ -446,7 +579,9 @@ bool ReplyComplete(Command command, std::string_view bytes) {
       // No prompt follows UPDATE's line; a refusal still ends with one.
       return EndsWith(bytes, "Updating Service\n\r") || EndsWith(bytes, kPrompt);
     case Command::kView:
-      // The log's own bytes come first; only the prompt after a line end ends it.
+    case Command::kAudit:
+      // The log's own bytes come first; only the prompt after a line end ends
+      // it (a record's text may hold ":: ", never a line end).
       return EndsWith(bytes, kNewLinePrompt);
     default:
       return EndsWith(bytes, kPrompt);
@@ -486,6 +621,7 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
   // A numbered error (unknown command, unknown help topic, a refusal) is the
   // command's failure, whatever the command.
   for (const std::string_view line : lines) {
+    if (command == Command::kAudit && line == kNoAuditRecordsLine) continue;
     if (IsNumberedError(line)) {
       reply->ok = false;
       reply->error = std::string(line);
@@ -506,6 +642,8 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
       return ParseRestart(lines, reply);
     case Command::kDeps:
       return ParseDeps(lines, reply);
+    case Command::kAudit:
+      return ParseAudit(lines, reply);
     case Command::kDisplay:
       return ParseDisplay(lines, reply);
     case Command::kWho:
@@ -529,6 +667,40 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
     default:
       return {};
   }
+}
+
+std::string ParseAuditLine(std::string_view line, AuditEntry* entry) {
+  *entry = AuditEntry{};
+  FlatJson json(line);
+  if (!json.Take('{')) return "not a JSON object";
+  if (json.Take('}')) return json.AtEnd() ? "" : "bytes after the object";
+  bool have_time = false;
+  for (;;) {
+    std::string key;
+    if (!json.String(&key) || !json.Take(':')) return "a member without its name";
+    std::string* field = key == "time"      ? &entry->time
+                         : key == "event"   ? &entry->event
+                         : key == "user"    ? &entry->user
+                         : key == "peer"    ? &entry->peer
+                         : key == "command" ? &entry->command
+                         : key == "service" ? &entry->service
+                         : key == "text"    ? &entry->text
+                                            : nullptr;
+    if (field != nullptr) {
+      field->clear();
+      if (!json.String(field)) return "\"" + key + "\" is not a string";
+      have_time = have_time || key == "time";
+    } else if (key == "result") {
+      if (!json.Number(&entry->result)) return "\"result\" is not a whole number";
+    } else if (!json.SkipScalar()) {
+      return "\"" + key + "\" has a value this client does not read";
+    }
+    if (json.Take('}')) break;
+    if (!json.Take(',')) return "a member not followed by a comma";
+  }
+  if (!json.AtEnd()) return "bytes after the object";
+  if (!have_time) return "no time";
+  return {};
 }
 
 bool ControlErrorCode(std::string_view line, std::uint32_t* code) {

@@ -2,7 +2,7 @@
 // reply is complete, and the fields of each command's reply (LIST rows,
 // STATUS state, START/STOP/RSTRT outcome with the system error number, DEPS
 // rows,
-// DISPLAY pairs, STIME, WHO rows; other replies as text).
+// DISPLAY pairs, STIME, WHO rows, AUDIT records; other replies as text).
 //
 // Portable and free of I/O: it works on the bytes as received, so tests and
 // the fuzz target feed it recorded or arbitrary replies. Nothing here throws
@@ -33,6 +33,7 @@ enum class Command {
   kUpdate,
   kQuit,
   kDeps,
+  kAudit,
   kOther,  // OPEN, AUTH and every word the server does not know
 };
 
@@ -77,6 +78,14 @@ struct ClientRow {
   std::string login, name, remote_host, date, what;
 };
 
+// One AUDIT record: a line of the server's audit.log, a JSON object.
+struct AuditEntry {
+  std::string time;  // UTC, RFC 3339 with milliseconds
+  std::string event, user, peer, command, service;
+  std::uint32_t result = 0;  // 0 or the system error code
+  std::string text;
+};
+
 struct Parameter {
   std::string name, value;
 };
@@ -98,6 +107,7 @@ struct Reply {
   std::vector<DependantRow> running_dependants;     // DEPS, in stop order
   std::vector<Parameter> parameters;                // DISPLAY
   std::vector<ClientRow> clients;                   // WHO
+  std::vector<AuditEntry> audit;                    // AUDIT, oldest first
   std::string time;                                 // STIME
   std::string text;  // every command: the reply without its prompt, line ends as "\n"
 };
@@ -115,6 +125,13 @@ std::string ParseGreeting(std::string_view bytes, Greeting* greeting);
 // reply->ok false), else what is wrong with the reply.
 std::string ParseReply(Command command, std::string_view service, std::string_view bytes,
                        Reply* reply);
+
+// Reads one line of AUDIT's reply: a JSON object with the record's members
+// (time, event, user, peer, command and service strings, result a whole
+// number, text); members it does not know are passed over, missing ones
+// stay empty. \u00XX is the byte XX, as the server escapes bytes. Returns ""
+// or what is wrong.
+std::string ParseAuditLine(std::string_view line, AuditEntry* entry);
 
 // The error text of a service-control failure and the system error number
 // it stands for; false when `line` is not one of the server's error texts.

@@ -118,6 +118,9 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
     case Command::kWho:
       table.header = {"HOST", "LOGIN", "NAME", "REMOTE", "DATE", "WHAT"};
       break;
+    case Command::kAudit:
+      table.header = {"HOST", "TIME", "EVENT", "USER", "PEER", "COMMAND", "RESULT", "TEXT"};
+      break;
     default:
       table.header = {"HOST", "TEXT"};
       break;
@@ -170,6 +173,11 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
       case Command::kWho:
         for (const ClientRow& c : reply.clients)
           table.Add({host, c.login, c.name, c.remote_host, c.date, c.what});
+        break;
+      case Command::kAudit:
+        for (const AuditEntry& a : reply.audit)
+          table.Add({host, a.time, a.event, a.user, a.peer, a.command, std::to_string(a.result),
+                     a.text});
         break;
       default:
         for (const std::string& line : TextLines(reply.text)) table.Add({host, line}, true);
@@ -310,21 +318,56 @@ std::string HostJson(const HostResult& r, bool with_raw) {
   return object.Text();
 }
 
+namespace {
+
+// The JSON objects of one result: AUDIT's records, each with its host, or
+// the result's one object.
+std::vector<std::string> ResultObjects(const HostResult& r, bool with_raw) {
+  if (r.reply.command != Command::kAudit || r.outcome != HostOutcome::kOk)
+    return {HostJson(r, with_raw)};
+  std::vector<std::string> objects;
+  const std::string host = HostWithPort(r.entry);
+  for (const AuditEntry& a : r.reply.audit) {
+    objects.push_back(JsonObject()
+                          .Add("host", host)
+                          .Add("time", a.time)
+                          .Add("event", a.event)
+                          .Add("user", a.user)
+                          .Add("peer", a.peer)
+                          .Add("command", a.command)
+                          .Add("service", a.service)
+                          .AddNumber("result", a.result)
+                          .Add("text", a.text)
+                          .Text());
+  }
+  return objects;
+}
+
+}  // namespace
+
+std::string ResultJsonLines(const HostResult& r, bool with_raw) {
+  std::string out;
+  for (const std::string& object : ResultObjects(r, with_raw)) out += object + "\n";
+  return out;
+}
+
 std::string JsonLines(const std::vector<HostResult>& results, bool with_raw) {
   std::string out;
-  for (const HostResult& r : results) {
-    out += HostJson(r, with_raw);
-    out += '\n';
-  }
+  for (const HostResult& r : results) out += ResultJsonLines(r, with_raw);
   return out;
 }
 
 std::string JsonDocument(const std::vector<HostResult>& results, bool with_raw) {
-  if (results.size() == 1) return HostJson(results[0], with_raw) + "\n";
+  const bool records = !results.empty() && results[0].reply.command == Command::kAudit;
+  if (results.size() == 1 && !records) return HostJson(results[0], with_raw) + "\n";
+  std::vector<std::string> objects;
+  for (const HostResult& r : results) {
+    for (std::string& object : ResultObjects(r, with_raw)) objects.push_back(std::move(object));
+  }
   std::string out = "[";
-  for (std::size_t i = 0; i < results.size(); ++i) {
+  for (std::size_t i = 0; i < objects.size(); ++i) {
     out += i == 0 ? "\n" : ",\n";
-    out += HostJson(results[i], with_raw);
+    out += objects[i];
   }
   return out + "\n]\n";
 }

@@ -13,10 +13,15 @@
 namespace halv::client {
 
 std::string TableText(Command command, const std::vector<HostResult>& results);
-// One object a line. With `with_raw`, each object also holds "raw".
+// One object a line. With `with_raw`, each object also holds "raw". AUDIT
+// gives one object per record instead, the record's members after "host";
+// a host without records gives none, a failed host its usual object.
 std::string JsonLines(const std::vector<HostResult>& results, bool with_raw);
+// The lines JsonLines writes for one result.
+std::string ResultJsonLines(const HostResult& result, bool with_raw);
 // One JSON document: the object of a single result, else an array of one
-// object per result (one a line), ending with a line end.
+// object per result (one a line), ending with a line end. AUDIT: always an
+// array, of the objects JsonLines writes.
 std::string JsonDocument(const std::vector<HostResult>& results, bool with_raw);
 // The reply bytes of each host; with several hosts, each after a line
 // "==> HOST <==" (and a failed host's message after it). Each host's bytes

@@ -96,6 +96,10 @@ std::string DependantStartText(std::string_view dependant, std::uint32_t code);
 inline constexpr std::string_view kSelfControlCode = "553";
 std::string SelfControlRefusalText(std::string_view command, std::string_view service);
 
+// AUDIT's reply: the records, each a line of audit.log (a JSON object), or
+// this line when there are none.
+inline constexpr std::string_view kNoAuditRecordsLine = "312-No audit records";
+
 // UPDATE with UpdateEnabled: the line of a change made, the lead, then the
 // service as typed, the property and its new value, blank-separated
 // ("Service updated: Spooler StartType Manual"). A change the manager

@@ -4,7 +4,10 @@
 # wine_up PREFIX LOG: creates/initialises the prefix, starts a persistent
 #   wineserver and the service manager (services.exe). Every process that the
 #   manager starts writes to LOG, so nothing holds a pipe of the caller open;
-#   event-log reports show up there as "err:eventlog:ReportEventW" lines.
+#   event-log reports show up there: each ReportEvent call as a
+#   "fixme:advapi:ReportEventW (handle,type,category,id,...)" line, then one
+#   "<class>:eventlog:ReportEventW L\"...\"" line per insert (err for errors,
+#   warn for warnings, trace for information).
 #   Returns 1 when the wineserver does not start.
 # wine_down: stops every process of the prefix and waits for them.
 # xvfb_up / xvfb_down: a private X display for programs that open windows.
@@ -15,7 +18,7 @@
 wine_up() {
   export WINEPREFIX="$1"
   export WINE_LOG="$2"
-  export WINEDEBUG=fixme-all
+  export WINEDEBUG=fixme-all,+eventlog,fixme+advapi
   export WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$(dirname "$WINE_LOG")"
   : >"$WINE_LOG"

@@ -169,7 +169,7 @@ void AuditRecords(ServerContext& server, Connection& client, const CommandLine& 
     count = *asked;
   }
   const std::vector<std::string> lines = server.AuditLines(static_cast<std::size_t>(count));
-  if (lines.empty()) client.SendText("312-No audit records\n\r");
+  if (lines.empty()) client.SendText(std::string(kNoAuditRecordsLine) + "\n\r");
   for (const std::string& record : lines) client.SendText(record + "\n\r");
   client.SendText(kPrompt);
 }

@@ -117,6 +117,44 @@ TEST_F(ClientTest, DepsDryRunAndRestartWithRestartDependents) {
   EXPECT_EQ(halv::e2e::ServiceState(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+// halvexa audit against the service with AuditLog on: the records the
+// client's own START and STOP made, as a table and as JSON lines, the same
+// host asked twice as a fleet.
+TEST_F(ClientTest, AuditShowsTheRecordsOfTheCommandsMade) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("AuditLog", "1"));
+  StartRunning();
+  const std::string target = HostArgument();
+  const std::string host = "127\\.0\\.0\\.1:" + std::to_string(Port());
+
+  ClientRun none = Halvexa(target + "audit");
+  EXPECT_EQ(none.status, 0u) << none.out << none.err;
+  EXPECT_EQ(none.out, "HOST  TIME  EVENT  USER  PEER  COMMAND  RESULT  TEXT\n");
+  ASSERT_EQ(Halvexa(target + "start HalvCliTestSvc").status, 0u);
+  ASSERT_EQ(Halvexa(target + "stop HalvCliTestSvc").status, 0u);
+  EXPECT_EQ(Halvexa(target + "start NoSuchServiceHere").status, 1u);
+
+  const std::string time = "20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z";
+  ClientRun table = Halvexa(target + "audit 2");
+  EXPECT_EQ(table.status, 0u) << table.out << table.err;
+  EXPECT_TRUE(Matches(table.out,
+                      "^HOST +TIME +EVENT +USER +PEER +COMMAND +RESULT +TEXT\n" + host + " +" +
+                          time + " +command +Anonymous +127\\.0\\.0\\.1 +STOP HalvCliTestSvc +0 +"
+                          "carried out\n" + host + " +" + time +
+                          " +command-failed +Anonymous +127\\.0\\.0\\.1 +START NoSuchServiceHere +"
+                          "1060 +Service does not exist\\.\n$"))
+      << table.out;
+
+  ClientRun lines = Halvexa("--json-lines " + target + "-H " + Label() + " audit 3");
+  EXPECT_EQ(lines.status, 0u) << lines.out << lines.err;
+  const std::string start = "\\{\"host\":\"" + host + "\",\"time\":\"" + time +
+                            "\",\"event\":\"command\",\"user\":\"Anonymous\",\"peer\":"
+                            "\"127\\.0\\.0\\.1\",\"command\":\"START HalvCliTestSvc\",\"service\":"
+                            "\"HalvCliTestSvc\",\"result\":0,\"text\":\"carried out\"\\}\n";
+  const std::string record = "\\{\"host\":\"" + host + "\",[^\n]*\\}\n";
+  // Each host's three records, the hosts in the order given.
+  EXPECT_TRUE(Matches(lines.out, "^(" + start + record + record + "){2}$")) << lines.out;
+}
+
 TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {
   StartRunning();
   const std::string target = HostArgument();

@@ -113,6 +113,11 @@ TEST(OptionsTest, UsageErrors) {
       {"--dry-run", "-H", "a", "start", "Spooler"},  // only STOP has a dry run
       {"--dry-run", "-H", "a", "stop"},
       {"-H", "a", "deps"},
+      {"-H", "a", "audit", "0"},
+      {"-H", "a", "audit", "1001"},
+      {"-H", "a", "audit", "-5"},
+      {"-H", "a", "audit", "ten"},
+      {"-H", "a", "audit", "10", "20"},
   };
   for (const std::vector<std::string>& args : cases) {
     Options o;
@@ -125,6 +130,21 @@ TEST(OptionsTest, UsageErrors) {
   Options help;
   EXPECT_EQ(Parse({"--help"}, &help), "");
   EXPECT_TRUE(help.help);
+}
+
+// AUDIT with no count or one from 1 to 1000, across every host given.
+TEST(OptionsTest, AuditTakesAnOptionalCount) {
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{{"audit"}, {"AUDIT", "1"}, {"audit", "1000"}}) {
+    Options o;
+    std::vector<std::string> args = {"-H", "a", "-H", "b:9100"};
+    args.insert(args.end(), words.begin(), words.end());
+    ASSERT_EQ(Parse(args, &o), "") << words.size();
+    EXPECT_EQ(o.command, Command::kAudit);
+    EXPECT_EQ(o.words, words);
+    EXPECT_EQ(o.hosts.size(), 2u);
+    EXPECT_TRUE(ServicesOf(o).empty());
+  }
 }
 
 // STOP --dry-run asks DEPS instead, for each service, and changes nothing.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audit_record.h"
 #include "fake_server_context.h"
 #include "protocol_text.h"
 #include "recording_connection.h"
@@ -462,6 +463,133 @@ TEST_F(InterpreterRoundTripTest, EmptyList) {
   const Reply list = Ask({"list"});
   EXPECT_TRUE(list.ok);
   EXPECT_TRUE(list.services.empty());
+}
+
+}  // namespace
+}  // namespace halv::client
+
+namespace halv::client {
+namespace {
+
+// AUDIT lines: the record's members whatever their order, escapes undone,
+// unknown members passed over; anything that is not such an object refused.
+TEST(ReplyParserTest, AuditLines) {
+  AuditEntry entry;
+  ASSERT_EQ(ParseAuditLine("{\"time\":\"2026-12-10T03:12:05.123Z\",\"event\":\"command\",\"user\":"
+                           "\"ops\",\"peer\":\"10.0.0.9\",\"command\":\"STOP MSSQL\",\"service\":"
+                           "\"MSSQL\",\"result\":0,\"text\":\"carried out\"}",
+                           &entry),
+            "");
+  EXPECT_EQ(entry.time, "2026-12-10T03:12:05.123Z");
+  EXPECT_EQ(entry.event, "command");
+  EXPECT_EQ(entry.user, "ops");
+  EXPECT_EQ(entry.peer, "10.0.0.9");
+  EXPECT_EQ(entry.command, "STOP MSSQL");
+  EXPECT_EQ(entry.service, "MSSQL");
+  EXPECT_EQ(entry.result, 0u);
+  EXPECT_EQ(entry.text, "carried out");
+
+  ASSERT_EQ(ParseAuditLine("{ \"result\" : 4294967295, \"later\":true, \"n\":null, \"s\":\"x\","
+                           " \"text\":\"a\\\"b\\\\c\\u00e9\\u0001\\n:: \", \"time\":\"t\" }",
+                           &entry),
+            "");
+  EXPECT_EQ(entry.result, 4294967295u);
+  EXPECT_EQ(entry.text, "a\"b\\c\xe9\x01\n:: ");
+  EXPECT_EQ(entry.user, "");
+
+  const char* const kBad[] = {
+      "",
+      "not json",
+      "{\"time\":\"t\"",                       // cut off
+      "{\"time\":\"t\"} x",                    // bytes after it
+      "{\"time\":\"t\",\"result\":-1}",        // not a whole number
+      "{\"time\":\"t\",\"result\":4294967296}",  // beyond 32 bits
+      "{\"time\":\"t\",\"user\":3}",           // a string member that is not one
+      "{\"time\":\"t\",\"x\":{\"y\":1}}",      // nested
+      "{\"time\":\"t\\q\"}",                   // a bad escape
+      "{\"time\":\"t\\u12\"}",                 // a short \u
+      "{\"event\":\"command\"}",               // no time
+      "{\"time\":\"t\" \"event\":\"e\"}",      // no comma
+  };
+  for (const char* bad : kBad) EXPECT_NE(ParseAuditLine(bad, &entry), "") << bad;
+}
+
+TEST(ReplyParserTest, AuditReplies) {
+  const std::string a =
+      "{\"time\":\"2026-12-10T03:12:05.123Z\",\"event\":\"command\",\"user\":\"Anonymous\","
+      "\"peer\":\"10.0.0.9\",\"command\":\"STOP MSSQL\",\"service\":\"MSSQL\",\"result\":0,"
+      "\"text\":\"carried out\"}";
+  const std::string b =
+      "{\"time\":\"2026-12-10T03:12:06.001Z\",\"event\":\"login-failed\",\"user\":\"ops\","
+      "\"peer\":\"10.0.0.9\",\"command\":\"AUTH ops\",\"service\":\"\",\"result\":1326,"
+      "\"text\":\"failed\"}";
+  // The reply is complete only at the prompt after a line end.
+  EXPECT_FALSE(ReplyComplete(Command::kAudit, a.substr(0, 20) + ":: "));
+  EXPECT_TRUE(ReplyComplete(Command::kAudit, a + "\n\r:: "));
+
+  const Reply two = Parse(Command::kAudit, a + "\n\r" + b + "\n\r:: ");
+  EXPECT_TRUE(two.ok);
+  ASSERT_EQ(two.audit.size(), 2u);
+  EXPECT_EQ(two.audit[0].command, "STOP MSSQL");
+  EXPECT_EQ(two.audit[1].event, "login-failed");
+  EXPECT_EQ(two.audit[1].result, 1326u);
+
+  const Reply none = Parse(Command::kAudit, std::string(halv::kNoAuditRecordsLine) + "\n\r:: ");
+  EXPECT_TRUE(none.ok);
+  EXPECT_TRUE(none.audit.empty());
+
+  const Reply usage =
+      Parse(Command::kAudit, "501-Usage: AUDIT [ <count> ], a count from 1 to 1000\n\r:: ");
+  EXPECT_FALSE(usage.ok);
+  EXPECT_EQ(usage.error, "501-Usage: AUDIT [ <count> ], a count from 1 to 1000");
+  EXPECT_FALSE(Parse(Command::kAudit, "\n\r500-Unknown command 'AUDIT'\n\r:: ").ok);
+
+  EXPECT_NE(Problem(Command::kAudit, a + "\n\rgarbage\n\r:: "), "");
+  EXPECT_EQ(CommandFromWord("Audit"), Command::kAudit);
+  EXPECT_EQ(CommandName(Command::kAudit), "AUDIT");
+}
+
+// The service's own AUDIT lines, with bytes a client typed, read back.
+TEST_F(InterpreterRoundTripTest, AuditReadsBackTheServiceRecords) {
+  EXPECT_FALSE(Ask({"audit"}).ok);  // AuditLog off: no such command
+  server_.fields().audit_log = true;
+  EXPECT_TRUE(Ask({"audit"}).audit.empty());
+
+  halv::AuditRecord record;
+  record.event = halv::AuditEvent::kCommandRefused;
+  record.user = "op\"s\\";
+  record.peer = "10.1.2.3";
+  record.command = "STOP caf\xe9::  \x01";
+  record.service = "caf\xe9";
+  record.result = 5;
+  record.text = "refused: AllowStop";
+  halv::UtcTime time;
+  time.year = 2026;
+  time.month = 12;
+  time.day = 10;
+  time.hour = 3;
+  time.minute = 12;
+  time.second = 5;
+  time.millisecond = 7;
+  halv::AuditRecord done = record;
+  done.event = halv::AuditEvent::kCommandDone;
+  done.result = 0;
+  server_.set_audit_lines({halv::AuditJsonLine(record, time), halv::AuditJsonLine(done, time)});
+
+  const Reply reply = Ask({"audit", "2"});
+  EXPECT_TRUE(reply.ok);
+  ASSERT_EQ(reply.audit.size(), 2u);
+  EXPECT_EQ(server_.audit_requests().back(), 2u);
+  const AuditEntry& first = reply.audit[0];
+  EXPECT_EQ(first.time, "2026-12-10T03:12:05.007Z");
+  EXPECT_EQ(first.event, "command-refused");
+  EXPECT_EQ(first.user, record.user);
+  EXPECT_EQ(first.peer, record.peer);
+  EXPECT_EQ(first.command, record.command);
+  EXPECT_EQ(first.service, record.service);
+  EXPECT_EQ(first.result, 5u);
+  EXPECT_EQ(first.text, record.text);
+  EXPECT_EQ(reply.audit[1].event, "command");
 }
 
 }  // namespace

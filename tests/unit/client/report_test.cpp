@@ -195,5 +195,48 @@ TEST(ReportTest, AlreadyInTheStateAskedFor) {
   EXPECT_EQ(ExitStatus({stopped, running}), 0);
 }
 
+// AUDIT: a row per record, the host first; in JSON one object per record
+// with its host, a failed host as its usual object, a host without records
+// as nothing.
+TEST(ReportTest, AuditRecordsAsTableAndJson) {
+  HostResult a = Answered("srv1", Command::kAudit, "");
+  a.reply.audit = {
+      {"2026-12-10T03:12:05.123Z", "command", "ops", "10.0.0.9", "STOP MSSQL", "MSSQL", 0,
+       "carried out"},
+      {"2026-12-10T03:12:09.000Z", "command-refused", "Anonymous", "10.0.0.7", "START \"x",
+       "\"x", 5, "refused: AllowStart"},
+  };
+  HostResult empty = Answered("srv2:9100", Command::kAudit, "");
+  HostResult down = Answered("srv3", Command::kAudit, "");
+  down.outcome = HostOutcome::kUnreachable;
+  down.message = "connection refused";
+  down.greeting = {};
+  EXPECT_EQ(TableText(Command::kAudit, {a, empty, down}),
+            "HOST  TIME                      EVENT            USER       PEER      COMMAND     "
+            "RESULT  TEXT\n"
+            "srv1  2026-12-10T03:12:05.123Z  command          ops        10.0.0.9  STOP MSSQL  "
+            "0       carried out\n"
+            "srv1  2026-12-10T03:12:09.000Z  command-refused  Anonymous  10.0.0.7  START \"x    "
+            "5       refused: AllowStart\n"
+            "srv3  error: connection refused\n");
+
+  const std::string first =
+      "{\"host\":\"srv1:9007\",\"time\":\"2026-12-10T03:12:05.123Z\",\"event\":\"command\","
+      "\"user\":\"ops\",\"peer\":\"10.0.0.9\",\"command\":\"STOP MSSQL\",\"service\":"
+      "\"MSSQL\",\"result\":0,\"text\":\"carried out\"}";
+  const std::string second =
+      "{\"host\":\"srv1:9007\",\"time\":\"2026-12-10T03:12:09.000Z\",\"event\":"
+      "\"command-refused\",\"user\":\"Anonymous\",\"peer\":\"10.0.0.7\",\"command\":"
+      "\"START \\\"x\",\"service\":\"\\\"x\",\"result\":5,\"text\":\"refused: AllowStart\"}";
+  EXPECT_EQ(ResultJsonLines(a, false), first + "\n" + second + "\n");
+  EXPECT_EQ(ResultJsonLines(empty, false), "");
+  EXPECT_EQ(JsonLines({a, empty, down}, false),
+            first + "\n" + second + "\n" + HostJson(down, false) + "\n");
+  // --json: always an array, of the same objects.
+  EXPECT_EQ(JsonDocument({a}, false), "[\n" + first + ",\n" + second + "\n]\n");
+  EXPECT_EQ(JsonDocument({empty}, false), "[\n]\n");
+  EXPECT_EQ(JsonDocument({empty, down}, false), "[\n" + HostJson(down, false) + "\n]\n");
+}
+
 }  // namespace
 }  // namespace halv::client
