@@ -121,11 +121,9 @@ HostResult AskHost(const HostEntry& entry, const Options& options,
   }
 }
 
-namespace {
-
-HostResult AskOnce(const HostEntry& entry, const Options& options,
-                   const std::vector<std::string>& words) {
-  HostResult result;
+std::unique_ptr<TcpConnection> OpenSession(const HostEntry& entry, const Options& options,
+                                           HostResult* result_out) {
+  HostResult& result = *result_out;
   result.entry = entry;
   NetStatus status;
   std::unique_ptr<TcpConnection> connection =
@@ -137,7 +135,7 @@ HostResult AskOnce(const HostEntry& entry, const Options& options,
         status.failure == NetFailure::kTimeout
             ? "timed out after " + SecondsText(options.connect_timeout) + " s connecting"
             : status.message;
-    return result;
+    return nullptr;
   }
 
   std::string greeting;
@@ -149,12 +147,12 @@ HostResult AskOnce(const HostEntry& entry, const Options& options,
       result.outcome = HostOutcome::kBusy;
       result.message = busy;
     }
-    return result;
+    return nullptr;
   }
   if (std::string problem = ParseGreeting(greeting, &result.greeting); !problem.empty()) {
     result.outcome = HostOutcome::kBadReply;
     result.message = problem;
-    return result;
+    return nullptr;
   }
 
   if (!options.user.empty()) {
@@ -165,22 +163,33 @@ HostResult AskOnce(const HostEntry& entry, const Options& options,
       result.outcome =
           status.failure == NetFailure::kTimeout ? HostOutcome::kTimedOut : HostOutcome::kBadReply;
       result.message = status.message + " sending AUTH";
-      return result;
+      return nullptr;
     }
     const auto prompted = [](const std::string& bytes) {
       return ReplyComplete(Command::kOther, bytes);
     };
     if (!ReadUntil(*connection, &auth, prompted, After(options.connect_timeout),
                    options.connect_timeout, "the AUTH reply", &result))
-      return result;
+      return nullptr;
     Reply auth_reply;
     ParseReply(Command::kOther, {}, auth, &auth_reply);
     if (!auth_reply.ok) {
       result.outcome = HostOutcome::kAuthRefused;
       result.message = "log-on refused: " + auth_reply.error;
-      return result;
+      return nullptr;
     }
   }
+  return connection;
+}
+
+namespace {
+
+HostResult AskOnce(const HostEntry& entry, const Options& options,
+                   const std::vector<std::string>& words) {
+  HostResult result;
+  std::unique_ptr<TcpConnection> connection = OpenSession(entry, options, &result);
+  if (!connection) return result;
+  NetStatus status;
 
   std::string line;
   for (const std::string& word : words) {

@@ -6,9 +6,11 @@
 #define HALV_CLIENT_FLEET_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "net.h"
 #include "options.h"
 #include "reply_parser.h"
 
@@ -44,6 +46,12 @@ HostResult AskHost(const HostEntry& entry, const Options& options,
                    const std::vector<std::string>& words);
 // The same with options.words.
 HostResult AskHost(const HostEntry& entry, const Options& options);
+
+// Connects to the host, reads its greeting and, with options.user, logs on:
+// the connection, ready for a command, or null with the result's outcome and
+// message saying what failed (its entry and greeting are filled either way).
+std::unique_ptr<TcpConnection> OpenSession(const HostEntry& entry, const Options& options,
+                                           HostResult* result);
 
 // Entries naming the same host and port are asked at most this many at once.
 inline constexpr int kConnectionsPerServer = 4;

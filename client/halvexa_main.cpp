@@ -7,6 +7,7 @@
 #include "fleet.h"
 #include "net.h"
 #include "report.h"
+#include "watch.h"
 
 namespace halv::client {
 
@@ -29,6 +30,7 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
     console.err("halvexa: " + error + "\n");
     return 2;
   }
+  if (options.command == Command::kWatch) return RunWatch(options, console);
 
   std::size_t shown = 0;  // width of the progress line last written
   const auto progress = [&](std::size_t done, std::size_t total) {

@@ -3,6 +3,7 @@
 #ifndef HALV_CLIENT_HALVEXA_MAIN_H_
 #define HALV_CLIENT_HALVEXA_MAIN_H_
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ struct Console {
   std::function<void(const std::string&)> out;  // standard output
   std::function<void(const std::string&)> err;  // standard error
   bool progress = false;  // standard error is a terminal: show the progress line
+  // The local time now, for the rows of WATCH; null: the system's clock.
+  std::function<std::tm()> local_time;
 };
 
 // `args` without the program name. Returns 0, 1, 2 or 64 (see UsageText()).

@@ -78,6 +78,9 @@ const char* UsageText() {
          "  --raw                 the reply bytes as received\n"
          "  --dry-run             with STOP: change nothing, list the running dependants\n"
          "                        the stop would stop (DEPS)\n"
+         "  --count N             with WATCH: end after N changes (with --timeout, the\n"
+         "                        watch ends after SECONDS; without either, when\n"
+         "                        interrupted)\n"
          "  --user NAME           log on first (password from HALVEXA_PASSWORD or\n"
          "  --password-file FILE  the first line of FILE)\n"
          "  --retries N           attempts more at a server that has all its clients\n"
@@ -87,6 +90,9 @@ const char* UsageText() {
          "Options may come anywhere on the line; \"--\" ends them.\n"
          "Commands: LIST, STATUS name..., START name..., STOP name..., RSTRT name...,\n"
          "DEPS name... (each name asked on its own), DISPLAY, STIME, WHO, HELP [topic],\n"
+         "UPDATE name StartType Automatic|Delayed|Manual|Disabled,\n"
+         "UPDATE name DisplayName TEXT..., WATCH [name...] (each change a row, as it\n"
+         "happens, with the local time it arrived);\n"
          "AUDIT [count] (the last records of the audit trail, default 20);\n"
          "any other command is sent as given and its reply shown.\n"
          "Exit status: 0 all succeeded, 1 a command failed on some host, 2 some host\n"
@@ -195,6 +201,13 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
       options->raw = true;
     } else if (arg == "--dry-run") {
       dry_run = true;
+    } else if ((got = take("--count", false)) != 0) {
+      char* end = nullptr;
+      errno = 0;
+      const long n = got < 0 ? 0 : std::strtol(value.c_str(), &end, 10);
+      if (got < 0 || value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return "--count needs a number from 1 to 1000000";
+      options->count = static_cast<int>(n);
     } else if ((got = take("-H", true)) != 0 || (got = take("--host", false)) != 0) {
       if (got < 0) return arg + " needs a host";
       host_texts.push_back(value);
@@ -231,11 +244,26 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
   if (options->json && options->json_lines) return "--json and --json-lines exclude each other";
   options->words = std::move(words);
   if (options->words.empty()) return "no command given";
+  options->command = CommandFromWord(options->words[0]);
+  // UPDATE's display name may come as one quoted argument: the server joins
+  // its words with single blanks either way.
+  if (options->command == Command::kUpdate) {
+    std::vector<std::string> split;
+    for (const std::string& word : options->words) {
+      std::size_t at = 0;
+      while ((at = word.find_first_not_of(" \t", at)) != std::string::npos) {
+        const std::size_t end = std::min(word.find_first_of(" \t", at), word.size());
+        split.push_back(word.substr(at, end - at));
+        at = end;
+      }
+      if (word.empty()) split.push_back(word);  // refused below
+    }
+    options->words = std::move(split);
+  }
   for (const std::string& word : options->words) {
     if (!IsOneWord(word))
       return "\"" + word + "\" is not one word: the server splits its lines at blanks";
   }
-  options->command = CommandFromWord(options->words[0]);
   // STOP --dry-run changes nothing: it asks DEPS, what the stop would take
   // down with each service.
   if (dry_run) {
@@ -263,6 +291,15 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
                         std::stoi(count) >= 1 && std::stoi(count) <= 1000;
     if (!number) return "AUDIT takes one count of records from 1 to 1000";
   }
+  if (options->command == Command::kUpdate && options->words.size() < 4)
+    return "UPDATE needs a service name, a property and a value: StartType "
+           "Automatic|Delayed|Manual|Disabled, or DisplayName TEXT";
+  if (options->command == Command::kWatch) {
+    if (options->json || options->raw)
+      return "WATCH prints a table or, with --json-lines, one object per change";
+  } else if (options->count != 0) {
+    return "--count goes only with WATCH";
+  }
 
   if (host_texts.empty()) return "no host given: use -H HOST[:PORT] or --hosts FILE";
   for (const std::string& text : host_texts) {
@@ -275,6 +312,7 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
   if (timeout) {
     options->connect_timeout = *timeout;
     options->reply_timeout = *timeout;
+    if (options->command == Command::kWatch) options->watch_seconds = *timeout;
   } else if (options->command == Command::kStart || options->command == Command::kStop ||
              options->command == Command::kRestart) {
     options->reply_timeout = kDefaultControlTimeout;

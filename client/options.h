@@ -45,6 +45,11 @@ struct Options {
   std::string password;                     // from HALVEXA_PASSWORD or --password-file
   Command command = Command::kOther;
   std::vector<std::string> words;  // the command word and its arguments
+  // WATCH: --count ends it after this many changes (0: no limit), --timeout
+  // after this many seconds (0: no limit); without either it runs until
+  // interrupted.
+  int count = 0;
+  double watch_seconds = 0;
   bool help = false;               // --help: print the usage and nothing else
   bool version = false;            // --version: print the version and nothing else
 };

@@ -319,6 +319,26 @@ std::string ParseControl(const std::vector<std::string_view>& lines, std::string
   return {};
 }
 
+// UPDATE: "Updating Service" alone from a server that makes no change; from
+// one that does, with its prompt, the line of the change or the manager's
+// error text.
+std::string ParseUpdate(const std::vector<std::string_view>& lines, bool prompted, Reply* reply) {
+  if (lines.size() == 1 && lines[0] == "Updating Service") return {};
+  if (prompted && lines.size() == 1) {
+    if (StartsWith(lines[0], kServiceUpdatedLead) && lines[0].size() > kServiceUpdatedLead.size()) {
+      reply->updated = true;
+      return {};
+    }
+    if (ScmErrorCodeOf(lines[0], &reply->control.code)) {
+      reply->ok = false;
+      reply->control.message = std::string(lines[0]);
+      reply->error = reply->control.message;
+      return {};
+    }
+  }
+  return "the UPDATE reply is neither \"Updating Service\", a change made nor an error text";
+}
+
 // A dependant's line after RSTRT's start: "Dependent service started: NAME"
 // or "Dependent service not started: NAME, error CODE: TEXT".
 bool ReadDependantLine(std::string_view line, DependantStart* start) {
@@ -517,6 +537,7 @@ Command CommandFromWord(std::string_view word) {
       {"view", Command::kView},     {"cycle", Command::kCycle},   {"init", Command::kInit},
       {"update", Command::kUpdate}, {"quit", Command::kQuit},     {"deps", Command::kDeps},
       {"audit", Command::kAudit},
+      {"watch", Command::kWatch},
   };
   for (const Entry& each : kCommands) {
     if (SameWordIgnoringCase(word, each.word)) return each.command;
@@ -558,6 +579,8 @@ std::string_view CommandName(Command command) {
       return "DEPS";
     case Command::kAudit:
       return "AUDIT";
+    case Command::kWatch:
+      return "WATCH";
     case Command::kOther:
       break;
   }
@@ -661,9 +684,7 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
       }
       return {};
     case Command::kUpdate:
-      if (lines.size() != 1 || lines[0] != "Updating Service")
-        return "the UPDATE reply is not \"Updating Service\"";
-      return {};
+      return ParseUpdate(lines, EndsWith(bytes, kPrompt), reply);
     default:
       return {};
   }

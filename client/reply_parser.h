@@ -1,8 +1,8 @@
 // The halvexa client's reading of the server's texts: the greeting, when a
 // reply is complete, and the fields of each command's reply (LIST rows,
 // STATUS state, START/STOP/RSTRT outcome with the system error number, DEPS
-// rows,
-// DISPLAY pairs, STIME, WHO rows, AUDIT records; other replies as text).
+// rows, DISPLAY pairs, STIME, WHO rows, AUDIT records, UPDATE's change or
+// error; other replies as text).
 //
 // Portable and free of I/O: it works on the bytes as received, so tests and
 // the fuzz target feed it recorded or arbitrary replies. Nothing here throws
@@ -34,6 +34,7 @@ enum class Command {
   kQuit,
   kDeps,
   kAudit,
+  kWatch,  // a stream of changes, not one reply: see watch.h
   kOther,  // OPEN, AUTH and every word the server does not know
 };
 
@@ -101,6 +102,10 @@ struct Reply {
   ControlResult control;  // START, STOP; RSTRT: the start
   ControlResult stop;     // RSTRT: the stop
   std::vector<DependantStart> dependants;  // RSTRT: the dependants started again, in order
+  // UPDATE: the server made the change (its line "Service updated: ..." is
+  // the text); false for "Updating Service", the answer of a server that
+  // changes nothing. A refusal sets ok false and control's code and message.
+  bool updated = false;
 
   std::string server_name, account, date, version;  // LIST and WHO headers
   std::vector<ServiceRow> services;                 // LIST

@@ -101,6 +101,7 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
       break;
     case Command::kStart:
     case Command::kStop:
+    case Command::kUpdate:
       table.header = {"HOST", "SERVICE", "RESULT"};
       break;
     case Command::kRestart:
@@ -163,6 +164,16 @@ std::string TableText(Command command, const std::vector<HostResult>& results) {
         for (const DependantRow& d : reply.running_dependants)
           table.Add({host, reply.service, d.name, d.display_name, d.state});
         if (!reply.ok) table.Add({host, ControlText(reply.control)}, true);
+        break;
+      case Command::kUpdate:
+        // The server's line: the change made, or "Updating Service" from a
+        // server that changes nothing.
+        if (reply.ok) {
+          const std::vector<std::string> lines = TextLines(reply.text);
+          table.Add({host, reply.service, lines.empty() ? std::string() : lines.front()});
+        } else {
+          table.Add({host, reply.service, ControlText(reply.control)});
+        }
         break;
       case Command::kDisplay:
         for (const Parameter& p : reply.parameters) table.Add({host, p.name, p.value});
@@ -283,6 +294,14 @@ std::string HostJson(const HostResult& r, bool with_raw) {
               dependants.AddRaw(each.Text());
             }
             object.AddRaw("dependants", dependants.Text());
+          }
+          break;
+        case Command::kUpdate:
+          object.Add("service", reply.service);
+          object.AddBool("updated", reply.updated);
+          if (!reply.ok) {
+            object.AddNumber("code", reply.control.code);
+            object.Add("message", reply.control.message);
           }
           break;
         case Command::kDisplay: {

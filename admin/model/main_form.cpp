@@ -211,6 +211,15 @@ void TForm1::LoadSettings() {
   const std::string require_auth = registry_.ReadRegString(sys, config::kRequireAuth);
   requireAuthStored_ = !require_auth.empty();
   cboRequireAuth.Select(requireAuthStored_ ? config::NoYesIndex(require_auth) : 0);
+  // "Allow Update" means something only where the service carries out
+  // UPDATE: the box is greyed out unless UpdateEnabled reads as Yes, as the
+  // service reads it (a value it would refuse leaves the box greyed).
+  cboAllowUpdate.enabled = false;
+  try {
+    const std::string update_enabled = registry_.ReadRegString(sys, config::kUpdateEnabled);
+    cboAllowUpdate.enabled = !update_enabled.empty() && config::NoYesIndex(update_enabled) == 1;
+  } catch (const std::exception&) {
+  }
 
   RefreshUser();
   ShowService();

@@ -101,7 +101,7 @@ class TForm1 {
   ComboControl cboAllowStart = NoYes();
   ComboControl cboAllowStatus = NoYes();
   ComboControl cboAllowStop = NoYes();
-  ComboControl cboAllowUpdate = NoYes(false);
+  ComboControl cboAllowUpdate = NoYes(false);  // enabled when UpdateEnabled is on
   // Whether the service asks its clients to log in (`RequireAuth` of the
   // System key). Unlike the other choices a missing value reads as No.
   ComboControl cboRequireAuth = NoYes(true, 0);

@@ -3,15 +3,19 @@
 // The first byte picks the command; the rest is the server's reply. The
 // parser must return (a problem text or fields, never a crash), and the JSON
 // and table written from whatever it read must hold only printable ASCII
-// (JSON) and no byte past the reply's own.
+// (JSON) and no byte past the reply's own. The same bytes, cut in two where
+// the first byte says, go through the watch reader: every change it reads
+// has its three parts, and a refusal has its line.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fleet.h"
 #include "reply_parser.h"
 #include "report.h"
+#include "watch.h"
 
 namespace {
 
@@ -56,5 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((byte < 0x20 && c != '\n') || byte >= 0x7f) std::abort();
   }
   TableText(command, {result});
+
+  WatchReader reader;
+  std::vector<WatchChange> changes;
+  const std::size_t cut = data[0] % (bytes.size() + 1);
+  reader.Feed(bytes.substr(0, cut), &changes);
+  reader.Feed(bytes.substr(cut), &changes);
+  for (const WatchChange& change : changes) {
+    if (change.service.empty() || change.previous.empty() || change.state.empty()) std::abort();
+  }
+  // Changes come only after the opening line, which a refusal never follows.
+  if (!changes.empty() && (reader.status() == WatchReader::Status::kWaiting ||
+                           reader.status() == WatchReader::Status::kRefused))
+    std::abort();
+  if ((reader.status() == WatchReader::Status::kRefused ||
+       reader.status() == WatchReader::Status::kBadReply) &&
+      reader.error().empty())
+    std::abort();
   return 0;
 }

@@ -4,12 +4,14 @@
 // listener that never answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "service_harness.h"
+#include "win/registry.h"
 
 namespace {
 
@@ -41,38 +43,56 @@ class ClientTest : public halv::e2e::InstalledServiceTest {
   void TearDown() override {
     InstalledServiceTest::TearDown();
     EXPECT_TRUE(halv::e2e::RemoveTestService(kTestService));
+    halv::DeleteRegKeyTree("SOFTWARE\\HalvexaTests\\Services", kTestService);
   }
 
-  // Runs halvexa.exe with `arguments`; its output goes to files, read after.
-  ClientRun Halvexa(const std::string& arguments) {
-    const std::string out_path = dir_ + "\\out.txt";
-    const std::string err_path = dir_ + "\\err.txt";
-    HANDLE out = OutputFile(out_path);
-    HANDLE err = OutputFile(err_path);
+  // halvexa.exe started with `arguments`, its output going to files named
+  // after `name`; Finish waits for it and reads them.
+  struct Running {
+    PROCESS_INFORMATION pi = {};
+    std::string out_path, err_path;
+    std::chrono::steady_clock::time_point start;
+  };
+  Running Spawn(const std::string& arguments, const std::string& name = "out") {
+    Running running;
+    running.out_path = dir_ + "\\" + name + ".txt";
+    running.err_path = dir_ + "\\" + name + "-err.txt";
+    HANDLE out = OutputFile(running.out_path);
+    HANDLE err = OutputFile(running.err_path);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = out;
     si.hStdError = err;
-    PROCESS_INFORMATION pi = {};
     std::string command = "\"" + halv::e2e::BinDir() + "\\halvexa.exe\" " + arguments;
-    ClientRun run;
-    const auto start = std::chrono::steady_clock::now();
+    running.start = std::chrono::steady_clock::now();
     const BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &si, &pi);
+                                        nullptr, &si, &running.pi);
     CloseHandle(out);
     CloseHandle(err);
     EXPECT_TRUE(created) << command;
-    if (!created) return run;
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    GetExitCodeProcess(pi.hProcess, &run.status);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    run.out = halv::e2e::ReadFileBytes(out_path);
-    run.err = halv::e2e::ReadFileBytes(err_path);
+    if (!created) running.pi = {};
+    return running;
+  }
+  ClientRun Finish(Running& running) {
+    ClientRun run;
+    if (running.pi.hProcess == nullptr) return run;
+    EXPECT_EQ(WaitForSingleObject(running.pi.hProcess, 120000), WAIT_OBJECT_0);
+    run.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - running.start).count();
+    GetExitCodeProcess(running.pi.hProcess, &run.status);
+    CloseHandle(running.pi.hThread);
+    CloseHandle(running.pi.hProcess);
+    running.pi = {};
+    run.out = halv::e2e::ReadFileBytes(running.out_path);
+    run.err = halv::e2e::ReadFileBytes(running.err_path);
     return run;
+  }
+  // Runs halvexa.exe with `arguments` to its end.
+  ClientRun Halvexa(const std::string& arguments) {
+    Running running = Spawn(arguments);
+    return Finish(running);
   }
 
   // The -H argument and the label for the service (its port is known once
@@ -153,6 +173,109 @@ TEST_F(ClientTest, AuditShowsTheRecordsOfTheCommandsMade) {
   const std::string record = "\\{\"host\":\"" + host + "\",[^\n]*\\}\n";
   // Each host's three records, the hosts in the order given.
   EXPECT_TRUE(Matches(lines.out, "^(" + start + record + record + "){2}$")) << lines.out;
+}
+
+// UPDATE with UpdateEnabled: a display name given as one argument, seen by
+// the next LIST (ListFilter on, by a pattern of the new name), and a bad
+// start type answered with the server's line and status 1.
+TEST_F(ClientTest, UpdateShowsTheServersLineAndTheNextListSeesTheChange) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("UpdateEnabled", "1"));
+  ASSERT_TRUE(halv::e2e::SetSystemValue("ListFilter", "1"));
+  StartRunning();
+  const std::string target = HostArgument();
+  const std::string host = "127\\.0\\.0\\.1:" + std::to_string(Port());
+  ClientRun renamed =
+      Halvexa(target + "update HalvCliTestSvc displayname \"Halvexa renamed client service\"");
+  EXPECT_EQ(renamed.status, 0u) << renamed.out << renamed.err;
+  EXPECT_TRUE(Matches(renamed.out, "^HOST +SERVICE +RESULT\n" + host +
+                                       " +HalvCliTestSvc +Service updated: HalvCliTestSvc "
+                                       "DisplayName Halvexa renamed client service\n$"))
+      << renamed.out;
+  ClientRun list = Halvexa(target + "list *renamed?client*");
+  EXPECT_EQ(list.status, 0u) << list.out;
+  EXPECT_TRUE(Matches(list.out, "\n" + host + " +HalvCliTestSvc +Stopped +Demand +LocalSystem\n$"))
+      << list.out;
+
+  ClientRun bad = Halvexa("--json " + target + "update HalvCliTestSvc starttype Sometimes");
+  EXPECT_EQ(bad.status, 1u) << bad.out;
+  EXPECT_NE(bad.out.find("\"outcome\":\"failed\",\"error\":\"501-Unknown StartType 'Sometimes'; "
+                         "valid values: Automatic, Delayed, Manual, Disabled\""),
+            std::string::npos)
+      << bad.out;
+  ClientRun missing = Halvexa(target + "update NoSuchServiceHere displayname x");
+  EXPECT_EQ(missing.status, 1u) << missing.out;
+  EXPECT_TRUE(Matches(missing.out, host + " +NoSuchServiceHere +error 1060: Service does not "
+                                          "exist\\.\n$"))
+      << missing.out;
+}
+
+// WATCH with WatchEnabled: halvexa watch, running while the test service is
+// stopped and started, writes a JSON line for each change until its count;
+// the table form ends at its time-out with the header alone when nothing
+// changes.
+TEST_F(ClientTest, WatchSeesAStopAndAStartOfTheTestService) {
+  ASSERT_TRUE(halv::e2e::SetSystemValue("WatchEnabled", "1"));
+  // Each change lasts long enough for the watch's first poll to come before
+  // it has run its course.
+  const std::string timings = std::string("SOFTWARE\\HalvexaTests\\Services\\") + kTestService;
+  halv::WriteRegString(timings, "StopDelay", "2000", true);
+  halv::WriteRegString(timings, "StartDelay", "2000", true);
+  ASSERT_EQ(halv::e2e::StartAndWait(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  StartRunning();
+  const std::string target = HostArgument();
+  halv::e2e::Client who;
+  ASSERT_TRUE(who.Connect(Port()));
+  who.ReadUntil("\n\r:: ");
+
+  Running watch = Spawn("--json-lines --count 3 --timeout 90 " + target + "watch HalvCliTestSvc",
+                        "watch");
+  // The watch has its connection once WHO lists two clients.
+  const auto rows = [&who] {
+    const std::string text = who.Ask("who");
+    std::size_t count = 0;
+    for (std::size_t at = text.find(" anonymous "); at != std::string::npos;
+         at = text.find(" anonymous ", at + 1))
+      ++count;
+    return count;
+  };
+  ASSERT_TRUE(halv::e2e::WaitUntil([&] { return rows() >= 2; }, 30s));
+  EXPECT_EQ(halv::e2e::StopAndWait(kTestService), static_cast<DWORD>(SERVICE_STOPPED));
+  // The start only once the watch has written the stop (its rows are
+  // written as they come): a poll a second could miss a short stop.
+  EXPECT_TRUE(halv::e2e::WaitUntil(
+      [&] {
+        return halv::e2e::ReadFileBytes(watch.out_path).find("\"state\":\"Stopped\"") !=
+               std::string::npos;
+      },
+      30s))
+      << halv::e2e::ReadFileBytes(watch.out_path);
+  EXPECT_EQ(halv::e2e::StartAndWait(kTestService), static_cast<DWORD>(SERVICE_RUNNING));
+  ClientRun run = Finish(watch);
+  EXPECT_EQ(run.status, 0u) << run.out << run.err;
+  // Three changes of one chain: from Running (or already Stopping), through
+  // Stopped, on towards Running.
+  const std::regex line(
+      "\\{\"host\":\"127\\.0\\.0\\.1:[0-9]+\",\"time\":\"20[0-9]{2}-[0-1][0-9]-[0-3][0-9]T[0-2][0-9]:"
+      "[0-5][0-9]:[0-5][0-9]\",\"service\":\"HalvCliTestSvc\",\"state\":\"([A-Za-z]+)\","
+      "\"previous\":\"([A-Za-z]+)\"\\}\n");
+  std::vector<std::pair<std::string, std::string>> changes;  // {previous, state}
+  for (std::sregex_iterator it(run.out.begin(), run.out.end(), line), end; it != end; ++it)
+    changes.emplace_back((*it)[2].str(), (*it)[1].str());
+  ASSERT_EQ(changes.size(), 3u) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3) << run.out;
+  EXPECT_TRUE(changes[0].first == "Running" || changes[0].first == "Stopping") << run.out;
+  bool stopped = false;
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    if (i != 0) {
+      EXPECT_EQ(changes[i].first, changes[i - 1].second) << run.out;
+    }
+    stopped = stopped || changes[i].second == "Stopped";
+  }
+  EXPECT_TRUE(stopped) << run.out;
+
+  ClientRun quiet = Halvexa("--timeout 2 " + target + "watch HalvCliTestSvc");
+  EXPECT_EQ(quiet.status, 0u) << quiet.err;
+  EXPECT_TRUE(Matches(quiet.out, "^HOST +TIME +SERVICE +STATE\n$")) << quiet.out;
 }
 
 TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,7 +39,17 @@ const std::string kGreeting =
 
 // kBusy answers "421-..." in place of the greeting and closes, as a server
 // at its client limit does; kBusyOnce does so only to its first connection.
-enum class Behaviour { kAnswer, kSilent, kVanish, kGarbage, kCutOff, kBusy, kBusyOnce };
+// kAnswerThenClose closes the connection after its first answer.
+enum class Behaviour {
+  kAnswer,
+  kSilent,
+  kVanish,
+  kGarbage,
+  kCutOff,
+  kBusy,
+  kBusyOnce,
+  kAnswerThenClose
+};
 
 // A listener on 127.0.0.1 (or another loopback address) with a port of the
 // system's choosing; one thread accepts and serves connections in turn.
@@ -125,6 +136,7 @@ class ScriptedServer {
             open = false;
           } else {
             Send(fd, answer_(line));
+            if (behaviour_ == Behaviour::kAnswerThenClose) open = false;
           }
         }
       }
@@ -190,6 +202,17 @@ ClientRun Halvexa(const std::vector<std::string>& args, const char* password = n
   Console console;
   console.out = [&run](const std::string& text) { run.out += text; };
   console.err = [&run](const std::string& text) { run.err += text; };
+  // WATCH's rows carry the local time: a fixed one here.
+  console.local_time = [] {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 10;
+    t.tm_hour = 22;
+    t.tm_min = 35;
+    t.tm_sec = 7;
+    return t;
+  };
   const auto start = std::chrono::steady_clock::now();
   run.status = RunHalvexa(
       args, [password](const char*) { return password; }, console);
@@ -523,6 +546,74 @@ TEST(FleetTest, BusyServerIsReportedWithItsTextAndRetried) {
   EXPECT_EQ(second.outcome, HostOutcome::kOk) << second.message;
   EXPECT_EQ(second.attempts, 2);
   EXPECT_EQ(second.reply.time, "10 december 2026 12:00:00 pm");
+}
+
+// WATCH Spooler answered at once with the opening line and three changes.
+std::string WatchAnswer(const std::string& line) {
+  if (line == "WATCH Spooler")
+    return "320-Watching Spooler\n\r321-Spooler: Running -> Stopping\n\r"
+           "321-Spooler: Stopping -> Stopped\n\r321-Spooler: Stopped -> Starting\n\r";
+  if (line == "WATCH") return "320-Watching all services\n\r";
+  if (line == "END") return ":: ";
+  return "\n\r500-Unknown command '" + line.substr(0, line.find(' ')) + "'\n\r:: ";
+}
+
+// --count ends the watch after that many rows: the table is written as the
+// changes come, and the watch is ended with a line, then QUIT.
+TEST(FleetTest, WatchPrintsEachChangeAsARowUntilItsCount) {
+  ScriptedServer server(Behaviour::kAnswer, WatchAnswer);
+  const ClientRun run = Halvexa({"-H", server.Entry(), "watch", "Spooler", "--count", "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string pad(server.Entry().size() - 4, ' ');
+  EXPECT_EQ(run.out, "HOST" + pad + "  TIME                 SERVICE  STATE\n" + server.Entry() +
+                         "  2026-12-10 22:35:07  Spooler  Stopping\n" + server.Entry() +
+                         "  2026-12-10 22:35:07  Spooler  Stopped\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
+}
+
+// JSON lines, several hosts: each change an object with the host, the time,
+// the service and both states; a host that refuses WATCH, one that closes
+// during the watch and one not reached are objects of their own, and the
+// worst of them sets the exit status. --timeout ends the watch of the
+// others.
+TEST(FleetTest, WatchJsonLinesAndHostsThatFail) {
+  ScriptedServer good(Behaviour::kAnswer, WatchAnswer);
+  ScriptedServer refusing(Behaviour::kAnswer, StatusAnswer);
+  const ClientRun refused = Halvexa({"--json-lines", "--timeout", "0.5", "-H", good.Entry(), "-H",
+                                     refusing.Entry(), "watch", "Spooler"});
+  EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+  const std::string stamp = "\"time\":\"2026-12-10T22:35:07\"";
+  for (const char* change : {"\"service\":\"Spooler\",\"state\":\"Stopping\",\"previous\":\"Running\"",
+                             "\"service\":\"Spooler\",\"state\":\"Stopped\",\"previous\":\"Stopping\"",
+                             "\"service\":\"Spooler\",\"state\":\"Starting\",\"previous\":\"Stopped\""}) {
+    EXPECT_NE(refused.out.find("{\"host\":\"" + good.Entry() + "\"," + stamp + "," + change + "}\n"),
+              std::string::npos)
+        << refused.out;
+  }
+  EXPECT_NE(refused.out.find("{\"host\":\"" + refusing.Entry() +
+                             "\",\"ok\":false,\"outcome\":\"failed\",\"error\":\"500-Unknown "
+                             "command 'WATCH'\"}\n"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_EQ(std::count(refused.out.begin(), refused.out.end(), '\n'), 4);
+  EXPECT_GE(refused.seconds, 0.5);
+  EXPECT_LT(refused.seconds, 5.0);
+
+  ScriptedServer closing(Behaviour::kAnswerThenClose, WatchAnswer);
+  const std::string closed = ClosedEntry();
+  const ClientRun failing =
+      Halvexa({"--timeout", "0.5", "-H", closing.Entry(), "-H", closed, "-H", good.Entry(), "watch"});
+  EXPECT_EQ(failing.status, 2);
+  EXPECT_NE(failing.err.find("halvexa: " + closing.Entry() +
+                             ": connection closed by the server during the watch\n"),
+            std::string::npos)
+      << failing.err;
+  EXPECT_NE(failing.err.find("halvexa: " + closed + ": connection refused\n"), std::string::npos)
+      << failing.err;
+  // Nothing changed anywhere: the header alone.
+  EXPECT_EQ(failing.out.find('\n'), failing.out.size() - 1) << failing.out;
+  EXPECT_EQ(failing.out.rfind("HOST", 0), 0u);
 }
 
 TEST(FleetTest, RawOutputEndsWithALineEnd) {

@@ -160,6 +160,64 @@ TEST(OptionsTest, StopDryRunAsksDeps) {
   EXPECT_EQ(deps.reply_timeout, o.reply_timeout);  // no wait: the short default
 }
 
+// UPDATE: a quoted display name is split into the words the server joins
+// again; the line needs a service, a property and a value.
+TEST(OptionsTest, UpdateTakesADisplayNameInOneArgumentOrMany) {
+  Options quoted;
+  ASSERT_EQ(Parse({"-H", "a", "update", "Spooler", "DisplayName", " Print  Queue\t2 "}, &quoted),
+            "");
+  EXPECT_EQ(quoted.command, Command::kUpdate);
+  EXPECT_EQ(quoted.words,
+            (std::vector<std::string>{"update", "Spooler", "DisplayName", "Print", "Queue", "2"}));
+  EXPECT_TRUE(ServicesOf(quoted).empty());  // one line, not one per word
+  Options words;
+  ASSERT_EQ(Parse({"-H", "a", "UPDATE", "Spooler", "DisplayName", "Print", "Queue", "2"}, &words),
+            "");
+  EXPECT_EQ(words.words.size(), 6u);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-H", "a", "update", "Spooler", "StartType"},
+        std::vector<std::string>{"-H", "a", "update", "Spooler", "DisplayName", "  "},
+        std::vector<std::string>{"-H", "a", "update"},
+        std::vector<std::string>{"-H", "a", "update", "Spooler", "DisplayName", "a\x01b"}}) {
+    Options o;
+    EXPECT_NE(Parse(args, &o), "") << args.back();
+  }
+}
+
+// WATCH: --count and --timeout end it (the time-out also bounds the connect,
+// as for every command); --count goes with no other command, and WATCH
+// prints no --json document or --raw bytes.
+TEST(OptionsTest, WatchCountAndTimeout) {
+  Options o;
+  ASSERT_EQ(Parse({"-H", "a", "watch", "Spooler", "BITS", "--count", "3", "--timeout=2.5"}, &o),
+            "");
+  EXPECT_EQ(o.command, Command::kWatch);
+  EXPECT_EQ(o.count, 3);
+  EXPECT_EQ(o.watch_seconds, 2.5);
+  EXPECT_EQ(o.connect_timeout, 2.5);
+  Options all;
+  ASSERT_EQ(Parse({"-H", "a", "--json-lines", "watch"}, &all), "");
+  EXPECT_EQ(all.count, 0);
+  EXPECT_EQ(all.watch_seconds, 0);
+  Options status;
+  ASSERT_EQ(Parse({"-H", "a", "--timeout", "4", "status", "Spooler"}, &status), "");
+  EXPECT_EQ(status.watch_seconds, 0);
+  const std::vector<std::vector<std::string>> bad = {
+      {"-H", "a", "status", "Spooler", "--count", "2"},
+      {"-H", "a", "watch", "--count", "0"},
+      {"-H", "a", "watch", "--count", "x"},
+      {"-H", "a", "watch", "--count"},
+      {"-H", "a", "--json", "watch", "Spooler"},
+      {"-H", "a", "--raw", "watch", "Spooler"},
+  };
+  for (const auto& args : bad) {
+    Options each;
+    std::string shown;
+    for (const std::string& arg : args) shown += "[" + arg + "]";
+    EXPECT_NE(Parse(args, &each), "") << shown;
+  }
+}
+
 TEST(OptionsTest, OptionsAnywhereOnTheLine) {
   Options o;
   ASSERT_EQ(Parse({"status", "-H", "a", "Spooler", "--json", "BITS", "--retries=4"}, &o), "");

@@ -271,6 +271,47 @@ TEST(ReplyParserTest, DisplayWhoStimeUpdate) {
   EXPECT_FALSE(ReplyComplete(Command::kQuit, ":: "));
 }
 
+// UPDATE: the change made, the manager's refusal with its code, a numbered
+// line for a bad property or value, and the old one-line answer of a server
+// that changes nothing; anything else, or a new form without its prompt, is
+// not understood.
+TEST(ReplyParserTest, UpdateReplies) {
+  const struct {
+    std::string bytes;
+    bool ok, updated;
+    std::uint32_t code;
+    std::string error;
+  } kCases[] = {
+      {"Service updated: Spooler StartType Manual\n\r:: ", true, true, 0, ""},
+      {"Service updated: Spooler DisplayName Print Queue 2\n\r:: ", true, true, 0, ""},
+      {"Updating Service\n\r", true, false, 0, ""},
+      {"Service does not exist.\n\r:: ", false, false, 1060, "Service does not exist."},
+      {"The requested access was denied.\n\r:: ", false, false, 5,
+       "The requested access was denied."},
+      {"501-Unknown property 'Colour'; valid properties: StartType, DisplayName\n\r:: ", false,
+       false, 0, "501-Unknown property 'Colour'; valid properties: StartType, DisplayName"},
+      {"\n\r500-Unknown command 'UPDATE'\n\r:: ", false, false, 0,
+       "500-Unknown command 'UPDATE'"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_TRUE(ReplyComplete(Command::kUpdate, c.bytes));
+    const Reply reply = Parse(Command::kUpdate, c.bytes, "Spooler");
+    EXPECT_EQ(reply.ok, c.ok);
+    EXPECT_EQ(reply.updated, c.updated);
+    EXPECT_EQ(reply.control.code, c.code);
+    EXPECT_EQ(reply.error, c.error);
+  }
+  EXPECT_EQ(Parse(Command::kUpdate, kCases[1].bytes).text,
+            "Service updated: Spooler DisplayName Print Queue 2\n");
+  for (const std::string bad :
+       {"Service updated: \n\r:: ", "Service updated: a\n\rService updated: b\n\r:: ",
+        "Updated it\n\r:: ", ":: "}) {
+    EXPECT_NE(Problem(Command::kUpdate, bad), "") << bad;
+  }
+  EXPECT_FALSE(ReplyComplete(Command::kUpdate, "Service updated: Spooler StartType Manual\n\r"));
+}
+
 TEST(ReplyParserTest, CutOffRepliesAreIncompleteOrRefused) {
   const std::vector<std::pair<Command, std::string>> replies = {
       {Command::kStatus, "Retrieving Status\n\rThe service is running.\n\r:: "},
@@ -420,6 +461,29 @@ TEST_F(InterpreterRoundTripTest, EveryCommandReadsBack) {
 
 // RSTRT with RestartDependents: each dependant started again is read back
 // with its outcome; one that failed fails the command with its code.
+// UPDATE with UpdateEnabled, as the service answers it, read back: each
+// change made (and made in the manager), a missing service's code, a bad
+// property's numbered line.
+TEST_F(InterpreterRoundTripTest, UpdateReadsBackTheChangeOrTheRefusal) {
+  scm_.AddService("Spooler", "Print Spooler", halv::kStateRunning).start_type = 2;
+  server_.fields().update_enabled = true;
+  const Reply manual = Ask({"update", "Spooler", "starttype", "manual"});
+  EXPECT_TRUE(manual.ok);
+  EXPECT_TRUE(manual.updated);
+  EXPECT_EQ(manual.text, "Service updated: Spooler StartType Manual\n");
+  EXPECT_EQ(scm_.Find("Spooler")->start_type, halv::kServiceDemandStart);
+  const Reply renamed = Ask({"update", "Spooler", "DisplayName", "Print", "Queue"});
+  EXPECT_TRUE(renamed.updated);
+  EXPECT_EQ(scm_.Find("Spooler")->display_name, "Print Queue");
+  const Reply missing = Ask({"update", "Nothing", "StartType", "Manual"});
+  EXPECT_FALSE(missing.ok);
+  EXPECT_EQ(missing.control.code, 1060u);
+  const Reply bad = Ask({"update", "Spooler", "Colour", "red"});
+  EXPECT_FALSE(bad.ok);
+  EXPECT_EQ(bad.error.rfind("501-Unknown property 'Colour'", 0), 0u) << bad.error;
+  EXPECT_FALSE(bad.updated);
+}
+
 TEST_F(InterpreterRoundTripTest, RestartReadsTheDependantsStartedAgain) {
   scm_.AddService("Base", "Base", halv::kStateRunning);
   for (const char* name : {"A", "B"}) {

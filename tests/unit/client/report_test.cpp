@@ -125,6 +125,40 @@ TEST(ReportTest, DepsTableAndJson) {
   EXPECT_NE(HostJson(b, false).find("\"dependants\":[],\"code\":1060"), std::string::npos);
 }
 
+// UPDATE: the server's line for a change made, the error of a refusal, a
+// numbered line as the host's failure; JSON says whether it was updated.
+TEST(ReportTest, UpdateTableAndJson) {
+  HostResult a = Answered("a", Command::kUpdate, "Spooler");
+  a.reply.updated = true;
+  a.reply.text = "Service updated: Spooler StartType Manual\n";
+  HostResult b = Answered("b", Command::kUpdate, "Nothing");
+  b.outcome = HostOutcome::kCommandFailed;
+  b.reply.ok = false;
+  b.reply.control = {false, 1060, "Service does not exist."};
+  b.reply.error = b.message = b.reply.control.message;
+  HostResult c = Answered("c", Command::kUpdate, "Spooler");
+  c.outcome = HostOutcome::kCommandFailed;
+  c.reply.ok = false;
+  c.reply.error = c.message = "501-Unknown StartType 'Auto'; valid values: Automatic, Delayed";
+  HostResult d = Answered("d", Command::kUpdate, "Spooler");
+  d.reply.text = "Updating Service\n";
+  EXPECT_EQ(TableText(Command::kUpdate, {a, b, c, d}),
+            "HOST  SERVICE  RESULT\n"
+            "a     Spooler  Service updated: Spooler StartType Manual\n"
+            "b     Nothing  error 1060: Service does not exist.\n"
+            "c     failed: 501-Unknown StartType 'Auto'; valid values: Automatic, Delayed\n"
+            "d     Spooler  Updating Service\n");
+  EXPECT_NE(HostJson(a, false).find("\"command\":\"UPDATE\",\"service\":\"Spooler\",\"updated\":"
+                                    "true,\"text\":\"Service updated: Spooler StartType Manual\\n\""),
+            std::string::npos)
+      << HostJson(a, false);
+  EXPECT_NE(HostJson(b, false).find("\"updated\":false,\"code\":1060,\"message\":\"Service does "
+                                    "not exist.\""),
+            std::string::npos)
+      << HostJson(b, false);
+  EXPECT_NE(HostJson(d, false).find("\"updated\":false,\"text\""), std::string::npos);
+}
+
 TEST(ReportTest, ListTableAndRaw) {
   HostResult a = Answered("a", Command::kList, "");
   a.reply.services = {{"Spooler", "Running", "Automatic", "LocalSystem"},

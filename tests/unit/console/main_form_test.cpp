@@ -57,10 +57,61 @@ TEST_F(ConsoleTest, LoadReadsTheSystemAndDefaultValuesInOrder) {
   EXPECT_EQ(names_read("\\System"),
             (std::vector<std::string>{"StopDependencies", "VerboseLogging", "ServiceStopTimeOut",
                                       "BaseDir", "LogDir", "DumpDir", "ExecName", "Port",
-                                      "RequireAuth"}));
+                                      "RequireAuth", "UpdateEnabled"}));
   EXPECT_EQ(names_read("\\Security\\Default"),
             (std::vector<std::string>{"AllowList", "AllowStatus", "AllowStart", "AllowStop",
                                       "AllowRestart", "AllowUpdate"}));
+}
+
+// The Allow Update list is enabled only where the service carries out
+// UPDATE (UpdateEnabled read as Yes); a value the service would refuse
+// leaves it greyed out and stops nothing. Choosing another version follows
+// that version's value, and the choice saves either way.
+TEST_F(ConsoleTest, AllowUpdateIsEnabledWhenUpdateEnabledIsOn) {
+  const struct {
+    const char* stored;  // nullptr: no value; "": a value of another type
+    bool enabled;
+  } cases[] = {
+      {nullptr, false}, {"0", false}, {"1", true}, {"+1", true},
+      {"2", false},     {"yes", false}, {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored == nullptr ? "(none)" : c.stored);
+    MemoryStore store;
+    Install(store, "3.5.1");
+    if (c.stored != nullptr && *c.stored != '\0') store.Set(kSystemKey, "UpdateEnabled", c.stored);
+    if (c.stored != nullptr && *c.stored == '\0') store.SetNonString(kSystemKey, "UpdateEnabled");
+    FakeUi box;
+    TForm1 f(store, scm, box);
+    f.FormCreate();
+    EXPECT_EQ(f.cboAllowUpdate.enabled, c.enabled);
+    EXPECT_TRUE(box.errors.empty());
+    EXPECT_FALSE(f.dirty);
+    // The rest of the load went on: the users are listed.
+    EXPECT_EQ(f.lvUsers.size(), 2u);
+  }
+
+  MemoryStore store;
+  Install(store, "3.5.1");
+  Install(store, "3.5.0");
+  store.Set(kSystemKey, "UpdateEnabled", "1");
+  FakeUi box;
+  TForm1 f(store, scm, box);
+  f.FormCreate();
+  ASSERT_EQ(f.cboVersion.items.size(), 2u);
+  // Each version by its own value; the one on last, to save its choice.
+  for (const std::string version : {"3.5.0", "3.5.1"}) {
+    for (int i = 0; i < 2; ++i)
+      if (f.cboVersion.items[i] == version) f.cboVersion.Select(i);
+    f.cboVersionChange();
+    ASSERT_EQ(f.editedVersion, version);
+    EXPECT_EQ(f.cboAllowUpdate.enabled, version == "3.5.1");
+  }
+  f.cboAllowUpdate.Select(1);
+  f.cboAllowUpdateChange();
+  f.btnApplyClick();
+  EXPECT_EQ(store.Get(kDefaultsKey, "AllowUpdate"), "1");
+  EXPECT_TRUE(box.errors.empty());
 }
 
 TEST(RemoveSlashTest, RunsOfBackslashesBecomeOne) {
