@@ -156,7 +156,9 @@ std::unique_ptr<TcpConnection> OpenSession(const HostEntry& entry, const Options
   }
 
   if (!options.user.empty()) {
-    status = connection->SendAll("AUTH " + options.user + " " + options.password + "\r\n",
+    // An empty password is sent as none: the server then takes the user name.
+    status = connection->SendAll(
+        "AUTH " + options.user + (options.password.empty() ? "" : " " + options.password) + "\r\n",
                                  After(options.connect_timeout));
     std::string auth;
     if (!status.ok()) {
@@ -171,12 +173,18 @@ std::unique_ptr<TcpConnection> OpenSession(const HostEntry& entry, const Options
     if (!ReadUntil(*connection, &auth, prompted, After(options.connect_timeout),
                    options.connect_timeout, "the AUTH reply", &result))
       return nullptr;
-    Reply auth_reply;
-    ParseReply(Command::kOther, {}, auth, &auth_reply);
-    if (!auth_reply.ok) {
-      result.outcome = HostOutcome::kAuthRefused;
-      result.message = "log-on refused: " + auth_reply.error;
-      return nullptr;
+    std::string refusal;
+    switch (ParseAuthReply(auth, &refusal)) {
+      case LoginOutcome::kLoggedIn:
+        break;
+      case LoginOutcome::kLoginsOff:
+        result.warning = "the server has logins off: --user " + options.user +
+                         " was not needed, and its password was not checked";
+        break;
+      case LoginOutcome::kRefused:
+        result.outcome = HostOutcome::kAuthRefused;
+        result.message = "log-on refused: " + refusal;
+        return nullptr;
     }
   }
   return connection;

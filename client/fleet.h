@@ -30,6 +30,9 @@ struct HostResult {
   HostEntry entry;
   HostOutcome outcome = HostOutcome::kOk;
   std::string message;  // for every outcome but kOk: what went wrong
+  // Something the operator should know that is no failure (a server that
+  // needed no login); "" for none.
+  std::string warning;
   Greeting greeting;
   Reply reply;
   std::string raw;  // the command's reply bytes as received

@@ -62,11 +62,14 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
       options.json_lines ? AskAll(options, progress, stream) : AskAll(options, progress);
   if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
 
+  for (const HostResult& r : results) {
+    if (!r.warning.empty()) console.err("halvexa: " + r.entry.label + ": warning: " + r.warning + "\n");
+  }
   if (options.raw && !options.json && !options.json_lines) {
     console.out(RawText(results));
     for (const HostResult& r : results) {
       if (r.outcome != HostOutcome::kOk && r.outcome != HostOutcome::kCommandFailed)
-        console.err("halvexa: " + r.entry.label + ": " + r.message + "\n");
+        console.err("halvexa: " + r.entry.label + ": " + EscapeControls(r.message, false) + "\n");
     }
   } else if (options.json_lines) {
     // Written as the results arrived.

@@ -32,6 +32,29 @@ bool IsOneWord(const std::string& word) {
   return true;
 }
 
+}  // namespace
+
+std::string PasswordProblem(const std::string& password) {
+  if (password.empty()) return {};
+  if (password.front() == ' ' || password.back() == ' ')
+    return "the password cannot begin or end with a blank: the server drops them";
+  if (password.find("  ") != std::string::npos)
+    return "the password cannot hold two blanks in a row: the server joins its words with one";
+  std::size_t word = 0;
+  for (const char c : password) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127 || byte == 255)
+      return "the password cannot hold control characters";
+    word = c == ' ' ? 0 : word + 1;
+    if (word > kMaxPasswordWord)
+      return "the password cannot hold a word of more than " + std::to_string(kMaxPasswordWord) +
+             " characters: the server cuts longer ones";
+  }
+  return {};
+}
+
+namespace {
+
 std::string Trim(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
@@ -328,8 +351,8 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
     } else {
       return "--user needs a password: set HALVEXA_PASSWORD or give --password-file";
     }
-    if (!IsOneWord(options->password))
-      return "the password must be one word (no blanks or control characters)";
+    if (std::string problem = PasswordProblem(options->password); !problem.empty())
+      return problem;
   }
   return {};
 }

@@ -3,6 +3,7 @@
 #ifndef HALV_CLIENT_OPTIONS_H_
 #define HALV_CLIENT_OPTIONS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -63,6 +64,16 @@ using GetEnv = std::function<const char*(const char*)>;
 // --password-file files as it meets them.
 std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get_env,
                          Options* options);
+
+// The longest word of a password the server keeps whole.
+inline constexpr std::size_t kMaxPasswordWord = 255;
+// "" when the server would take `password` exactly as given, else why not.
+// The server takes everything after the user name, its words split at blanks
+// and joined again by one: so no blank at either end, no two blanks in a
+// row, no control characters (nor the byte 255, telnet's escape), no word
+// longer than 255 bytes. An empty password is sent as none, which the server
+// takes as the user name.
+std::string PasswordProblem(const std::string& password);
 
 // Parses "host", "host:port", "[v6]" or "[v6]:port" (a bare IPv6 address
 // takes the default port). Returns "" or what is wrong.

@@ -592,6 +592,22 @@ bool NeedsServiceName(Command command) {
          command == Command::kRestart || command == Command::kDeps;
 }
 
+LoginOutcome ParseAuthReply(std::string_view bytes, std::string* refusal) {
+  std::string_view body = bytes;
+  if (EndsWith(body, kPrompt)) body.remove_suffix(kPrompt.size());
+  bool logged_in = false;
+  for (const std::string_view line : Trimmed(Lines(body))) {
+    if (!IsNumberedError(line)) continue;
+    if (line[0] == '2') {
+      logged_in = true;
+    } else {
+      *refusal = std::string(line);
+      return LoginOutcome::kRefused;
+    }
+  }
+  return logged_in ? LoginOutcome::kLoggedIn : LoginOutcome::kLoginsOff;
+}
+
 bool GreetingComplete(std::string_view bytes) { return EndsWith(bytes, kNewLinePrompt); }
 
 bool ReplyComplete(Command command, std::string_view bytes) {

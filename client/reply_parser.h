@@ -138,6 +138,16 @@ std::string ParseReply(Command command, std::string_view service, std::string_vi
 // or what is wrong.
 std::string ParseAuditLine(std::string_view line, AuditEntry* entry);
 
+// How the server took the AUTH line.
+enum class LoginOutcome {
+  kLoggedIn,   // a numbered 2xx line ("230-Logged in as Admin")
+  kLoginsOff,  // no numbered line: a server without logins answers AUTH with its prompt alone
+  kRefused,    // any other numbered line ("530-Login incorrect", "450-Too soon ...")
+};
+// Reads the complete reply to AUTH (up to its prompt). For kRefused,
+// `refusal` gets the first numbered line that is not 2xx.
+LoginOutcome ParseAuthReply(std::string_view bytes, std::string* refusal);
+
 // The error text of a service-control failure and the system error number
 // it stands for; false when `line` is not one of the server's error texts.
 bool ControlErrorCode(std::string_view line, std::uint32_t* code);

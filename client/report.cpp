@@ -19,6 +19,7 @@ struct Table {
   std::vector<bool> spanning;
 
   void Add(Row row, bool spans = false) {
+    for (std::string& cell : row) cell = EscapeControls(cell, false);
     rows.push_back(std::move(row));
     spanning.push_back(spans);
   }
@@ -89,6 +90,24 @@ bool HasFields(const HostResult& r) {
 }
 
 }  // namespace
+
+std::string EscapeControls(std::string_view text, bool keep_layout) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool layout = c == '\n' || c == '\r' || c == '\t';
+    if ((byte >= 32 && byte != 127) || (keep_layout && layout)) {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return out;
+}
 
 std::string TableText(Command command, const std::vector<HostResult>& results) {
   Table table;
@@ -395,8 +414,8 @@ std::string RawText(const std::vector<HostResult>& results) {
   std::string out;
   const bool headed = results.size() > 1;
   for (const HostResult& r : results) {
-    if (headed) out += "==> " + r.entry.label + " <==\n";
-    out += r.raw;
+    if (headed) out += "==> " + EscapeControls(r.entry.label, false) + " <==\n";
+    out += EscapeControls(r.raw, true);
     if (!r.raw.empty() && r.raw.back() != '\n') out += '\n';
   }
   return out;

@@ -6,12 +6,20 @@
 #define HALV_CLIENT_REPORT_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fleet.h"
 
 namespace halv::client {
 
+// `text` with each control byte (below 32, and 127) written as \xNN (two
+// capital hex digits), so that a server cannot send a terminal escape
+// sequence through the output; with `keep_layout`, line feed, carriage
+// return and tab stay as they are. Other bytes pass unchanged.
+std::string EscapeControls(std::string_view text, bool keep_layout);
+
+// Every cell goes through EscapeControls.
 std::string TableText(Command command, const std::vector<HostResult>& results);
 // One object a line. With `with_raw`, each object also holds "raw". AUDIT
 // gives one object per record instead, the record's members after "host";
@@ -25,7 +33,8 @@ std::string ResultJsonLines(const HostResult& result, bool with_raw);
 std::string JsonDocument(const std::vector<HostResult>& results, bool with_raw);
 // The reply bytes of each host; with several hosts, each after a line
 // "==> HOST <==" (and a failed host's message after it). Each host's bytes
-// end with a line end (the server's replies end with the prompt).
+// end with a line end (the server's replies end with the prompt). Control
+// bytes other than the line ends and tab are escaped (EscapeControls).
 std::string RawText(const std::vector<HostResult>& results);
 
 // The one-host JSON object (no line end). Its "host" is the host and the port

@@ -60,6 +60,12 @@ inline const std::string kUsersKey = UsersKey(kVersion);
 inline constexpr char kServerLogFile[] = "serverlog.txt";
 // A user's stored password form (see halvexa-auth).
 inline constexpr char kAuth[] = "Auth";
+// "1" when the account is disabled (the console's "Disable Account"); a
+// disabled user cannot log in. Absent, empty or "0": enabled.
+inline constexpr char kDisabled[] = "Disabled";
+// Whether a `Disabled` text disables the account: anything but "" and "0",
+// so that an unexpected text never enables one.
+inline bool DisablesAccount(std::string_view text) { return !text.empty() && text != "0"; }
 
 // --- Value names: kStopDependencies, kPort, kRequireAuth, kAllowList, ...
 #define HALV_TEXT(...)

@@ -2,6 +2,7 @@
 // state with OK, Cancel and Apply, and the service panel.
 #include "main_form.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <string_view>
@@ -355,6 +356,14 @@ void TForm1::lvUsersChange() {
 void TForm1::EditUserWithDialog(bool update) {
   Guarded([this, update] {
     TfrmUser frmUser(*this, ui_);
+    editedUserName.clear();
+    if (update && selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
+      HourglassCursor hourglass(ui_);
+      editedUserName = lvUsers[selectedUser].name;
+      frmUser.Prefill(editedUserName,
+                      config::DisablesAccount(registry_.ReadRegString(
+                          UsersKey() + "\\" + editedUserName, config::kDisabled)));
+    }
     if (!ui_.ShowUserDialog(frmUser)) return;
     HourglassCursor hourglass(ui_);
     if (update) {
@@ -368,8 +377,6 @@ void TForm1::EditUserWithDialog(bool update) {
 
 void TForm1::btnAddClick() { EditUserWithDialog(false); }
 
-// The dialog opens empty, not filled with the selected user: the name typed
-// decides which user is written.
 void TForm1::Button1Click() { EditUserWithDialog(true); }
 
 void TForm1::btnRemoveClick() {
@@ -389,9 +396,70 @@ void TForm1::AddUser() {
   for (const auto& name : registry_.ListRegValueNames(defaults))
     registry_.WriteRegString(user_key, name, registry_.ReadRegString(defaults, name));
   registry_.WriteRegString(user_key, config::kAuth, pendingAuth);
+  if (pendingDisabled) {
+    registry_.WriteRegString(user_key, config::kDisabled, "1");
+  } else if (config::DisablesAccount(registry_.ReadRegString(user_key, config::kDisabled))) {
+    registry_.WriteRegString(user_key, config::kDisabled, "0");
+  }
 }
 
-void TForm1::UpdateUser() { AddUser(); }
+namespace {
+
+// Registry key names compare without regard to ASCII letter case.
+bool SameKeyName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+bool IsBuiltInUser(const std::string& name) {
+  return name == config::kAdminUser || name == config::kAnonymousUser;
+}
+
+}  // namespace
+
+std::string ReplaceUserQuestion(const std::string& name) {
+  return "A user named '" + name + "' already exists.  Do you want to replace it?";
+}
+
+bool TForm1::AcceptUserName(const std::string& name) {
+  const bool editing = !editedUserName.empty();
+  if (editing && SameKeyName(name, editedUserName)) return true;
+  if (editing && IsBuiltInUser(editedUserName)) {
+    ui_.ShowNotice(kBuiltInRename);
+    return false;
+  }
+  bool exists = false;
+  {
+    HourglassCursor hourglass(ui_);
+    for (const auto& existing : registry_.ListRegSubKeys(UsersKey()))
+      exists = exists || SameKeyName(existing, name);
+  }
+  return !exists || ui_.Ask(ReplaceUserQuestion(name), false) == Answer::kYes;
+}
+
+void TForm1::UpdateUser() {
+  if (editedUserName.empty()) {
+    AddUser();
+    return;
+  }
+  const std::string users = UsersKey();
+  const std::string old_key = users + "\\" + editedUserName;
+  const bool rename = !SameKeyName(pendingUserName, editedUserName);
+  const std::string key = rename ? users + "\\" + pendingUserName : old_key;
+  if (rename) {
+    for (const auto& existing : registry_.ListRegSubKeys(users)) {
+      if (SameKeyName(existing, pendingUserName)) registry_.DeleteRegKeyTree(users, existing);
+    }
+    for (const auto& name : registry_.ListRegValueNames(old_key))
+      registry_.WriteRegString(key, name, registry_.ReadRegString(old_key, name));
+  }
+  if (pendingPasswordTyped) registry_.WriteRegString(key, config::kAuth, pendingAuth);
+  if (config::DisablesAccount(registry_.ReadRegString(key, config::kDisabled)) != pendingDisabled)
+    registry_.WriteRegString(key, config::kDisabled, pendingDisabled ? "1" : "0");
+  if (rename) registry_.DeleteRegKeyTree(users, editedUserName);
+}
 
 void TForm1::RemoveUser(const std::string& name) { registry_.DeleteRegKeyTree(UsersKey(), name); }
 

@@ -36,6 +36,9 @@ inline constexpr char kServiceNotFound[] =
     "Service.";
 inline constexpr char kNoAssociation[] = "Unable to start associated application.";
 inline constexpr char kRemoveQuestion[] = "Are you sure you want to remove this user?";
+inline constexpr char kBuiltInRename[] = "The built-in users Admin and Anonymous cannot be renamed.";
+// "A user named '<name>' already exists.  Do you want to replace it?"
+std::string ReplaceUserQuestion(const std::string& name);
 
 struct EditControl {
   std::string text;
@@ -120,6 +123,12 @@ class TForm1 {
   std::string serviceName;
   std::string pendingUserName;
   std::string pendingAuth;
+  // "Disable Account" as the user dialog closed.
+  bool pendingDisabled = false;
+  // Whether a password was typed (Edit keeps the stored one otherwise).
+  bool pendingPasswordTyped = false;
+  // The user that Edit opened the dialog with; "" for Add.
+  std::string editedUserName;
 
   // Window creation: lists the versions, selects and loads the edited one.
   void FormCreate();
@@ -181,19 +190,36 @@ class TForm1 {
   void lvUsersChanging();
   // After the selection changed: Remove's state and the selected user's ticks.
   void lvUsersChange();
-  // "&Add...", "&Edit..." and "&Remove".
+  // "&Add...", "&Edit..." and "&Remove". Edit opens the dialog filled with
+  // the selected user (with nobody selected it is Add).
   void btnAddClick();
   void Button1Click();
   void btnRemoveClick();
-  // Copy every default permission into the pending user's key, then its `Auth`.
+  // Copy every default permission into the pending user's key, then its
+  // `Auth`, then `Disabled` ("1" when the box was ticked; "0" when it was not
+  // and the key held a value that disables).
   void AddUser();
+  // Edit's write: only what the operator changed. Under the same name (any
+  // letter case: registry keys do not tell case apart) the stored password
+  // is replaced only when one was typed and `Disabled` is written only when
+  // the box changed; the permissions stay. Under a new name the user's
+  // values move to the new key (replacing a user of that name, which the
+  // dialog has confirmed) with the same changes applied, and the old key
+  // goes.
   void UpdateUser();
+  // Called by the user dialog's OK with the name typed: false keeps the
+  // dialog open. A built-in user cannot be renamed (a notice); a name that
+  // belongs to another user than the one edited is accepted only after Yes
+  // to the replace question.
+  bool AcceptUserName(const std::string& name);
   // Deletes the user's key with everything beneath it.
   void RemoveUser(const std::string& name);
   // Hand-over from the user dialog.
   void setUserName(const std::string& text) { pendingUserName = text; }
   // `pendingAuth` = the stored form of `text`.
   void setOther(const std::string& text);
+  void setDisabled(bool disabled) { pendingDisabled = disabled; }
+  void setPasswordTyped(bool typed) { pendingPasswordTyped = typed; }
 
   // Registry keys of the edited version.
   std::string VersionKey() const;

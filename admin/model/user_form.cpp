@@ -6,20 +6,23 @@
 namespace halv::console {
 
 void TfrmUser::FormShow() {
-  okEnabled = false;
-  txtUser.clear();
+  txtUser = prefill_user_;
   txtPass.clear();
   txtConfirm.clear();
-  cbxDisable = cbxForcePasswd = cbxNoReset = false;
+  cbxDisable = prefill_disabled_;
   focusPassword = false;
+  txtUserChange();
 }
 
 void TfrmUser::txtUserChange() { okEnabled = !txtUser.empty(); }
 
 bool TfrmUser::OKBtnClick() {
   if (txtPass == txtConfirm) {
+    if (!form1_.AcceptUserName(txtUser)) return false;
     form1_.setOther(txtPass.empty() ? txtUser : txtPass);
+    form1_.setPasswordTyped(!txtPass.empty());
     form1_.setUserName(txtUser);
+    form1_.setDisabled(cbxDisable);
     return true;
   }
   form1_.setUserName("");

@@ -1,7 +1,8 @@
 // The user dialog `TfrmUser` ("User Information") as a model: the user name,
-// the password and its confirmation, the three check boxes and the OK
+// the password and its confirmation, the "Disable Account" box and the OK
 // button's state. On OK it hands the user name and the stored form of the
-// password to the main window (`setUserName`, `setOther`); a mismatch is
+// password to the main window (`setUserName`, `setOther`) with the state of
+// "Disable Account" (`setDisabled`); a mismatch is
 // reported through ConsoleUi and keeps the dialog open. The Win32 dialog is
 // a view over it. User-interface thread only.
 #ifndef HALV_ADMIN_MODEL_USER_FORM_H_
@@ -29,22 +30,31 @@ class TfrmUser {
   // Password texts as the transform gets them (bytes), at most 15 characters typed.
   std::string txtPass;
   std::string txtConfirm;
+  // "Disable Account": the service refuses the user's logins.
   bool cbxDisable = false;
-  bool cbxForcePasswd = false;
-  bool cbxNoReset = false;
   bool okEnabled = false;
   // Set when the password field should get the focus.
   bool focusPassword = false;
 
-  // Dialog shown: OK disabled, fields emptied, check boxes cleared.
+  // Edit: the dialog is to open filled with this user's name and box.
+  void Prefill(const std::string& user, bool disabled) {
+    prefill_user_ = user;
+    prefill_disabled_ = disabled;
+  }
+  // Dialog shown: the password fields emptied; the user name and the box
+  // those of Prefill (empty and cleared without it); OK enabled exactly
+  // when the user name is not empty.
   void FormShow();
   // OK enabled exactly when the user name is not empty.
   void txtUserChange();
   // True when the dialog closes with the OK result: the main window then
-  // holds the user name and the stored form of the password (of the user
-  // name when the password is empty). False on a mismatch: the message was
-  // shown, the pending fields and both password fields are emptied and the
-  // password field is to get the focus.
+  // holds the user name, the stored form of the password (of the user name
+  // when the password is empty), whether a password was typed and the box.
+  // False on a mismatch: the message was shown, the pending fields and both
+  // password fields are emptied and the password field is to get the focus.
+  // False too when the main window does not accept the name
+  // (TForm1::AcceptUserName: a No to replacing another user); the dialog
+  // stays as it was.
   bool OKBtnClick();
   // The dialog closes with the Cancel result; the pending fields are emptied.
   void CancelBtnClick();
@@ -52,6 +62,8 @@ class TfrmUser {
  private:
   TForm1& form1_;
   ConsoleUi& ui_;
+  std::string prefill_user_;
+  bool prefill_disabled_ = false;
 };
 
 }  // namespace halv::console

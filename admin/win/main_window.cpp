@@ -277,12 +277,10 @@ INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
     SendDlgItemMessageW(hwnd, IDC_TXTCONFIRM, EM_SETPASSWORDCHAR, L'*', 0);
     TfrmUser& d = *context->dialog;
     d.FormShow();
-    SetDlgItemTextW(hwnd, IDC_TXTUSER, L"");
+    SetWindowTextA(GetDlgItem(hwnd, IDC_TXTUSER), d.txtUser.c_str());
     SetDlgItemTextW(hwnd, IDC_TXTPASS, L"");
     SetDlgItemTextW(hwnd, IDC_TXTCONFIRM, L"");
-    CheckDlgButton(hwnd, IDC_CBXDISABLE, BST_UNCHECKED);
-    CheckDlgButton(hwnd, IDC_CBXFORCEPASSWD, BST_UNCHECKED);
-    CheckDlgButton(hwnd, IDC_CBXNORESET, BST_UNCHECKED);
+    CheckDlgButton(hwnd, IDC_CBXDISABLE, d.cbxDisable ? BST_CHECKED : BST_UNCHECKED);
     EnableWindow(GetDlgItem(hwnd, IDC_OKBTN), d.okEnabled);
     return TRUE;
   }
@@ -309,8 +307,6 @@ INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
         return TRUE;
       }
       d.cbxDisable = IsDlgButtonChecked(hwnd, IDC_CBXDISABLE) == BST_CHECKED;
-      d.cbxForcePasswd = IsDlgButtonChecked(hwnd, IDC_CBXFORCEPASSWD) == BST_CHECKED;
-      d.cbxNoReset = IsDlgButtonChecked(hwnd, IDC_CBXNORESET) == BST_CHECKED;
       d.txtPass = PasswordBytes(GetDlgItem(hwnd, IDC_TXTPASS));
       d.txtConfirm = PasswordBytes(GetDlgItem(hwnd, IDC_TXTCONFIRM));
       bool closes = false;
@@ -323,12 +319,16 @@ INT_PTR CALLBACK MainWindow::UserDlgProc(HWND hwnd, UINT msg, WPARAM wparam, LPA
       SecureZeroMemory(d.txtConfirm.data(), d.txtConfirm.size());
       if (closes) {
         EndDialog(hwnd, IDOK);
-      } else {
+      } else if (d.focusPassword) {
+        // A mismatch: both password fields are typed again.
         SetDlgItemTextW(hwnd, IDC_TXTPASS, L"");
         SetDlgItemTextW(hwnd, IDC_TXTCONFIRM, L"");
-        if (d.focusPassword)
-          SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_TXTPASS)),
-                       TRUE);
+        SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_TXTPASS)),
+                     TRUE);
+      } else {
+        // The name was not accepted: the operator changes it or cancels.
+        SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_TXTUSER)),
+                     TRUE);
       }
       return TRUE;
     }

@@ -25,6 +25,16 @@ std::string ReadOrEmpty(AccountStore& accounts, const std::string& user, const c
   }
 }
 
+// Whether the account may log in: its `Disabled` value is absent, empty or
+// "0". Any other text, and a value that cannot be read, disable it.
+bool AccountEnabled(AccountStore& accounts, const std::string& user) {
+  try {
+    return !config::DisablesAccount(accounts.UserValue(user, config::kDisabled));
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string LoginSucceededText(const std::string& user) {
@@ -63,11 +73,12 @@ bool CheckPassword(AccountStore& accounts, const std::string& user, const std::s
     known = false;
   }
   const std::string stored = known ? ReadOrEmpty(accounts, user, config::kAuth) : std::string();
+  const bool enabled = known && AccountEnabled(accounts, user);
   // The console stores the form of the user name for an empty password.
   const std::string computed = credentials.transform(password.empty() ? user : password);
   const bool equal =
       credentials.equals(computed, stored.empty() ? kNoStoredForm : std::string_view(stored));
-  return known && !stored.empty() && equal;
+  return known && enabled && !stored.empty() && equal;
 }
 
 std::string FailureThrottle::BlockKey(const std::string& address) {

@@ -4,8 +4,8 @@
 // computes the stored form of the password with the console's transform
 // (an empty password stands for the user name, as the console stores it)
 // and compares it in constant time with the user's `Auth` value. An unknown
-// user, a user without `Auth` and a wrong password take the same steps and
-// get the same answer. Three failures on one connection close it.
+// user, a disabled user, a user without `Auth` and a wrong password take the
+// same steps and get the same answer. Three failures on one connection close it.
 //
 // Failures are also slowed down, without anyone waiting: each failure sets
 // a deadline (1 s after the first, doubling up to 60 s) for its address,
@@ -58,7 +58,8 @@ struct Credentials {
 };
 
 // Whether `user` may log in with `password`: the user key exists under
-// exactly that name (case-sensitive), holds a non-empty `Auth`, and the
+// exactly that name (case-sensitive), is not disabled (its `Disabled` value
+// absent, empty or "0"; an unreadable one disables), holds a non-empty `Auth`, and the
 // stored form of `password` (of `user` when `password` is empty) equals
 // it. The transform and the comparison run in every case, unknown user
 // included, so the work done does not tell users apart. A failed read

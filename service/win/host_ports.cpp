@@ -7,6 +7,7 @@
 #include <winver.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "config_schema.h"
@@ -62,15 +63,59 @@ UtcTime WindowsMachine::UtcNow() const {
                  st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
+namespace {
+
+// The three calls of version.dll, taken from System32 only. The program does
+// not import the library: an import is looked up in the program's folder
+// first, where a planted copy would run as LocalSystem.
+struct VersionApi {
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  SizeFn size = nullptr;
+  InfoFn info = nullptr;
+  QueryFn query = nullptr;
+};
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+  FARPROC proc = GetProcAddress(module, name);
+  Fn fn = nullptr;
+  static_assert(sizeof fn == sizeof proc);
+  std::memcpy(&fn, &proc, sizeof fn);
+  return fn;
+}
+
+// Loaded once and kept for the life of the process; null members when the
+// library or one of its exports is missing.
+const VersionApi& Version() {
+  static const VersionApi api = [] {
+    VersionApi loaded;
+    HMODULE module = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) return loaded;
+    loaded.size = Export<VersionApi::SizeFn>(module, "GetFileVersionInfoSizeA");
+    loaded.info = Export<VersionApi::InfoFn>(module, "GetFileVersionInfoA");
+    loaded.query = Export<VersionApi::QueryFn>(module, "VerQueryValueA");
+    return loaded;
+  }();
+  return api;
+}
+
+}  // namespace
+
 std::string WindowsMachine::FileVersion(const std::string& path) {
+  const VersionApi& api = Version();
+  if (api.size == nullptr || api.info == nullptr || api.query == nullptr)
+    throw Error("Unable to read the version resource of '" + path +
+                "': version.dll cannot be loaded from the system folder");
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = api.size(path.c_str(), &ignored);
   if (size == 0) return config::kVersion;
   std::vector<char> data(size);
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
-      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
+  if (!api.info(path.c_str(), 0, size, data.data()) ||
+      !api.query(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
       info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
     throw Error("Unable to read the version resource of '" + path + "'");
   }

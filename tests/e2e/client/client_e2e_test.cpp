@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "auth/auth.h"
+#include "config_schema.h"
 #include "service_harness.h"
 #include "win/registry.h"
 
@@ -276,6 +278,43 @@ TEST_F(ClientTest, WatchSeesAStopAndAStartOfTheTestService) {
   ClientRun quiet = Halvexa("--timeout 2 " + target + "watch HalvCliTestSvc");
   EXPECT_EQ(quiet.status, 0u) << quiet.err;
   EXPECT_TRUE(Matches(quiet.out, "^HOST +TIME +SERVICE +STATE\n$")) << quiet.out;
+}
+
+// --user against the real service: without logins the command runs with a
+// warning that the login was not needed; with RequireAuth "1" the 230 reply
+// is a login (a password with a blank in it, as the server takes it) and a
+// wrong password fails that host with the server's line.
+TEST_F(ClientTest, UserLogsInWhereLoginsAreOnAndWarnsWhereTheyAreOff) {
+  const std::string admin = halv::config::kUsersKey + "\\Admin";
+  halv::WriteRegString(admin, "Auth", halv::auth::AuthFromPassword("pw word"), true);
+  halv::WriteRegString(admin, "AllowStatus", "1", true);
+  StartRunning();
+  const std::string target = HostArgument();
+  ASSERT_TRUE(SetEnvironmentVariableA("HALVEXA_PASSWORD", "pw word"));
+
+  ClientRun off = Halvexa("--user Admin " + target + "status HalvCliTestSvc");
+  EXPECT_EQ(off.status, 0u) << off.out << off.err;
+  EXPECT_TRUE(Matches(off.out, "HalvCliTestSvc +Stopped\n$")) << off.out;
+  EXPECT_NE(off.err.find(": warning: the server has logins off"), std::string::npos) << off.err;
+
+  // Logins on from the next configuration read.
+  ASSERT_TRUE(halv::e2e::SetSystemValue("RequireAuth", "1"));
+  ClientRun init = Halvexa(target + "init");
+  ASSERT_EQ(init.status, 0u) << init.out << init.err;
+  ClientRun anonymous = Halvexa(target + "status HalvCliTestSvc");
+  ASSERT_EQ(anonymous.status, 1u) << anonymous.out;  // Anonymous holds no AllowStatus
+
+  ClientRun on = Halvexa("--user Admin " + target + "status HalvCliTestSvc");
+  EXPECT_EQ(on.status, 0u) << on.out << on.err;
+  EXPECT_TRUE(Matches(on.out, "HalvCliTestSvc +Stopped\n$")) << on.out;
+  EXPECT_EQ(on.err, "");
+
+  ASSERT_TRUE(SetEnvironmentVariableA("HALVEXA_PASSWORD", "wrong"));
+  ClientRun wrong = Halvexa("--user Admin " + target + "status HalvCliTestSvc");
+  ASSERT_TRUE(SetEnvironmentVariableA("HALVEXA_PASSWORD", nullptr));
+  EXPECT_EQ(wrong.status, 1u) << wrong.out << wrong.err;
+  EXPECT_NE(wrong.out.find("error: log-on refused: 530-Login incorrect"), std::string::npos)
+      << wrong.out;
 }
 
 TEST_F(ClientTest, ListStatusStartStopAndDisplayAsTableAndJson) {

@@ -298,6 +298,50 @@ TEST_F(ConsoleE2eTest, AUserAddedThroughTheDialogGetsTheDefaultsAndItsAuth) {
   EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNREMOVE)));
 }
 
+TEST_F(ConsoleE2eTest, EditOfAdminSetsItsPasswordAndKeepsItsPermissions) {
+  const std::string admin_key = config::kUsersKey + "\\Admin";
+  const char* const names[] = {"AllowList", "AllowStatus",  "AllowStart",
+                               "AllowStop", "AllowRestart", "AllowUpdate"};
+  for (const char* name : names) {
+    ASSERT_TRUE(SetRegString(admin_key, name, "1"));
+    ASSERT_TRUE(SetRegString(kDefaultsKey, name, "0"));  // what a reset would give
+  }
+  ASSERT_TRUE(SetRegString(admin_key, "Auth", "0"));
+  ASSERT_TRUE(SetRegString(config::kUsersKey + "\\Anonymous", "Auth", "0"));
+  AdminProcess admin;
+  ASSERT_TRUE(admin.started());
+  WaitThroughSplash(admin);
+  for (int i = 0; i < 3; ++i) NextTab(admin.Control(IDC_TABS));
+  HWND list = admin.Control(IDC_LVUSERS);
+  const int index = FindListItem(list, "Admin");
+  ASSERT_GE(index, 0);
+  SetListItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+
+  PostMessageA(admin.Control(IDC_BUTTON1), BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (dialog = admin.FindTopWindow("#32770", "User Information")) != nullptr; },
+      10000));
+  // Filled with the selected user, ready for OK.
+  EXPECT_EQ(Text(GetDlgItem(dialog, IDC_TXTUSER)), "Admin");
+  EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_CBXDISABLE), static_cast<UINT>(BST_UNCHECKED));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_OKBTN)));
+  SetText(GetDlgItem(dialog, IDC_TXTPASS), "abc");
+  SetText(GetDlgItem(dialog, IDC_TXTCONFIRM), "abc");
+  PostMessageA(GetDlgItem(dialog, IDC_OKBTN), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return admin.FindTopWindow("#32770", "User Information") == nullptr; },
+                      10000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return GetRegString(admin_key, "Auth") ==
+               "c5fe2077faf81cc9a762e8cd8ec5af59bdbf3d22ab4b31328503eca3e6e49258";
+      },
+      10000));
+  for (const char* name : names) EXPECT_EQ(GetRegString(admin_key, name), "1") << name;
+  EXPECT_EQ(GetRegString(admin_key, "Disabled"), "<missing>");
+  EXPECT_EQ(ListCount(list), 2);
+}
+
 // The bytes the console hashes for a typed password: the system code page
 // when it holds every character, else UTF-8.
 std::string PasswordBytes(const std::wstring& password) {

@@ -152,6 +152,55 @@ TEST_F(LoginTest, TheConsolesOwnTransformIsUsed) {
   EXPECT_EQ(s.user(), "bob");
 }
 
+TEST_F(LoginTest, ADisabledAccountFailsLikeAWrongPassword) {
+  // The right password of a disabled user: the same work, the same outcome
+  // and the same count as a wrong one. Only absent, empty or "0" enable.
+  const struct {
+    const char* disabled;  // nullptr: no value; "?": unreadable
+    bool logs_in;
+  } cases[] = {
+      {nullptr, true}, {"", true}, {"0", true}, {"1", false},
+      {"yes", false},  {"2", false}, {" 0", false}, {"?", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.disabled == nullptr ? "(absent)" : c.disabled);
+    MemoryAccounts accounts;
+    accounts.Set("bob", "Auth", "form(secret)");
+    if (c.disabled != nullptr && std::string(c.disabled) == "?") {
+      accounts.SetUnreadable("bob", "Disabled");
+    } else if (c.disabled != nullptr) {
+      accounts.Set("bob", "Disabled", c.disabled);
+    }
+    FailureThrottle throttle;
+    LoginSession s;
+    counting_.transforms = counting_.comparisons = 0;
+    const AuthOutcome outcome =
+        s.Authenticate("bob", "secret", "10.0.0.5", now_, accounts, throttle, counting_creds_);
+    EXPECT_EQ(outcome, c.logs_in ? AuthOutcome::kSuccess : AuthOutcome::kFailure);
+    EXPECT_EQ(s.logged_in(), c.logs_in);
+    EXPECT_EQ(s.user(), c.logs_in ? "bob" : "Anonymous");
+    EXPECT_EQ(s.failures(), c.logs_in ? 0 : 1);
+    EXPECT_EQ(counting_.transforms, 1);
+    EXPECT_EQ(counting_.comparisons, 1);
+    // A refused disabled login sets the address's deadline as a failure does.
+    EXPECT_EQ(throttle.Blocked("10.0.0.5", now_ + 1), !c.logs_in);
+  }
+}
+
+TEST_F(LoginTest, ThreeDisabledLoginsCloseTheConnection) {
+  accounts_.Set("bob", "Disabled", "1");
+  EXPECT_EQ(Auth("bob", "secret"), AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("bob", "secret"), AuthOutcome::kFailure);
+  EXPECT_EQ(Auth("bob", "secret"), AuthOutcome::kFailureAndClose);
+  // Enabled again, the same password logs in on a new connection.
+  accounts_.Set("bob", "Disabled", "0");
+  LoginSession fresh;
+  now_ += 120000;
+  EXPECT_EQ(
+      fresh.Authenticate("bob", "secret", "10.0.0.1", now_, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kSuccess);
+}
+
 TEST(ConstantTimeEqualsTest, EqualOnlyForTheSameBytes) {
   const struct {
     std::string a, b;

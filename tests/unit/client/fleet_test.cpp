@@ -300,6 +300,39 @@ TEST(FleetTest, UserSendsAuthFirstAndARefusalFailsThatHost) {
       << wrong.out;
 }
 
+TEST(FleetTest, A2xxAuthReplyIsALoginAndNoNumberedLineIsAWarning) {
+  ScriptedServer logins(Behaviour::kAnswer, [](const std::string& line) {
+    if (line.rfind("AUTH ", 0) == 0)
+      return std::string(line == "AUTH Admin pw word" ? "230-Logged in as Admin\n\r:: "
+                                                      : "530-Login incorrect\n\r:: ");
+    return StatusAnswer(line);
+  });
+  const ClientRun right =
+      Halvexa({"--user", "Admin", "-H", logins.Entry(), "status", "Spooler"}, "pw word");
+  EXPECT_EQ(right.status, 0) << right.out << right.err;
+  EXPECT_EQ(right.err, "");
+  EXPECT_EQ(logins.Lines(),
+            (std::vector<std::string>{"AUTH Admin pw word", "status Spooler", "QUIT"}));
+  const ClientRun wrong =
+      Halvexa({"--user", "Admin", "-H", logins.Entry(), "status", "Spooler"}, "guess");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("error: log-on refused: 530-Login incorrect"), std::string::npos)
+      << wrong.out;
+
+  // A server without logins answers AUTH with its prompt alone: the command
+  // runs, exit 0, and standard error says the login was not needed.
+  ScriptedServer open(Behaviour::kAnswer, [](const std::string& line) {
+    return line.rfind("AUTH ", 0) == 0 ? std::string(":: ") : StatusAnswer(line);
+  });
+  const ClientRun off =
+      Halvexa({"--user", "ops", "-H", open.Entry(), "status", "Spooler"}, "anything");
+  EXPECT_EQ(off.status, 0) << off.out << off.err;
+  EXPECT_NE(off.out.find("Running"), std::string::npos) << off.out;
+  EXPECT_EQ(off.err, "halvexa: " + open.Entry() +
+                         ": warning: the server has logins off: --user ops was not needed, and "
+                         "its password was not checked\n");
+}
+
 // Accepts connections, never answers, and counts how many are open at once.
 class HoldingServer {
  public:

@@ -125,8 +125,38 @@ TEST(OptionsTest, UsageErrors) {
     for (const std::string& arg : args) shown += "[" + arg.substr(0, 20) + "]";
     EXPECT_NE(Parse(args, &o), "") << shown;
   }
-  Options blank;
-  EXPECT_NE(Parse({"--user", "ops", "-H", "a", "list"}, &blank, "two words"), "");
+  // The password as the server takes it: the rest of the line after the
+  // user name, its words joined by one blank.
+  const struct {
+    std::string password;
+    bool accepted;
+  } passwords[] = {
+      {"s3cret", true},
+      {"two words", true},
+      {"three word pass", true},
+      {"", true},  // sent as no password: the server takes the user name
+      {std::string(255, 'x'), true},
+      {std::string(255, 'x') + " " + std::string(255, 'y'), true},
+      {" lead", false},
+      {"trail ", false},
+      {"two  blanks", false},
+      {"tab\tinside", false},
+      {"line\nend", false},
+      {"cr\r", false},
+      {"esc\x1b", false},
+      {"iac\xff", false},
+      {std::string(256, 'x'), false},
+  };
+  for (const auto& p : passwords) {
+    SCOPED_TRACE("[" + p.password.substr(0, 20) + "]");
+    Options o;
+    const std::string error = Parse({"--user", "ops", "-H", "a", "list"}, &o, p.password.c_str());
+    EXPECT_EQ(error.empty(), p.accepted) << error;
+    EXPECT_EQ(PasswordProblem(p.password).empty(), p.accepted);
+    if (p.accepted) {
+      EXPECT_EQ(o.password, p.password);
+    }
+  }
   Options help;
   EXPECT_EQ(Parse({"--help"}, &help), "");
   EXPECT_TRUE(help.help);

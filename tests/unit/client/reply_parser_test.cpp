@@ -155,6 +155,34 @@ TEST(ReplyParserTest, NumberedErrorsAreFailuresOfAnyCommand) {
   EXPECT_EQ(refused.error, "530-Not logged on");
 }
 
+TEST(ReplyParserTest, AuthRepliesAsTheServerAnswersThem) {
+  const struct {
+    const char* reply;
+    LoginOutcome outcome;
+    const char* refusal;
+  } cases[] = {
+      {"230-Logged in as Admin\n\r:: ", LoginOutcome::kLoggedIn, ""},
+      {"\n\r230-Logged in as bob\n\r:: ", LoginOutcome::kLoggedIn, ""},
+      {"299-Some other success\n\r:: ", LoginOutcome::kLoggedIn, ""},
+      {":: ", LoginOutcome::kLoginsOff, ""},  // a server without logins: AUTH does nothing
+      {"\n\r:: ", LoginOutcome::kLoginsOff, ""},
+      {"530-Login incorrect\n\r:: ", LoginOutcome::kRefused, "530-Login incorrect"},
+      {"450-Too soon after a failed login from this address, try again in 2 seconds\n\r:: ",
+       LoginOutcome::kRefused,
+       "450-Too soon after a failed login from this address, try again in 2 seconds"},
+      {"501-Usage: AUTH <user> <password>\n\r:: ", LoginOutcome::kRefused,
+       "501-Usage: AUTH <user> <password>"},
+      {"421-Too many failed logins, closing the connection\n\r", LoginOutcome::kRefused,
+       "421-Too many failed logins, closing the connection"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    std::string refusal;
+    EXPECT_EQ(ParseAuthReply(c.reply, &refusal), c.outcome);
+    EXPECT_EQ(refusal, c.refusal);
+  }
+}
+
 TEST(ReplyParserTest, HelpPassesThroughAsText) {
   const Reply help = Parse(Command::kHelp,
                            "311-STOP\n\r311-Use the STOP command to stop a service by name\n\r311- "

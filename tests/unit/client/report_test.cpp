@@ -175,6 +175,38 @@ TEST(ReportTest, ListTableAndRaw) {
   EXPECT_NE(HostJson(a, true).find("\"raw\":\"bytes of a\""), std::string::npos);
 }
 
+TEST(ReportTest, ControlBytesAreEscapedInTableAndRaw) {
+  const struct {
+    std::string in;
+    std::string table;  // keep_layout false
+    std::string raw;    // keep_layout true
+  } cases[] = {
+      {"plain C:\\dir", "plain C:\\dir", "plain C:\\dir"},
+      {"\x1b[2J\x1b]0;owned\x07", "\\x1B[2J\\x1B]0;owned\\x07", "\\x1B[2J\\x1B]0;owned\\x07"},
+      {"a\n\rb\tc", "a\\x0A\\x0Db\\x09c", "a\n\rb\tc"},
+      {std::string("nul\0del\x7f", 8), "nul\\x00del\\x7F", "nul\\x00del\\x7F"},
+      {"caf\xe9", "caf\xe9", "caf\xe9"},  // a code-page byte passes
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(EscapeControls(c.in, false), c.table);
+    EXPECT_EQ(EscapeControls(c.in, true), c.raw);
+  }
+  HostResult a = Answered("a", Command::kList, "");
+  a.reply.services = {{"Evil\x1b[31m", "Running", "Automatic", "Local\x1b]0;x\x07"}};
+  a.raw = "Evil\x1b[31m\n\r:: ";
+  EXPECT_EQ(TableText(Command::kList, {a}),
+            "HOST  SERVICE       STATE    STARTUP    ACCOUNT\n"
+            "a     Evil\\x1B[31m  Running  Automatic  Local\\x1B]0;x\\x07\n");
+  EXPECT_EQ(RawText({a}), "Evil\\x1B[31m\n\r:: \n");
+  HostResult failed;
+  failed.entry.label = "b";
+  failed.outcome = HostOutcome::kAuthRefused;
+  failed.message = "log-on refused: 530-\x1b[8mhidden";
+  EXPECT_EQ(TableText(Command::kStatus, {failed}),
+            "HOST  SERVICE  STATE\nb     error: log-on refused: 530-\\x1B[8mhidden\n");
+}
+
 TEST(ReportTest, HostFieldCarriesThePort) {
   const struct {
     const char* label;

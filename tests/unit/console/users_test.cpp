@@ -165,12 +165,45 @@ TEST_F(UsersTest, AddingAUserCopiesTheSavedDefaultsAndStoresTheAuthText) {
   }
 }
 
+TEST_F(UsersTest, DisableAccountIsStoredAsTheServiceReadsIt) {
+  // Ticked: "1". Not ticked: nothing for a new user, "0" over a value that
+  // disables, the value left alone when it already enables.
+  const struct {
+    const char* before;  // the user's Disabled value before; nullptr: none
+    bool ticked;
+    const char* after;  // nullptr: still none
+  } cases[] = {
+      {nullptr, true, "1"}, {nullptr, false, nullptr}, {"1", false, "0"},
+      {"yes", false, "0"},  {"0", false, "0"},         {"0", true, "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.before ? c.before : "(none)") + (c.ticked ? " ticked" : ""));
+    MemoryStore store;
+    Install(store, "3.5.1");
+    const std::string key = kUsersKey + "\\erin";
+    if (c.before != nullptr) store.Set(key, "Disabled", c.before);
+    FakeUi box;
+    TForm1 f(store, scm, box);
+    f.FormCreate();
+    f.FormShow();
+    box.answers = {Answer::kYes};  // replacing an existing user is confirmed
+    box.user_dialog = [&](TfrmUser& d) {
+      d.cbxDisable = c.ticked;
+      return Type("erin", "pw", "pw")(d);
+    };
+    f.btnAddClick();
+    EXPECT_EQ(store.Get(key, "Disabled"), c.after ? c.after : "<missing>");
+    EXPECT_EQ(store.Get(key, "Auth"), auth::AuthFromPassword("pw"));
+    EXPECT_TRUE(box.errors.empty());
+  }
+}
+
 TEST_F(UsersTest, AMismatchWritesNothingAndKeepsTheDialogOpen) {
   Start();
   registry.writes.clear();
   bool first_ok = true;
   ui.user_dialog = [&](TfrmUser& d) {
-    d.cbxDisable = d.cbxNoReset = true;
+    d.cbxDisable = true;
     d.txtUser = "carol";
     d.txtUserChange();
     d.txtPass = "secret1";
@@ -198,14 +231,14 @@ TEST_F(UsersTest, TheDialogStartsEmptyAndOkNeedsAUserName) {
   ui.user_dialog = [&](TfrmUser& d) {
     EXPECT_FALSE(d.okEnabled);
     EXPECT_EQ(d.txtUser, "");
-    EXPECT_FALSE(d.cbxDisable || d.cbxForcePasswd || d.cbxNoReset);
+    EXPECT_FALSE(d.cbxDisable);
     d.txtUser = "x";
     d.txtUserChange();
     EXPECT_TRUE(d.okEnabled);
     d.txtUser = "";
     d.txtUserChange();
     EXPECT_FALSE(d.okEnabled);
-    d.cbxForcePasswd = true;
+    d.cbxDisable = true;
     d.CancelBtnClick();
     return false;
   };
@@ -215,18 +248,181 @@ TEST_F(UsersTest, TheDialogStartsEmptyAndOkNeedsAUserName) {
   EXPECT_EQ(form.lvUsers.size(), 3u);
 }
 
-TEST_F(UsersTest, EditingAUserResetsItsPermissionsToTheSavedDefaultsAndReplacesAuth) {
+TEST_F(UsersTest, EditOpensTheDialogFilledWithTheSelectedUser) {
+  registry.Set(kOperatorKey, "Disabled", "1");
+  Start();
+  for (const int index : {2, 0}) {
+    form.SelectUser(index);
+    ui.user_dialog = [&](TfrmUser& d) {
+      EXPECT_EQ(d.txtUser, index == 2 ? "operator" : "Admin");
+      EXPECT_EQ(d.cbxDisable, index == 2);
+      EXPECT_TRUE(d.okEnabled);
+      EXPECT_EQ(d.txtPass, "");
+      d.CancelBtnClick();
+      return false;
+    };
+    form.Button1Click();
+  }
+  // Add opens it empty whatever is selected.
+  form.SelectUser(2);
+  ui.user_dialog = [&](TfrmUser& d) {
+    EXPECT_EQ(d.txtUser, "");
+    EXPECT_FALSE(d.cbxDisable);
+    EXPECT_FALSE(d.okEnabled);
+    return false;
+  };
+  form.btnAddClick();
+  EXPECT_EQ(ui.user_dialogs_shown, 3);
+}
+
+TEST_F(UsersTest, EditingAUserChangesOnlyWhatTheOperatorChanged) {
+  const std::string kAdminKey = kUsersKey + "\\Admin";
+  const struct {
+    const char* what;
+    int index;               // the user selected
+    const char* disabled;    // its Disabled value before; nullptr: none
+    const char* pass;        // typed twice; "" keeps the stored password
+    bool tick;               // "Disable Account" on OK
+    const char* auth_after;  // nullptr: the stored one kept
+    const char* disabled_after;  // nullptr: still none
+  } cases[] = {
+      {"password only", 2, nullptr, "abc", false, kAbcAuth.c_str(), nullptr},
+      {"Admin's password", 0, nullptr, "abc", false, kAbcAuth.c_str(), nullptr},
+      {"disable only", 2, nullptr, "", true, nullptr, "1"},
+      {"enable again", 2, "1", "", false, nullptr, "0"},
+      {"nothing", 2, "0", "", false, nullptr, "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryStore store;
+    Install(store, "3.5.1");
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"Auth", "0ff1ce"}, {"AllowList", "1"}, {"AllowStart", "1"}, {"Extra", "kept"}})
+      store.Set(kOperatorKey, name, value);
+    const std::string key = c.index == 0 ? kAdminKey : kOperatorKey;
+    if (c.disabled != nullptr) store.Set(key, "Disabled", c.disabled);
+    FakeUi box;
+    TForm1 f(store, scm, box);
+    f.FormCreate();
+    f.FormShow();
+    f.SelectUser(c.index);
+    // Every value but Auth and Disabled, as before the edit.
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (const auto& name : store.ListRegValueNames(key))
+      if (name != "Auth" && name != "Disabled") kept.emplace_back(name, store.Get(key, name));
+    const std::string auth_before = store.Get(key, "Auth");
+    box.user_dialog = [&](TfrmUser& d) {
+      d.cbxDisable = c.tick;
+      d.txtPass = d.txtConfirm = c.pass;
+      return d.OKBtnClick();
+    };
+    f.Button1Click();
+    EXPECT_EQ(store.Get(key, "Auth"), c.auth_after ? c.auth_after : auth_before);
+    EXPECT_EQ(store.Get(key, "Disabled"), c.disabled_after ? c.disabled_after : "<missing>");
+    for (const auto& [name, value] : kept) EXPECT_EQ(store.Get(key, name), value) << name;
+    EXPECT_EQ(store.ListRegValueNames(key).size(),
+              kept.size() + 1 + (c.disabled_after ? 1 : 0));  // nothing added but Disabled
+    EXPECT_TRUE(box.questions.empty());
+    EXPECT_TRUE(box.errors.empty());
+    EXPECT_EQ(f.selectedUser, -1);
+  }
+}
+
+TEST_F(UsersTest, RenamingMovesTheUsersValuesToTheNewName) {
+  registry.Set(kOperatorKey, "Disabled", "1");
   Start();
   form.SelectUser(2);
-  ui.user_dialog = Type("operator", "abc", "abc");
+  ui.user_dialog = [&](TfrmUser& d) {
+    d.txtUser = "ops";
+    d.txtUserChange();
+    return d.OKBtnClick();  // no password typed, the box left ticked
+  };
+  form.Button1Click();
+  const std::string ops = kUsersKey + "\\ops";
+  EXPECT_FALSE(registry.HasKey(kOperatorKey));
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"Auth", "0ff1ce"},
+           {"AllowList", "1"},
+           {"AllowStart", "1"},
+           {"AllowRestart", "1"},
+           {"Extra", "kept"},
+           {"Disabled", "1"}})
+    EXPECT_EQ(registry.Get(ops, name), value) << name;
+  EXPECT_EQ(registry.Get(ops, "AllowStop"), "<missing>");
+  EXPECT_TRUE(ui.questions.empty());
+  ASSERT_EQ(form.lvUsers.size(), 3u);
+  EXPECT_EQ(form.lvUsers[2].name, "ops");
+}
+
+TEST_F(UsersTest, RenamingOntoAnotherUserAsksAndNoKeepsTheDialog) {
+  Start();
+  form.SelectUser(2);
+  int ok_presses = 0;
+  ui.answers = {Answer::kNo, Answer::kYes};
+  ui.user_dialog = [&](TfrmUser& d) {
+    d.txtUser = "Anonymous";
+    d.txtUserChange();
+    d.txtPass = d.txtConfirm = "abc";
+    ++ok_presses;
+    EXPECT_FALSE(d.OKBtnClick());  // No: the dialog stays, nothing written
+    EXPECT_EQ(d.txtUser, "Anonymous");
+    EXPECT_EQ(d.txtPass, "abc");
+    EXPECT_EQ(registry.Get(kUsersKey + "\\Anonymous", "Auth"), "0badf0");
+    EXPECT_TRUE(registry.HasKey(kOperatorKey));
+    ++ok_presses;
+    return d.OKBtnClick();  // Yes: Anonymous is replaced by operator
+  };
+  form.Button1Click();
+  EXPECT_EQ(ok_presses, 2);
+  EXPECT_EQ(ui.questions,
+            (std::vector<std::string>{
+                "A user named 'Anonymous' already exists.  Do you want to replace it? [YN]",
+                "A user named 'Anonymous' already exists.  Do you want to replace it? [YN]"}));
+  const std::string anonymous = kUsersKey + "\\Anonymous";
+  EXPECT_FALSE(registry.HasKey(kOperatorKey));
+  EXPECT_EQ(registry.Get(anonymous, "Auth"), kAbcAuth);
+  EXPECT_EQ(registry.Get(anonymous, "AllowStart"), "1");
+  EXPECT_EQ(registry.Get(anonymous, "Extra"), "kept");
+}
+
+TEST_F(UsersTest, AddingUnderAnExistingNameAsksFirst) {
+  Start();
+  ui.answers = {Answer::kNo};
+  ui.user_dialog = [&](TfrmUser& d) {
+    if (Type("operator", "abc", "abc")(d)) return true;
+    return false;
+  };
+  form.btnAddClick();
+  EXPECT_EQ(ui.questions,
+            std::vector<std::string>{
+                "A user named 'operator' already exists.  Do you want to replace it? [YN]"});
+  EXPECT_EQ(registry.Get(kOperatorKey, "Auth"), "0ff1ce");
+  EXPECT_EQ(registry.Get(kOperatorKey, "AllowStart"), "1");
+}
+
+TEST_F(UsersTest, BuiltInUsersCannotBeRenamedAndLetterCaseIsTheSameUser) {
+  Start();
+  form.SelectUser(0);
+  ui.user_dialog = [&](TfrmUser& d) {
+    d.txtUser = "Root";
+    d.txtUserChange();
+    EXPECT_FALSE(d.OKBtnClick());
+    d.CancelBtnClick();
+    return false;
+  };
+  form.Button1Click();
+  EXPECT_EQ(ui.notices,
+            std::vector<std::string>{"The built-in users Admin and Anonymous cannot be renamed."});
+  EXPECT_FALSE(registry.HasKey(kUsersKey + "\\Root"));
+  EXPECT_TRUE(registry.HasKey(kUsersKey + "\\Admin"));
+  // A name that differs in letter case only names the same key: nothing moves.
+  form.SelectUser(2);
+  ui.user_dialog = Type("OPERATOR", "abc", "abc");
   form.Button1Click();
   EXPECT_EQ(registry.Get(kOperatorKey, "Auth"), kAbcAuth);
-  const char* const expected[][2] = {{"AllowList", "1"},    {"AllowStatus", "1"},
-                                     {"AllowStart", "0"},   {"AllowStop", "0"},
-                                     {"AllowRestart", "0"}, {"AllowUpdate", "0"}};
-  for (const auto& e : expected) EXPECT_EQ(registry.Get(kOperatorKey, e[0]), e[1]) << e[0];
-  EXPECT_EQ(registry.Get(kOperatorKey, "Extra"), "kept");
-  EXPECT_EQ(form.selectedUser, -1);
+  EXPECT_EQ(registry.Get(kOperatorKey, "AllowStart"), "1");
+  EXPECT_FALSE(registry.HasKey(kUsersKey + "\\OPERATOR"));
+  EXPECT_TRUE(ui.questions.empty());
 }
 
 TEST_F(UsersTest, RemovingAUserDeletesItsWholeKeyAfterYes) {
@@ -258,7 +454,8 @@ TEST_F(UsersTest, AddAndEditLeaveNothingSelectedAndRemoveDisabled) {
     Start();
     form.SelectUser(2);
     ASSERT_TRUE(form.btnRemove.enabled);
-    ui.user_dialog = Type("carol", "pw", "pw");
+    // A new name each time: the second would otherwise ask to replace the first.
+    ui.user_dialog = Type(edit ? "dave" : "carol", "pw", "pw");
     if (edit)
       form.Button1Click();
     else
