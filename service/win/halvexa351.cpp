@@ -54,6 +54,10 @@ THalvexa351::THalvexa351()
                poster.Post([this, poll = std::move(poll)] { OnWatchPoll(poll); });
              },
              [this](ConnectionId id) { return driver_.FindById(id); }),
+      checks_(workers_,
+              [poster = loop_.GetPoster(), this](LoginCheckReport report) {
+                poster.Post([this, report] { OnLoginCheck(report); });
+              }),
       // The command runner finds, pauses and resumes connections in the
       // connection driver.
       runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
@@ -61,6 +65,7 @@ THalvexa351::THalvexa351()
   runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
   runner_.set_waiting_commands([this](ConnectionId id) { return driver_.WaitingCommands(id); });
   runner_.set_watch(&watch_);
+  runner_.set_password_checks(&checks_);
   watch_.set_on_active([this](bool active) {
     if (!active) {
       loop_.StopTimer(kWatchTimerId);
@@ -132,6 +137,15 @@ void THalvexa351::OnControl(ServiceControl control) {
 void THalvexa351::OnReport(const OperationReport& report) {
   try {
     runner_.Deliver(report);
+  } catch (const std::exception& e) {
+    LogEventError(e.what());
+  }
+  driver_.Settle();
+}
+
+void THalvexa351::OnLoginCheck(const LoginCheckReport& report) {
+  try {
+    runner_.DeliverLogin(report);
   } catch (const std::exception& e) {
     LogEventError(e.what());
   }
