@@ -75,6 +75,9 @@ THalvexa351::THalvexa351()
     if (error != 0) LogEventError("WATCH cannot poll: " + SystemErrorText(error));
   });
   core_.SetCommandRunner(&runner_);
+  // A connection with lines left after its turn goes on in an event of its
+  // own, behind what other connections have sent meanwhile.
+  driver_.set_turn_poster([this] { loop_.Post([this] { driver_.Turn(); }); });
 }
 
 THalvexa351::~THalvexa351() = default;
