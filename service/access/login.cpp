@@ -63,22 +63,31 @@ Credentials Credentials::Standard() {
           ConstantTimeEquals};
 }
 
-bool CheckPassword(AccountStore& accounts, const std::string& user, const std::string& password,
-                   const Credentials& credentials) {
-  bool known = false;
+StoredForm ReadStoredForm(AccountStore& accounts, const std::string& user) {
+  StoredForm form;
   try {
     const std::vector<std::string> names = accounts.UserNames();
-    known = std::find(names.begin(), names.end(), user) != names.end();
+    form.known = std::find(names.begin(), names.end(), user) != names.end();
   } catch (const std::exception&) {
-    known = false;
+    form.known = false;
   }
-  const std::string stored = known ? ReadOrEmpty(accounts, user, config::kAuth) : std::string();
-  const bool enabled = known && AccountEnabled(accounts, user);
+  if (form.known) form.stored = ReadOrEmpty(accounts, user, config::kAuth);
+  form.enabled = form.known && AccountEnabled(accounts, user);
+  return form;
+}
+
+bool MatchesStoredForm(const StoredForm& form, const std::string& user,
+                       const std::string& password, const Credentials& credentials) {
   // The console stores the form of the user name for an empty password.
   const std::string computed = credentials.transform(password.empty() ? user : password);
-  const bool equal =
-      credentials.equals(computed, stored.empty() ? kNoStoredForm : std::string_view(stored));
-  return known && enabled && !stored.empty() && equal;
+  const bool equal = credentials.equals(
+      computed, form.stored.empty() ? kNoStoredForm : std::string_view(form.stored));
+  return form.known && form.enabled && !form.stored.empty() && equal;
+}
+
+bool CheckPassword(AccountStore& accounts, const std::string& user, const std::string& password,
+                   const Credentials& credentials) {
+  return MatchesStoredForm(ReadStoredForm(accounts, user), user, password, credentials);
 }
 
 std::string FailureThrottle::BlockKey(const std::string& address) {
@@ -180,18 +189,39 @@ AuthOutcome LoginSession::Authenticate(const std::string& user, const std::strin
                                        const std::string& address, std::uint64_t now_ms,
                                        AccountStore& accounts, FailureThrottle& throttle,
                                        const Credentials& credentials) {
+  if (!BeginAttempt(user, address, now_ms, throttle)) return AuthOutcome::kTooSoon;
+  return FinishAttempt(user, CheckPassword(accounts, user, password, credentials), address, now_ms,
+                       throttle);
+}
+
+bool LoginSession::BeginAttempt(const std::string& user, const std::string& address,
+                                std::uint64_t now_ms, FailureThrottle& throttle) {
   throttled_ = throttle.WaitMs(address, user, now_ms) > 0;
-  if (throttled_) return AuthOutcome::kTooSoon;
+  if (throttled_) return false;
   throttle.Checked(now_ms);
-  if (CheckPassword(accounts, user, password, credentials)) {
-    throttle.Succeeded(user);
+  return true;
+}
+
+AuthOutcome LoginSession::FinishAttempt(const std::string& user, bool matched,
+                                        const std::string& address, std::uint64_t now_ms,
+                                        FailureThrottle& throttle) {
+  RecordCheck(throttle, user, matched, address, now_ms);
+  if (matched) {
     user_ = user;
     logged_in_ = true;
     return AuthOutcome::kSuccess;
   }
-  throttle.Failed(address, user, now_ms);
   ++failures_;
   return failures_ >= kMaxFailures ? AuthOutcome::kFailureAndClose : AuthOutcome::kFailure;
+}
+
+void RecordCheck(FailureThrottle& throttle, const std::string& user, bool matched,
+                 const std::string& address, std::uint64_t now_ms) {
+  if (matched) {
+    throttle.Succeeded(user);
+  } else {
+    throttle.Failed(address, user, now_ms);
+  }
 }
 
 }  // namespace halv::access

@@ -67,6 +67,18 @@ struct Credentials {
 bool CheckPassword(AccountStore& accounts, const std::string& user, const std::string& password,
                    const Credentials& credentials);
 
+// CheckPassword in two halves, so that the transform can run away from the
+// service thread: the registry read (service thread) and the computation
+// (any thread; it touches nothing but its arguments).
+struct StoredForm {
+  bool known = false;  // the user key exists under exactly that name
+  std::string stored;  // its `Auth` value; empty when missing or unreadable
+  bool enabled = false;  // known and not disabled (a disabled user fails like a wrong password)
+};
+StoredForm ReadStoredForm(AccountStore& accounts, const std::string& user);
+bool MatchesStoredForm(const StoredForm& form, const std::string& user,
+                       const std::string& password, const Credentials& credentials);
+
 // Deadlines after failed logins, kept per client address, per address block
 // (the /24 of an IPv4 address, the /64 of an IPv6 one) and per target user
 // name, so that neither many addresses nor many connections nor many users
@@ -153,12 +165,27 @@ class LoginSession {
                            const std::string& address, std::uint64_t now_ms, AccountStore& accounts,
                            FailureThrottle& throttle, const Credentials& credentials);
 
+  // Authenticate in two steps around a check that runs elsewhere. Begin
+  // gives kTooSoon (nothing checked or counted) or true when the password
+  // is to be checked, the check then counted for the ceiling; Finish
+  // applies the check's result at `now_ms`.
+  bool BeginAttempt(const std::string& user, const std::string& address, std::uint64_t now_ms,
+                    FailureThrottle& throttle);
+  AuthOutcome FinishAttempt(const std::string& user, bool matched, const std::string& address,
+                            std::uint64_t now_ms, FailureThrottle& throttle);
+
  private:
   std::string user_ = kAnonymousUser;
   bool logged_in_ = false;
   int failures_ = 0;
   bool throttled_ = false;
 };
+
+// What a checked AUTH leaves in the throttle, also when its connection has
+// gone before the result came back: a success clears the user's record, a
+// failure is recorded under the address, its block and the user.
+void RecordCheck(FailureThrottle& throttle, const std::string& user, bool matched,
+                 const std::string& address, std::uint64_t now_ms);
 
 }  // namespace halv::access
 

@@ -66,6 +66,17 @@ void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLi
     watch_->End(id, client);
     return;
   }
+  // A password check waits on a worker like an operation.
+  if (checks_ != nullptr && IsLoginLine(server_, line)) {
+    std::optional<PendingLogin> pending = BeginLogin(server_, client, line);
+    if (!pending) return;
+    const LoginCheckId check = checks_->Submit(id, pending->form, pending->user, pending->password);
+    auto [it, created] = sessions_.try_emplace(id);
+    it->second.login = check;
+    it->second.pending = std::move(*pending);
+    if (created && on_wait_begin_) on_wait_begin_(id);
+    return;
+  }
   // Logins and permissions first, also for the commands that wait.
   if (HandledByAccessControl(server_, client, line)) return;
   if (watch_ != nullptr && IsWatchLine(line, server_.Fields())) {
@@ -135,10 +146,31 @@ void CommandRunner::Deliver(const OperationReport& report) {
   RunHeld(report.client, *client);
 }
 
+void CommandRunner::DeliverLogin(const LoginCheckReport& report) {
+  auto it = sessions_.find(report.client);
+  if (it == sessions_.end() || it->second.login != report.id) return;
+  const PendingLogin pending = std::move(it->second.pending);
+  it->second.login = 0;
+  it->second.pending = {};
+  Connection* client = find_client_(report.client);
+  if (client == nullptr || client->IsClosed()) {
+    FinishLogin(server_, nullptr, pending, report.matched);
+    EndSession(report.client);
+    return;
+  }
+  try {
+    FinishLogin(server_, client, pending, report.matched);
+  } catch (...) {
+    EndSession(report.client);
+    throw;
+  }
+  RunHeld(report.client, *client);
+}
+
 void CommandRunner::RunHeld(ConnectionId id, Connection& client) {
   for (;;) {
     auto it = sessions_.find(id);
-    if (it == sessions_.end() || it->second.operation != 0) return;
+    if (it == sessions_.end() || it->second.Busy()) return;
     if (it->second.held.empty() || client.IsClosed()) {
       EndSession(id);
       return;
@@ -154,7 +186,7 @@ void CommandRunner::RunHeld(ConnectionId id, Connection& client) {
       auto failed = sessions_.find(id);
       if (failed != sessions_.end()) {
         failed->second.held.clear();
-        if (failed->second.operation == 0) EndSession(id);
+        if (!failed->second.Busy()) EndSession(id);
       }
       throw;
     }

@@ -9,6 +9,10 @@
 // starts another operation holds the rest again. Other connections are
 // served meanwhile.
 //
+// With password checks set, an AUTH that is to be checked waits the same
+// way: its transform runs on a worker, the connection's later lines are
+// held, and its reply is sent when the result comes back (DeliverLogin).
+//
 // Reports come back by connection id. A connection that has gone (closed by
 // QUIT, by its peer, by CYCLE or by a stop) is not found: its reply and its
 // held lines are dropped, and the operation itself still runs to its end.
@@ -26,7 +30,9 @@
 
 #include "audit_record.h"
 #include "connection.h"
+#include "interpreter.h"
 #include "operation_scheduler.h"
+#include "password_checks.h"
 #include "server_context.h"
 #include "service_watch.h"
 #include "words.h"
@@ -56,6 +62,14 @@ class CommandRunner {
   // the lines after it (as within one receipt) and propagates.
   void Deliver(const OperationReport& report);
 
+  // A password check's result, now on the service thread: the AUTH's reply
+  // (or, for a connection that has gone, its record and the throttle's
+  // count only), then the held lines. Errors propagate as Deliver's.
+  void DeliverLogin(const LoginCheckReport& report);
+
+  // Where AUTH's transform runs (not owned; null: inline, on this thread).
+  void set_password_checks(PasswordChecks* checks) { checks_ = checks; }
+
   // The service is stopping: every operation in flight and every held line
   // of an audited command is recorded as cancelled, and every session ends
   // (later reports are dropped) with its connection left paused.
@@ -82,6 +96,9 @@ class CommandRunner {
  private:
   struct Session {
     OperationId operation = 0;  // in flight; 0 while held lines run
+    LoginCheckId login = 0;     // a password check in flight; 0 for none
+    PendingLogin pending;       // that check's AUTH
+    bool Busy() const { return operation != 0 || login != 0; }
     std::deque<std::vector<std::string>> held;
     // The audit record of the operation in flight, completed by its reports.
     AuditRecord record;
@@ -98,6 +115,7 @@ class CommandRunner {
   ServerContext& server_;
   OperationScheduler& scheduler_;
   ServiceWatch* watch_ = nullptr;
+  PasswordChecks* checks_ = nullptr;
   FindClient find_client_;
   WaitHook on_wait_begin_;
   WaitHook on_wait_end_;

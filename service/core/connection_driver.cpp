@@ -50,6 +50,9 @@ class ConnectionDriver::Client final : private SocketHolder, public QueuedConnec
   bool disconnected = false;
   // When the disconnection was handled, on the service's clock.
   std::uint64_t drain_since = 0;
+  // Lines this turn may still run; queued for a turn.
+  int turn_left = kLinesPerTurn;
+  bool turn_queued = false;
 
  private:
   void OutputChanged() override {
@@ -67,7 +70,11 @@ class ConnectionDriver::Client final : private SocketHolder, public QueuedConnec
 class ConnectionDriver::Lines final : public LineSink {
  public:
   Lines(ConnectionDriver& driver, Client& client) : driver_(driver), client_(client) {}
-  bool ReadyForLine() override { return !client_.InputPaused(); }
+  bool ReadyForLine() override {
+    if (client_.InputPaused() || client_.turn_left <= 0) return false;
+    --client_.turn_left;
+    return true;
+  }
   void RunCommand(const CommandLine& words) override {
     driver_.service_.RunLine(client_.Id(), client_, words);
     driver_.FlushChanged();
@@ -99,6 +106,7 @@ void ConnectionDriver::Close() {
   connections_.clear();  // closes each socket and drops its queue; no disconnection line
   changed_.clear();
   resumed_.clear();
+  turns_.clear();
 }
 
 std::vector<Connection*> ConnectionDriver::Clients() {
@@ -161,17 +169,52 @@ ConnectionId ConnectionDriver::Accepted(std::unique_ptr<ClientSocket> socket) {
 }
 
 void ConnectionDriver::Readable(ConnectionId id) {
-  if (Client* client = Find(id)) Guarded([&] { Read(*client); });
+  if (Client* client = Find(id)) {
+    BeginTurn(*client);
+    Guarded([&] { Read(*client); });
+    QueueTurn(*client);
+  }
   Settle();
 }
 
 void ConnectionDriver::Writable(ConnectionId id) {
   if (Client* client = Find(id)) {
+    BeginTurn(*client);
     Guarded([&] {
       client->Writable();
       Resume(*client);
     });
+    QueueTurn(*client);
   }
+  Settle();
+}
+
+void ConnectionDriver::BeginTurn(Client& client) { client.turn_left = kLinesPerTurn; }
+
+void ConnectionDriver::QueueTurn(Client& client) {
+  if (client.turn_queued || client.IsClosed() || client.InputPaused() || !client.HasInput())
+    return;
+  client.turn_queued = true;
+  turns_.push_back(client.Id());
+}
+
+void ConnectionDriver::RunTurns() {
+  std::deque<ConnectionId> round;
+  round.swap(turns_);
+  for (ConnectionId id : round) {
+    Client* client = Find(id);
+    if (client == nullptr) continue;
+    client->turn_queued = false;
+    BeginTurn(*client);
+    Guarded([&] { Resume(*client); });
+    QueueTurn(*client);
+    FlushChanged();
+  }
+}
+
+void ConnectionDriver::Turn() {
+  turn_posted_ = false;
+  RunTurns();
   Settle();
 }
 
@@ -190,7 +233,11 @@ void ConnectionDriver::Failed(ConnectionId id, int error) {
 }
 
 void ConnectionDriver::ServerSocket1ClientRead(ConnectionId id, const std::string& text) {
-  if (Client* client = Find(id)) ServerSocket1ClientRead(*client, text);
+  Client* client = Find(id);
+  if (client == nullptr) return;
+  BeginTurn(*client);
+  ServerSocket1ClientRead(*client, text);
+  QueueTurn(*client);
 }
 
 void ConnectionDriver::ServerSocket1ClientRead(Client& client, const std::string& text) {
@@ -207,6 +254,11 @@ void ConnectionDriver::Read(Client& client) {
   // Lines that waited run before anything further is read.
   if (!client.InputPaused() && client.HasInput()) ServerSocket1ClientRead(client, std::string());
   if (client.IsClosed()) return;
+  if (!client.InputPaused() && client.HasInput()) {
+    // The turn ended with lines left: they run first, at the next turn.
+    if (!client.input_ended) client.read_pending = true;
+    return;
+  }
   if (client.input_ended) {
     if (!client.InputPaused() && !client.HasInput()) client.Close();
     return;
@@ -230,6 +282,8 @@ void ConnectionDriver::Read(Client& client) {
     service_.LogEventError(AsyncErrorText(state));
   } else if (state == ClientSocket::kEnded) {
     EndInput(client);
+  } else if (!client.IsClosed() && client.HasInput()) {
+    client.read_pending = true;  // more may wait in the socket once these have run
   }
   if (failure) std::rethrow_exception(failure);
 }
@@ -268,7 +322,17 @@ void ConnectionDriver::Settle() {
   std::vector<ConnectionId> resumed;
   resumed.swap(resumed_);
   for (ConnectionId id : resumed) {
-    if (Client* client = Find(id)) Guarded([&] { Resume(*client); });
+    if (Client* client = Find(id)) {
+      BeginTurn(*client);
+      Guarded([&] { Resume(*client); });
+      QueueTurn(*client);
+    }
+  }
+  if (!post_turn_) {
+    while (!turns_.empty()) RunTurns();
+  } else if (!turns_.empty() && !turn_posted_) {
+    turn_posted_ = true;
+    post_turn_();
   }
   FlushChanged();
   Reap();
@@ -310,9 +374,11 @@ void ConnectionDriver::Poll() {
       }
       // A lost write or read notification must not stall the connection.
       if (c->Output().Blocked()) c->Writable();
+      BeginTurn(*c);
       Resume(*c);
       if (!c->IsClosed() && !c->InputPaused() && !c->input_ended) Read(*c);
     });
+    QueueTurn(*c);
   }
   Settle();
 }

@@ -17,11 +17,20 @@
 // no notification announced and retries reads and writes, so a lost
 // notification cannot stall a connection for good.
 //
+// Turns: one connection runs at most kLinesPerTurn lines at a time. The
+// rest of its receipt waits (its socket unread meanwhile) while the others
+// take their turn: with a turn poster set (the host's event loop) the next
+// turn is an event of its own, queued behind what has arrived for other
+// connections; without one, Settle gives the waiting connections their
+// turns in rotation before it returns.
+//
 // Everything runs on the service thread, one event at a time.
 #ifndef HALV_SERVICE_CORE_CONNECTION_DRIVER_H_
 #define HALV_SERVICE_CORE_CONNECTION_DRIVER_H_
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -121,6 +130,8 @@ class ConnectionDriver final : public Listener, public SocketEvents {
  public:
   // How long a connection closed by QUIT may take to write its last output.
   static constexpr std::uint64_t kDrainLimitMs = 30000;
+  // How many lines one connection runs before the others get a turn.
+  static constexpr int kLinesPerTurn = 32;
 
   // `socket` and `service` must outlive the driver; neither is used before
   // the first call, so either may be constructed after it.
@@ -185,6 +196,15 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   // The words of the complete command lines of `id` received and not yet
   // run (held while one of its commands waits); none once it has gone.
   std::vector<std::vector<std::string>> WaitingCommands(ConnectionId id);
+  // Sets what has Turn called later, as an event of its own (the host posts
+  // it to its loop); called at most once until that Turn runs.
+  void set_turn_poster(std::function<void()> post) { post_turn_ = std::move(post); }
+  // One turn for each connection that has lines left from its last turn,
+  // in the order they ran out; then Settle.
+  void Turn();
+  // Whether connections wait for a turn.
+  bool TurnsWaiting() const { return !turns_.empty(); }
+
   // Connections kept, open or draining.
   std::size_t Count() const { return connections_.size(); }
 
@@ -205,6 +225,12 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   // Writes the output of every connection whose output changed.
   void FlushChanged();
   void Reap();
+  // Starts a turn of `client`: its line budget is full again.
+  static void BeginTurn(Client& client);
+  // Queues `client` for a turn when its turn ended with lines left.
+  void QueueTurn(Client& client);
+  // One turn for each connection queued now.
+  void RunTurns();
   // Runs `work` for `client`, recording an error in the event log.
   template <typename Work>
   void Guarded(Work&& work);
@@ -217,6 +243,11 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   // resumed since the last Settle, by number.
   std::vector<ConnectionId> changed_;
   std::vector<ConnectionId> resumed_;
+  // Connections whose turn ended with lines left, in order; whether a Turn
+  // has been posted and not run yet.
+  std::deque<ConnectionId> turns_;
+  std::function<void()> post_turn_;
+  bool turn_posted_ = false;
   // The shared word buffer of the running line (64 KB, so not stacked).
   std::unique_ptr<CommandLine> words_ = std::make_unique<CommandLine>();
 };

@@ -71,29 +71,75 @@ AuditRecord CommandRecord(AuditEvent event, const Connection& client,
 
 namespace {
 
-// AUTH <user> <password> while logins are required.
+// AUTH <user> <password> while logins are required, checked at once.
 void Authenticate(ServerContext& server, Connection& client, const CommandLine& line) {
+  std::optional<PendingLogin> pending = BeginLogin(server, client, line);
+  if (!pending) return;
+  const bool matched = access::MatchesStoredForm(pending->form, pending->user, pending->password,
+                                                 access::Credentials::Standard());
+  FinishLogin(server, &client, *pending, matched);
+}
+
+}  // namespace
+
+bool IsLoginLine(const ServerContext& server, const CommandLine& line) {
+  return server.Fields().require_auth && line.WordCount >= 1 &&
+         SameWordIgnoringCase(line.Word(0), "auth");
+}
+
+std::optional<PendingLogin> BeginLogin(ServerContext& server, Connection& client,
+                                       const CommandLine& line) {
   if (line.WordCount < 2) {
     client.SendText(access::kAuthUsageText);
     client.SendText(kPrompt);
-    return;
+    return std::nullopt;
   }
-  const std::string user(line.Word(1));
-  const std::string address = client.PeerAddress();
-  const std::string before = client.Login().user();
-  const access::AuthOutcome outcome = client.Login().Authenticate(
-      user, WordsFrom(line, 2), address, server.TickMs(), server.Accounts(), server.LoginThrottle(),
-      access::Credentials::Standard());
+  PendingLogin pending;
+  pending.user = line.Word(1);
+  pending.password = WordsFrom(line, 2);
+  pending.address = client.PeerAddress();
+  pending.before = client.Login().user();
+  if (!client.Login().BeginAttempt(pending.user, pending.address, server.TickMs(),
+                                   server.LoginThrottle())) {
+    AuditRecord record;
+    record.event = AuditEvent::kLoginFailed;
+    record.user = pending.user;
+    record.peer = pending.address;
+    record.command = "AUTH " + pending.user;
+    record.result = kErrorLogonFailure;
+    record.text = "not checked (too soon after a failed login from this address)";
+    server.Audit(record, access::AuditLine(pending.before, pending.address,
+                                           "AUTH " + pending.user + " " + record.text));
+    client.SendText(access::TooSoonText(
+        server.LoginThrottle().WaitMs(pending.address, pending.user, server.TickMs())));
+    client.SendText(kPrompt);
+    return std::nullopt;
+  }
+  pending.form = access::ReadStoredForm(server.Accounts(), pending.user);
+  return pending;
+}
+
+void FinishLogin(ServerContext& server, Connection* client, const PendingLogin& pending,
+                 bool matched) {
+  const std::string& user = pending.user;
+  const std::string& address = pending.address;
+  access::AuthOutcome outcome;
+  if (client != nullptr) {
+    outcome = client->Login().FinishAttempt(user, matched, address, server.TickMs(),
+                                            server.LoginThrottle());
+  } else {
+    // Gone before the answer: the throttle still learns of the check.
+    access::RecordCheck(server.LoginThrottle(), user, matched, address, server.TickMs());
+    outcome = matched ? access::AuthOutcome::kSuccess : access::AuthOutcome::kFailure;
+  }
   std::string result;
   if (outcome == access::AuthOutcome::kSuccess) {
     result = "succeeded";
-  } else if (outcome == access::AuthOutcome::kTooSoon) {
-    result = "not checked (too soon after a failed login from this address)";
   } else {
     result = "failed";
     if (outcome == access::AuthOutcome::kFailureAndClose)
       result +=
-          "; connection closed after " + std::to_string(client.Login().failures()) + " failures";
+          "; connection closed after " + std::to_string(client->Login().failures()) + " failures";
   }
   AuditRecord record;
   record.event = outcome == access::AuthOutcome::kSuccess ? AuditEvent::kLogin
@@ -103,35 +149,30 @@ void Authenticate(ServerContext& server, Connection& client, const CommandLine& 
   record.command = "AUTH " + user;
   record.result = outcome == access::AuthOutcome::kSuccess ? 0 : kErrorLogonFailure;
   record.text = result;
-  server.Audit(record, access::AuditLine(before, address, "AUTH " + user + " " + result));
+  server.Audit(record, access::AuditLine(pending.before, address, "AUTH " + user + " " + result));
+  if (client == nullptr) return;
   switch (outcome) {
     case access::AuthOutcome::kSuccess:
-      client.SendText(access::LoginSucceededText(user));
-      client.SendText(kPrompt);
+      client->SendText(access::LoginSucceededText(user));
+      client->SendText(kPrompt);
       break;
     case access::AuthOutcome::kFailure:
-      client.SendText(access::kLoginFailedText);
-      client.SendText(kPrompt);
-      break;
     case access::AuthOutcome::kTooSoon:
-      client.SendText(
-          access::TooSoonText(server.LoginThrottle().WaitMs(address, user, server.TickMs())));
-      client.SendText(kPrompt);
+      client->SendText(access::kLoginFailedText);
+      client->SendText(kPrompt);
       break;
     case access::AuthOutcome::kFailureAndClose:
-      client.SendText(access::kLoginFailedText);
-      client.SendText(access::kTooManyFailuresText);
-      client.Close();
+      client->SendText(access::kLoginFailedText);
+      client->SendText(access::kTooManyFailuresText);
+      client->Close();
       break;
   }
 }
 
-}  // namespace
-
 bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line) {
   if (!server.Fields().require_auth) return false;
   const std::string_view command = line.Word(0);
-  if (SameWordIgnoringCase(command, "auth")) {
+  if (IsLoginLine(server, line)) {
     Authenticate(server, client, line);
     return true;
   }

@@ -3,6 +3,7 @@
 #ifndef HALV_SERVICE_CORE_INTERPRETER_H_
 #define HALV_SERVICE_CORE_INTERPRETER_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "audit_record.h"
 
 #include "connection.h"
+#include "login.h"
 #include "protocol_text.h"  // SameWordIgnoringCase, the matching of command words
 #include "server_context.h"
 #include "words.h"
@@ -34,6 +36,30 @@ void ProcessCommand(ServerContext& server, Connection& client, const CommandLine
 // trail and returns false when the line may run. Without logins it does
 // nothing and returns false. Every road to a command passes here first.
 bool HandledByAccessControl(ServerContext& server, Connection& client, const CommandLine& line);
+
+// AUTH in two steps, so that the password's transform can run on a worker.
+// The login is the connection's `before` user's; `form` was read from the
+// registry when the line ran.
+struct PendingLogin {
+  std::string user;
+  std::string password;
+  std::string address;
+  std::string before;
+  access::StoredForm form;
+};
+// Whether `line` is an AUTH that access control answers (logins required).
+bool IsLoginLine(const ServerContext& server, const CommandLine& line);
+// Answers an AUTH that needs no check at once (usage; too soon after a
+// failure, recorded and not counted) and gives nothing; else gives what the
+// check needs, the check counted for the throttle's ceiling.
+std::optional<PendingLogin> BeginLogin(ServerContext& server, Connection& client,
+                                       const CommandLine& line);
+// Applies a check's result: the login state and throttle, the audit record
+// and line, the reply (and the close after the third failure). `client` is
+// null when the connection has gone: the throttle and audit trail still
+// learn of the check.
+void FinishLogin(ServerContext& server, Connection* client, const PendingLogin& pending,
+                 bool matched);
 
 // The words of `line`.
 std::vector<std::string> LineWords(const CommandLine& line);

@@ -54,6 +54,10 @@ THalvexa351::THalvexa351()
                poster.Post([this, poll = std::move(poll)] { OnWatchPoll(poll); });
              },
              [this](ConnectionId id) { return driver_.FindById(id); }),
+      checks_(workers_,
+              [poster = loop_.GetPoster(), this](LoginCheckReport report) {
+                poster.Post([this, report] { OnLoginCheck(report); });
+              }),
       // The command runner finds, pauses and resumes connections in the
       // connection driver.
       runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
@@ -61,6 +65,7 @@ THalvexa351::THalvexa351()
   runner_.set_on_wait_end([this](ConnectionId id) { driver_.ResumeInput(id); });
   runner_.set_waiting_commands([this](ConnectionId id) { return driver_.WaitingCommands(id); });
   runner_.set_watch(&watch_);
+  runner_.set_password_checks(&checks_);
   watch_.set_on_active([this](bool active) {
     if (!active) {
       loop_.StopTimer(kWatchTimerId);
@@ -70,6 +75,9 @@ THalvexa351::THalvexa351()
     if (error != 0) LogEventError("WATCH cannot poll: " + SystemErrorText(error));
   });
   core_.SetCommandRunner(&runner_);
+  // A connection with lines left after its turn goes on in an event of its
+  // own, behind what other connections have sent meanwhile.
+  driver_.set_turn_poster([this] { loop_.Post([this] { driver_.Turn(); }); });
 }
 
 THalvexa351::~THalvexa351() = default;
@@ -132,6 +140,15 @@ void THalvexa351::OnControl(ServiceControl control) {
 void THalvexa351::OnReport(const OperationReport& report) {
   try {
     runner_.Deliver(report);
+  } catch (const std::exception& e) {
+    LogEventError(e.what());
+  }
+  driver_.Settle();
+}
+
+void THalvexa351::OnLoginCheck(const LoginCheckReport& report) {
+  try {
+    runner_.DeliverLogin(report);
   } catch (const std::exception& e) {
     LogEventError(e.what());
   }

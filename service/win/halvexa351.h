@@ -18,7 +18,8 @@
 // control thread) posts one to the loop.
 //
 // START, STOP and RSTRT wait on worker threads (WorkerPool) that touch
-// nothing but the Service Control Manager: each step's result is posted to
+// nothing but the Service Control Manager (AUTH's password transform runs
+// there too, touching nothing at all): each step's result is posted to
 // the loop, which hands it to the command runner, which finds the connection
 // by its number. While a connection waits its input is paused. Stopping the
 // service cancels the waits (the workers' manager then fails every call at
@@ -43,6 +44,7 @@
 #include "event_loop.h"
 #include "host_ports.h"
 #include "operation_scheduler.h"
+#include "password_checks.h"
 #include "server_socket.h"
 #include "service_core.h"
 #include "service_lifecycle.h"
@@ -92,6 +94,8 @@ class THalvexa351 final : public HostedService {
   void OnReport(const OperationReport& report);
   // Loop thread: a watch poll's result, handed to the watches.
   void OnWatchPoll(const WatchPoll& poll);
+  // Loop thread: a password check's result, handed to the command runner.
+  void OnLoginCheck(const LoginCheckReport& report);
   // Cancels the waits and lets the workers end (briefly).
   void EndWaits();
   // The listener, the log and the loop belong to the service thread:
@@ -123,11 +127,15 @@ class THalvexa351 final : public HostedService {
   ServiceCore core_;
 
   std::shared_ptr<CancelSignal> cancel_ = std::make_shared<CancelSignal>();
-  WorkerPool workers_{kMaxRunningOperations};
+  // The operations' threads, and two more so that password checks and the
+  // watch poll never queue behind eight slow stops.
+  WorkerPool workers_{kMaxRunningOperations + 2};
   OperationScheduler scheduler_;
   // WATCH: its polls run on the same workers; the loop's watch timer ticks
   // every second while a watch is open.
   ServiceWatch watch_;
+  // AUTH's password transform, on the same workers.
+  PasswordChecks checks_;
   CommandRunner runner_;
 };
 

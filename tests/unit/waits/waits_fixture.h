@@ -28,6 +28,7 @@
 #include "interpreter.h"
 #include "manual_executor.h"
 #include "operation_scheduler.h"
+#include "password_checks.h"
 #include "settled_runner.h"
 #include "simulated_manager.h"
 
@@ -94,6 +95,7 @@ class WaitsTest : public ::testing::Test {
   WaitsTest() {
     listener_.events = &driver_;
     server_.driver = &driver_;
+    runner_.set_password_checks(&checks_);
     runner_.set_waiting_commands(
         [this](ConnectionId id) { return driver_.WaitingCommands(id); });
     runner_.set_on_wait_begin([this](ConnectionId id) {
@@ -145,17 +147,30 @@ class WaitsTest : public ::testing::Test {
     driver_.Settle();
   }
 
-  // Delivers every posted report, in order.
+  // Delivers one password check's result as the host does.
+  void DeliverLogin(const LoginCheckReport& report) {
+    try {
+      runner_.DeliverLogin(report);
+    } catch (const std::exception& e) {
+      service_.LogEventError(e.what());
+    }
+    driver_.Settle();
+  }
+
+  // Delivers every posted report and check result, in order.
   void DeliverPosted() {
     std::vector<OperationReport> reports;
     reports.swap(posted_);
     for (const OperationReport& report : reports) Deliver(report);
+    std::vector<LoginCheckReport> logins;
+    logins.swap(login_posted_);
+    for (const LoginCheckReport& report : logins) DeliverLogin(report);
   }
 
   // Runs jobs and delivers reports until nothing is left.
   void Settle() {
     driver_.Settle();
-    while (executor_.Pending() != 0 || !posted_.empty()) {
+    while (executor_.Pending() != 0 || !posted_.empty() || !login_posted_.empty()) {
       RunJobs();
       DeliverPosted();
     }
@@ -172,6 +187,17 @@ class WaitsTest : public ::testing::Test {
                                   history_.push_back(report);
                                   posted_.push_back(std::move(report));
                                 }};
+  // AUTH's transform runs on the same manual executor; how often it ran.
+  int transforms_ = 0;
+  std::vector<LoginCheckReport> login_posted_;
+  PasswordChecks checks_{executor_,
+                         [this](LoginCheckReport report) { login_posted_.push_back(report); },
+                         access::Credentials{[this](std::string_view password) {
+                                               ++transforms_;
+                                               return access::Credentials::Standard().transform(
+                                                   password);
+                                             },
+                                             access::ConstantTimeEquals}};
   CommandRunner runner_{server_, scheduler_,
                         [this](ConnectionId id) { return driver_.FindById(id); }};
   TestService service_{server_,
