@@ -104,6 +104,8 @@ void ReportFailure(Shared& shared, const HostResult& result) {
 
 bool Ended(Shared& shared) {
   const std::lock_guard<std::mutex> guard(shared.lock);
+  if (!shared.ended && shared.console.interrupted && shared.console.interrupted())
+    shared.ended = true;
   return shared.ended;
 }
 
@@ -231,6 +233,7 @@ int RunWatch(const Options& options, const Console& console) {
   if (options.words.size() < 2) service_width = std::max<std::size_t>(service_width, 20);
   shared.widths = {host_width, 19, service_width, 0};
   if (!options.json_lines) console.out(Row({"HOST", "TIME", "SERVICE", "STATE"}, shared.widths));
+  if (console.catch_interrupt) console.catch_interrupt();
 
   const Clock::time_point until =
       options.watch_seconds > 0

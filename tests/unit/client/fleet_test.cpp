@@ -197,9 +197,15 @@ struct ClientRun {
   double seconds = 0;
 };
 
-ClientRun Halvexa(const std::vector<std::string>& args, const char* password = nullptr) {
+ClientRun Halvexa(const std::vector<std::string>& args, const char* password = nullptr,
+                  const std::function<bool(const ClientRun&)>& interrupt = {}) {
   ClientRun run;
   Console console;
+  bool caught = false;
+  if (interrupt) {
+    console.catch_interrupt = [&caught] { caught = true; };
+    console.interrupted = [&] { return caught && interrupt(run); };
+  }
   console.out = [&run](const std::string& text) { run.out += text; };
   console.err = [&run](const std::string& text) { run.err += text; };
   // WATCH's rows carry the local time: a fixed one here.
@@ -569,6 +575,21 @@ TEST(FleetTest, WatchPrintsEachChangeAsARowUntilItsCount) {
                          "  2026-12-10 22:35:07  Spooler  Stopping\n" + server.Entry() +
                          "  2026-12-10 22:35:07  Spooler  Stopped\n");
   EXPECT_EQ(run.err, "");
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
+}
+
+// Without --count or --timeout the watch runs until interrupted, then ends
+// in order: the rows so far, the watch ended by a line, QUIT, status 0.
+TEST(FleetTest, WatchRunsUntilInterrupted) {
+  ScriptedServer server(Behaviour::kAnswer, WatchAnswer);
+  const auto rows = [](const ClientRun& run) {
+    return std::count(run.out.begin(), run.out.end(), '\n');
+  };
+  const ClientRun run = Halvexa({"-H", server.Entry(), "watch", "Spooler"}, nullptr,
+                                [&rows](const ClientRun& so_far) { return rows(so_far) >= 3; });
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_GE(rows(run), 3);  // the header and at least two changes
+  EXPECT_NE(run.out.find("  Spooler  Stopped\n"), std::string::npos) << run.out;
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
 }
 
