@@ -576,6 +576,16 @@ TEST(FleetTest, WatchPrintsEachChangeAsARowUntilItsCount) {
                          "  2026-12-10 22:35:07  Spooler  Stopped\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
+
+  // A server at its client limit is asked again, as for any command.
+  ScriptedServer busy_once(Behaviour::kBusyOnce, WatchAnswer);
+  const ClientRun retried =
+      Halvexa({"--json-lines", "-H", busy_once.Entry(), "watch", "Spooler", "--count", "1"});
+  EXPECT_EQ(retried.status, 0) << retried.out;
+  EXPECT_EQ(busy_once.accepted(), 2);
+  EXPECT_NE(retried.out.find("\"state\":\"Stopping\",\"previous\":\"Running\"}\n"),
+            std::string::npos)
+      << retried.out;
 }
 
 // Without --count or --timeout the watch runs until interrupted, then ends
@@ -605,11 +615,13 @@ TEST(FleetTest, WatchJsonLinesAndHostsThatFail) {
                                      refusing.Entry(), "watch", "Spooler"});
   EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
   const std::string stamp = "\"time\":\"2026-12-10T22:35:07\"";
-  for (const char* change : {"\"service\":\"Spooler\",\"state\":\"Stopping\",\"previous\":\"Running\"",
-                             "\"service\":\"Spooler\",\"state\":\"Stopped\",\"previous\":\"Stopping\"",
-                             "\"service\":\"Spooler\",\"state\":\"Starting\",\"previous\":\"Stopped\""}) {
-    EXPECT_NE(refused.out.find("{\"host\":\"" + good.Entry() + "\"," + stamp + "," + change + "}\n"),
-              std::string::npos)
+  for (const char* change :
+       {"\"service\":\"Spooler\",\"state\":\"Stopping\",\"previous\":\"Running\"",
+        "\"service\":\"Spooler\",\"state\":\"Stopped\",\"previous\":\"Stopping\"",
+        "\"service\":\"Spooler\",\"state\":\"Starting\",\"previous\":\"Stopped\""}) {
+    EXPECT_NE(
+        refused.out.find("{\"host\":\"" + good.Entry() + "\"," + stamp + "," + change + "}\n"),
+        std::string::npos)
         << refused.out;
   }
   EXPECT_NE(refused.out.find("{\"host\":\"" + refusing.Entry() +
@@ -623,8 +635,8 @@ TEST(FleetTest, WatchJsonLinesAndHostsThatFail) {
 
   ScriptedServer closing(Behaviour::kAnswerThenClose, WatchAnswer);
   const std::string closed = ClosedEntry();
-  const ClientRun failing =
-      Halvexa({"--timeout", "0.5", "-H", closing.Entry(), "-H", closed, "-H", good.Entry(), "watch"});
+  const ClientRun failing = Halvexa(
+      {"--timeout", "0.5", "-H", closing.Entry(), "-H", closed, "-H", good.Entry(), "watch"});
   EXPECT_EQ(failing.status, 2);
   EXPECT_NE(failing.err.find("halvexa: " + closing.Entry() +
                              ": connection closed by the server during the watch\n"),
