@@ -20,6 +20,12 @@ struct Console {
   bool progress = false;  // standard error is a terminal: show the progress line
   // The local time now, for the rows of WATCH; null: the system's clock.
   std::function<std::tm()> local_time;
+  // WATCH, which runs until interrupted unless told otherwise, calls
+  // catch_interrupt once as it starts (the program then takes Ctrl-C as
+  // the end of the watch) and asks `interrupted` while it runs. Null: no
+  // interrupt but the system's.
+  std::function<void()> catch_interrupt;
+  std::function<bool()> interrupted;
 };
 
 // `args` without the program name. Returns 0, 1, 2 or 64 (see UsageText()).

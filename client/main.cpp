@@ -1,4 +1,6 @@
 // halvexa: the command-line client for one Halvexa server or a fleet.
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -6,6 +8,18 @@
 
 #include "halvexa_main.h"
 #include "std_streams.h"
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+// The first Ctrl-C ends a watch in order; a second one ends the program.
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+  std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Output is written as it is (LF line ends, reply bytes untouched).
@@ -22,6 +36,8 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   };
   console.progress = terminal;
+  console.catch_interrupt = [] { std::signal(SIGINT, OnInterrupt); };
+  console.interrupted = [] { return g_interrupted.load(); };
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int status = halv::client::RunHalvexa(
       args, [](const char* name) { return std::getenv(name); }, console);

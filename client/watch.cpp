@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "fleet.h"
 #include "json_writer.h"
@@ -48,7 +49,8 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<std::si
   std::string line;
   for (std::size_t i = 0; i < cells.size(); ++i) {
     line += cells[i];
-    if (i + 1 < cells.size()) line.append(widths[i] - std::min(widths[i], cells[i].size()) + 2, ' ');
+    if (i + 1 < cells.size())
+      line.append(widths[i] - std::min(widths[i], cells[i].size()) + 2, ' ');
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line + "\n";
@@ -104,6 +106,8 @@ void ReportFailure(Shared& shared, const HostResult& result) {
 
 bool Ended(Shared& shared) {
   const std::lock_guard<std::mutex> guard(shared.lock);
+  if (!shared.ended && shared.console.interrupted && shared.console.interrupted())
+    shared.ended = true;
   return shared.ended;
 }
 
@@ -116,14 +120,25 @@ void EndAll(Shared& shared) {
 HostResult WatchHost(Shared& shared, const HostEntry& entry, Clock::time_point until) {
   const Options& options = shared.options;
   HostResult result;
-  std::unique_ptr<TcpConnection> connection = OpenSession(entry, options, &result);
+  std::unique_ptr<TcpConnection> connection;
+  // A server with all its clients is asked again, as for any command.
+  double pause = options.retry_delay;
+  for (int attempt = 1;; ++attempt) {
+    result = HostResult{};
+    result.attempts = attempt;
+    connection = OpenSession(entry, options, &result);
+    if (connection || result.outcome != HostOutcome::kBusy || attempt > options.retries) break;
+    std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+    pause *= 2;
+  }
   if (!connection) return result;
   std::string line = "WATCH";
   for (std::size_t i = 1; i < options.words.size(); ++i) line += " " + options.words[i];
   const auto seconds = [](double s) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
   };
-  NetStatus status = connection->SendAll(line + "\r\n", Clock::now() + seconds(options.reply_timeout));
+  NetStatus status =
+      connection->SendAll(line + "\r\n", Clock::now() + seconds(options.reply_timeout));
   if (!status.ok()) {
     result.outcome =
         status.failure == NetFailure::kTimeout ? HostOutcome::kTimedOut : HostOutcome::kBadReply;
@@ -225,12 +240,14 @@ int RunWatch(const Options& options, const Console& console) {
   // The columns: the longest host label and service name given (a service
   // reported when every one is watched may be longer: its row is then wider).
   std::size_t host_width = 4, service_width = 7;
-  for (const HostEntry& entry : options.hosts) host_width = std::max(host_width, entry.label.size());
+  for (const HostEntry& entry : options.hosts)
+    host_width = std::max(host_width, entry.label.size());
   for (std::size_t i = 1; i < options.words.size(); ++i)
     service_width = std::max(service_width, options.words[i].size());
   if (options.words.size() < 2) service_width = std::max<std::size_t>(service_width, 20);
   shared.widths = {host_width, 19, service_width, 0};
   if (!options.json_lines) console.out(Row({"HOST", "TIME", "SERVICE", "STATE"}, shared.widths));
+  if (console.catch_interrupt) console.catch_interrupt();
 
   const Clock::time_point until =
       options.watch_seconds > 0

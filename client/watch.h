@@ -4,7 +4,7 @@
 //
 // Each host has a connection of its own for the whole watch. The watch ends
 // after --count changes (of all hosts together), after --timeout seconds, or
-// when interrupted; the server drops the watch of a connection that goes. A
+// when interrupted (Ctrl-C), each then ended with a line and QUIT. A
 // host that cannot be reached, refuses WATCH or closes the connection is
 // reported (on standard error for the table, as an object for JSON lines)
 // and the others go on. The exit status is that of the other commands.

@@ -229,8 +229,8 @@ TEST_F(ClientTest, WatchSeesAStopAndAStartOfTheTestService) {
   ASSERT_TRUE(who.Connect(Port()));
   who.ReadUntil("\n\r:: ");
 
-  Running watch = Spawn("--json-lines --count 3 --timeout 90 " + target + "watch HalvCliTestSvc",
-                        "watch");
+  Running watch =
+      Spawn("--json-lines --count 3 --timeout 90 " + target + "watch HalvCliTestSvc", "watch");
   // The watch has its connection once WHO lists two clients.
   const auto rows = [&who] {
     const std::string text = who.Ask("who");
@@ -257,7 +257,8 @@ TEST_F(ClientTest, WatchSeesAStopAndAStartOfTheTestService) {
   // Three changes of one chain: from Running (or already Stopping), through
   // Stopped, on towards Running.
   const std::regex line(
-      "\\{\"host\":\"127\\.0\\.0\\.1:[0-9]+\",\"time\":\"20[0-9]{2}-[0-1][0-9]-[0-3][0-9]T[0-2][0-9]:"
+      "\\{\"host\":\"127\\.0\\.0\\.1:[0-9]+\",\"time\":\"20[0-9]{2}-[0-1][0-9]-[0-3][0-9]T[0-2][0-"
+      "9]:"
       "[0-5][0-9]:[0-5][0-9]\",\"service\":\"HalvCliTestSvc\",\"state\":\"([A-Za-z]+)\","
       "\"previous\":\"([A-Za-z]+)\"\\}\n");
   std::vector<std::pair<std::string, std::string>> changes;  // {previous, state}

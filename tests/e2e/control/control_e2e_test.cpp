@@ -44,8 +44,9 @@ ManagerConfig ReadConfig(const char* name) {
       config.display_name = qsc->lpDisplayName != nullptr ? qsc->lpDisplayName : "";
       SERVICE_DELAYED_AUTO_START_INFO info{};
       DWORD size = 0;
-      config.knows_delayed = QueryServiceConfig2A(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO,
-                                         reinterpret_cast<BYTE*>(&info), sizeof info, &size) != 0;
+      config.knows_delayed =
+          QueryServiceConfig2A(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO,
+                               reinterpret_cast<BYTE*>(&info), sizeof info, &size) != 0;
       config.delayed = info.fDelayedAutostart != FALSE;
     }
     CloseServiceHandle(service);
@@ -65,7 +66,8 @@ DWORD RunSystemProgram(const std::string& command_line) {
                       nullptr, &si, &pi))
     return ~0u;
   DWORD code = ~0u;
-  if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+  if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;
@@ -165,8 +167,7 @@ TEST_F(ControlTest, UpdateChangesTheStartTypeAndDisplayNameInTheManager) {
   EXPECT_EQ(Ask(c, "update " + name + " StartType Boot"),
             "501-Unknown StartType 'Boot'; " + valid_types);
   EXPECT_EQ(Ask(c, "update " + name + " StartType"), "501-StartType needs a value; " + valid_types);
-  EXPECT_EQ(Ask(c, "update NoSuchServiceHere StartType Manual"),
-            "Service does not exist.\n\r:: ");
+  EXPECT_EQ(Ask(c, "update NoSuchServiceHere StartType Manual"), "Service does not exist.\n\r:: ");
   // None of the refused lines changed anything.
   const ManagerConfig after = ReadConfig(kTestService);
   EXPECT_EQ(after.start_type, static_cast<DWORD>(SERVICE_DEMAND_START));

@@ -197,9 +197,15 @@ struct ClientRun {
   double seconds = 0;
 };
 
-ClientRun Halvexa(const std::vector<std::string>& args, const char* password = nullptr) {
+ClientRun Halvexa(const std::vector<std::string>& args, const char* password = nullptr,
+                  const std::function<bool(const ClientRun&)>& interrupt = {}) {
   ClientRun run;
   Console console;
+  bool caught = false;
+  if (interrupt) {
+    console.catch_interrupt = [&caught] { caught = true; };
+    console.interrupted = [&] { return caught && interrupt(run); };
+  }
   console.out = [&run](const std::string& text) { run.out += text; };
   console.err = [&run](const std::string& text) { run.err += text; };
   // WATCH's rows carry the local time: a fixed one here.
@@ -603,6 +609,31 @@ TEST(FleetTest, WatchPrintsEachChangeAsARowUntilItsCount) {
                          "  2026-12-10 22:35:07  Spooler  Stopped\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
+
+  // A server at its client limit is asked again, as for any command.
+  ScriptedServer busy_once(Behaviour::kBusyOnce, WatchAnswer);
+  const ClientRun retried =
+      Halvexa({"--json-lines", "-H", busy_once.Entry(), "watch", "Spooler", "--count", "1"});
+  EXPECT_EQ(retried.status, 0) << retried.out;
+  EXPECT_EQ(busy_once.accepted(), 2);
+  EXPECT_NE(retried.out.find("\"state\":\"Stopping\",\"previous\":\"Running\"}\n"),
+            std::string::npos)
+      << retried.out;
+}
+
+// Without --count or --timeout the watch runs until interrupted, then ends
+// in order: the rows so far, the watch ended by a line, QUIT, status 0.
+TEST(FleetTest, WatchRunsUntilInterrupted) {
+  ScriptedServer server(Behaviour::kAnswer, WatchAnswer);
+  const auto rows = [](const ClientRun& run) {
+    return std::count(run.out.begin(), run.out.end(), '\n');
+  };
+  const ClientRun run = Halvexa({"-H", server.Entry(), "watch", "Spooler"}, nullptr,
+                                [&rows](const ClientRun& so_far) { return rows(so_far) >= 3; });
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_GE(rows(run), 3);  // the header and at least two changes
+  EXPECT_NE(run.out.find("  Spooler  Stopped\n"), std::string::npos) << run.out;
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{"WATCH Spooler", "END", "QUIT"}));
 }
 
 // JSON lines, several hosts: each change an object with the host, the time,
@@ -617,11 +648,13 @@ TEST(FleetTest, WatchJsonLinesAndHostsThatFail) {
                                      refusing.Entry(), "watch", "Spooler"});
   EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
   const std::string stamp = "\"time\":\"2026-12-10T22:35:07\"";
-  for (const char* change : {"\"service\":\"Spooler\",\"state\":\"Stopping\",\"previous\":\"Running\"",
-                             "\"service\":\"Spooler\",\"state\":\"Stopped\",\"previous\":\"Stopping\"",
-                             "\"service\":\"Spooler\",\"state\":\"Starting\",\"previous\":\"Stopped\""}) {
-    EXPECT_NE(refused.out.find("{\"host\":\"" + good.Entry() + "\"," + stamp + "," + change + "}\n"),
-              std::string::npos)
+  for (const char* change :
+       {"\"service\":\"Spooler\",\"state\":\"Stopping\",\"previous\":\"Running\"",
+        "\"service\":\"Spooler\",\"state\":\"Stopped\",\"previous\":\"Stopping\"",
+        "\"service\":\"Spooler\",\"state\":\"Starting\",\"previous\":\"Stopped\""}) {
+    EXPECT_NE(
+        refused.out.find("{\"host\":\"" + good.Entry() + "\"," + stamp + "," + change + "}\n"),
+        std::string::npos)
         << refused.out;
   }
   EXPECT_NE(refused.out.find("{\"host\":\"" + refusing.Entry() +
@@ -635,8 +668,8 @@ TEST(FleetTest, WatchJsonLinesAndHostsThatFail) {
 
   ScriptedServer closing(Behaviour::kAnswerThenClose, WatchAnswer);
   const std::string closed = ClosedEntry();
-  const ClientRun failing =
-      Halvexa({"--timeout", "0.5", "-H", closing.Entry(), "-H", closed, "-H", good.Entry(), "watch"});
+  const ClientRun failing = Halvexa(
+      {"--timeout", "0.5", "-H", closing.Entry(), "-H", closed, "-H", good.Entry(), "watch"});
   EXPECT_EQ(failing.status, 2);
   EXPECT_NE(failing.err.find("halvexa: " + closing.Entry() +
                              ": connection closed by the server during the watch\n"),

@@ -318,8 +318,7 @@ TEST(ReplyParserTest, UpdateReplies) {
        "The requested access was denied."},
       {"501-Unknown property 'Colour'; valid properties: StartType, DisplayName\n\r:: ", false,
        false, 0, "501-Unknown property 'Colour'; valid properties: StartType, DisplayName"},
-      {"\n\r500-Unknown command 'UPDATE'\n\r:: ", false, false, 0,
-       "500-Unknown command 'UPDATE'"},
+      {"\n\r500-Unknown command 'UPDATE'\n\r:: ", false, false, 0, "500-Unknown command 'UPDATE'"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.bytes);

@@ -148,9 +148,10 @@ TEST(ReportTest, UpdateTableAndJson) {
             "b     Nothing  error 1060: Service does not exist.\n"
             "c     failed: 501-Unknown StartType 'Auto'; valid values: Automatic, Delayed\n"
             "d     Spooler  Updating Service\n");
-  EXPECT_NE(HostJson(a, false).find("\"command\":\"UPDATE\",\"service\":\"Spooler\",\"updated\":"
-                                    "true,\"text\":\"Service updated: Spooler StartType Manual\\n\""),
-            std::string::npos)
+  EXPECT_NE(
+      HostJson(a, false).find("\"command\":\"UPDATE\",\"service\":\"Spooler\",\"updated\":"
+                              "true,\"text\":\"Service updated: Spooler StartType Manual\\n\""),
+      std::string::npos)
       << HostJson(a, false);
   EXPECT_NE(HostJson(b, false).find("\"updated\":false,\"code\":1060,\"message\":\"Service does "
                                     "not exist.\""),

@@ -58,8 +58,8 @@ TEST(WatchReaderTest, ChangesInOrderWhateverThePieces) {
 TEST(WatchReaderTest, TheServicesOwnLinesReadBack) {
   WatchReader reader;
   std::vector<WatchChange> changes;
-  const std::string bytes = WatchOpeningText({}) + WatchChangeText("W32Time", 4, 3) +
-                            WatchChangeText("Gone", 1, 0);
+  const std::string bytes =
+      WatchOpeningText({}) + WatchChangeText("W32Time", 4, 3) + WatchChangeText("Gone", 1, 0);
   EXPECT_EQ(reader.Feed(bytes, &changes), Status::kWatching);
   ASSERT_EQ(changes.size(), 2u);
   EXPECT_EQ(changes[0].state, "Stopping");

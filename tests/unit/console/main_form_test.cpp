@@ -72,7 +72,7 @@ TEST_F(ConsoleTest, AllowUpdateIsEnabledWhenUpdateEnabledIsOn) {
     const char* stored;  // nullptr: no value; "": a value of another type
     bool enabled;
   } cases[] = {
-      {nullptr, false}, {"0", false}, {"1", true}, {"+1", true},
+      {nullptr, false}, {"0", false},   {"1", true}, {"+1", true},
       {"2", false},     {"yes", false}, {"", false},
   };
   for (const auto& c : cases) {
