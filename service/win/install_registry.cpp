@@ -88,10 +88,10 @@ DWORD RestrictSecurityKey(const std::string& security_key) {
   // moment in which it carries the inherited one.
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   RegKey key;
-  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, security_key.c_str(), 0, nullptr, 0,
-                                READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS |
-                                    KEY_CREATE_SUB_KEY,
-                                &attributes, key.Out(), nullptr);
+  LONG status =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, security_key.c_str(), 0, nullptr, 0,
+                      READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY,
+                      &attributes, key.Out(), nullptr);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   // The Users key too, before any user is written below it.
   // "Security\\Users" less "Security\\": the Users key's name below Security.
