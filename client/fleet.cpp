@@ -159,7 +159,7 @@ std::unique_ptr<TcpConnection> OpenSession(const HostEntry& entry, const Options
     // An empty password is sent as none: the server then takes the user name.
     status = connection->SendAll(
         "AUTH " + options.user + (options.password.empty() ? "" : " " + options.password) + "\r\n",
-                                 After(options.connect_timeout));
+        After(options.connect_timeout));
     std::string auth;
     if (!status.ok()) {
       result.outcome =

@@ -63,7 +63,8 @@ int RunHalvexa(const std::vector<std::string>& args, const GetEnv& get_env,
   if (console.progress) console.err("\r" + std::string(shown, ' ') + "\r");
 
   for (const HostResult& r : results) {
-    if (!r.warning.empty()) console.err("halvexa: " + r.entry.label + ": warning: " + r.warning + "\n");
+    if (!r.warning.empty())
+      console.err("halvexa: " + r.entry.label + ": warning: " + r.warning + "\n");
   }
   if (options.raw && !options.json && !options.json_lines) {
     console.out(RawText(results));

@@ -350,8 +350,7 @@ std::string ParseOptions(const std::vector<std::string>& args, const GetEnv& get
     } else {
       return "--user needs a password: set HALVEXA_PASSWORD or give --password-file";
     }
-    if (std::string problem = PasswordProblem(options->password); !problem.empty())
-      return problem;
+    if (std::string problem = PasswordProblem(options->password); !problem.empty()) return problem;
   }
   return {};
 }

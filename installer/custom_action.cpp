@@ -18,6 +18,13 @@
 //   everything beneath it readable and writable only by Administrators and
 //   SYSTEM, after HalvWriteConfig. wixl has no element for the
 //   LockPermissions tables, so this does it.
+// HalvProtectFolders (deferred, as LocalSystem, after InstallFiles): the
+//   program folder and the log folder (CustomActionData, one a line, from
+//   HalvConfigPaths) get an access list of their own: full control for
+//   Administrators and SYSTEM, read and run for Users, inherited by what is
+//   in them; nothing inherited from above. So no other account can plant a
+//   library beside the service (which runs as LocalSystem) or rewrite its
+//   log, whichever folder was chosen.
 // HalvQuoteServicePath (deferred, as LocalSystem, after InstallServices):
 //   the service's image path in double quotes, as /INSTALL registers it (Wine's
 //   installer writes it bare, and a bare path with blanks is ambiguous).
@@ -27,6 +34,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <memory>
@@ -156,10 +164,28 @@ extern "C" UINT __stdcall HalvConfigPaths(MSIHANDLE install) {
                       logs + L"\n" + Wide(config::kDumpDir) + L"=" + dumps + L"\n";
   const std::wstring port = GetProperty(install, L"PORT");
   if (!port.empty()) data += Wide(config::kPort) + L"=" + port + L"\n";
-  // The deferred action receives this property as its CustomActionData.
-  return MsiSetPropertyW(install, L"HalvWriteConfig", data.c_str()) == ERROR_SUCCESS
+  // The deferred actions receive these properties as their CustomActionData.
+  const std::wstring folders = base + L"\n" + logs + L"\n";
+  return MsiSetPropertyW(install, L"HalvWriteConfig", data.c_str()) == ERROR_SUCCESS &&
+                 MsiSetPropertyW(install, L"HalvProtectFolders", folders.c_str()) == ERROR_SUCCESS
              ? ERROR_SUCCESS
              : ERROR_INSTALL_FAILURE;
+}
+
+extern "C" UINT __stdcall HalvProtectFolders(MSIHANDLE install) {
+  const std::wstring data = GetProperty(install, L"CustomActionData");
+  std::size_t start = 0;
+  while (start < data.size()) {
+    const std::size_t end = std::min(data.find(L'\n', start), data.size());
+    const std::wstring folder = data.substr(start, end - start);
+    start = end + 1;
+    if (folder.empty()) continue;
+    const DWORD error = halv::ProtectFolder(folder);
+    Log(install, L"HalvProtectFolders: " + folder +
+                     (error == ERROR_SUCCESS ? L"" : L" failed: " + std::to_wstring(error)));
+    if (error != ERROR_SUCCESS) return ERROR_INSTALL_FAILURE;
+  }
+  return ERROR_SUCCESS;
 }
 
 extern "C" UINT __stdcall HalvWriteConfig(MSIHANDLE install) {

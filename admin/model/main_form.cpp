@@ -360,9 +360,8 @@ void TForm1::EditUserWithDialog(bool update) {
     if (update && selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
       HourglassCursor hourglass(ui_);
       editedUserName = lvUsers[selectedUser].name;
-      frmUser.Prefill(editedUserName,
-                      config::DisablesAccount(registry_.ReadRegString(
-                          UsersKey() + "\\" + editedUserName, config::kDisabled)));
+      frmUser.Prefill(editedUserName, config::DisablesAccount(registry_.ReadRegString(
+                                          UsersKey() + "\\" + editedUserName, config::kDisabled)));
     }
     if (!ui_.ShowUserDialog(frmUser)) return;
     HourglassCursor hourglass(ui_);

@@ -36,7 +36,8 @@ inline constexpr char kServiceNotFound[] =
     "Service.";
 inline constexpr char kNoAssociation[] = "Unable to start associated application.";
 inline constexpr char kRemoveQuestion[] = "Are you sure you want to remove this user?";
-inline constexpr char kBuiltInRename[] = "The built-in users Admin and Anonymous cannot be renamed.";
+inline constexpr char kBuiltInRename[] =
+    "The built-in users Admin and Anonymous cannot be renamed.";
 // "A user named '<name>' already exists.  Do you want to replace it?"
 std::string ReplaceUserQuestion(const std::string& name);
 

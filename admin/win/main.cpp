@@ -8,8 +8,12 @@
 #include <objbase.h>
 
 #include <exception>
+#include <string>
 
+#include "halv_error.h"
+#include "install_registry.h"
 #include "main_window.h"
+#include "secured_store.h"
 #include "splash_window.h"
 #include "win/registry.h"
 #include "win/system_service_manager.h"
@@ -22,7 +26,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    halv::WinRegistry registry;
+    halv::WinRegistry system_registry;
+    // The accounts branch is created private (Administrators and SYSTEM)
+    // before the first account is written into it.
+    SecuredStore registry(system_registry, [](const std::string& security_key) {
+      if (const DWORD error = halv::RestrictSecurityKey(security_key); error != 0)
+        throw halv::Error("Unable to limit the access to '" + security_key +
+                          "' to Administrators and SYSTEM (error " + std::to_string(error) + ")");
+    });
     MainWindow form1(instance, registry, halv::SystemServiceManager());
     if (!form1.Create()) return 0;
     TfrmSplash frm_splash;

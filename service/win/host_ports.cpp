@@ -115,8 +115,8 @@ std::string WindowsMachine::FileVersion(const std::string& path) {
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
   if (!api.info(path.c_str(), 0, size, data.data()) ||
-      !api.query(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
-      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+      !api.query(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
     throw Error("Unable to read the version resource of '" + path + "'");
   }
   char text[64];

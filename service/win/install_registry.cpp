@@ -4,6 +4,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -71,7 +72,7 @@ DWORD RemoveEventSourceKey() {
   return static_cast<DWORD>(status);
 }
 
-DWORD RestrictSecurityKey() {
+DWORD RestrictSecurityKey(const std::string& security_key) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kSecurityKeyRules, SDDL_REVISION_1,
                                                             &raw_descriptor, nullptr))
@@ -83,12 +84,45 @@ DWORD RestrictSecurityKey() {
   if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
     return GetLastError();
 
+  // A key made here gets the access list as it is created, so there is no
+  // moment in which it carries the inherited one.
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   RegKey key;
-  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityKey.c_str(), 0,
-                                    READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS, key.Out());
-  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  LONG status =
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, security_key.c_str(), 0, nullptr, 0,
+                      READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS | KEY_CREATE_SUB_KEY,
+                      &attributes, key.Out(), nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  // The Users key too, before any user is written below it.
+  // "Security\\Users" less "Security\\": the Users key's name below Security.
+  const std::string users_name =
+      std::string(config::kUsersSubkey).substr(std::strlen(config::kSecuritySubkey) + 1);
+  RegKey users;
+  status = RegCreateKeyExA(key.get(), users_name.c_str(), 0, nullptr, 0, READ_CONTROL, &attributes,
+                           users.Out(), nullptr);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   return ApplyToTree(key.get(), dacl);
+}
+
+DWORD ProtectFolder(const std::wstring& path) {
+  // Full control for Administrators and SYSTEM, read and execute for Users;
+  // inherited by files and folders beneath (OICI); "P": protected.
+  static constexpr wchar_t kFolderRules[] =
+      L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderRules, SDDL_REVISION_1,
+                                                            &raw_descriptor, nullptr))
+    return GetLastError();
+  std::unique_ptr<void, LocalFreer> descriptor(raw_descriptor);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
+    return GetLastError();
+  std::wstring name = path;
+  return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr);
 }
 
 }  // namespace halv

@@ -1,6 +1,7 @@
 // Registry work of the installation beyond the Service Control Manager: the
-// service's event source under the Application log, and the access rules of
-// the "\\Security" key that holds the console's accounts.
+// service's event source under the Application log, the access rules of the
+// "\\Security" key that holds the console's accounts, and those of the
+// installed folders.
 //
 // Used by halvexa351's /INSTALL and /UNINSTALL and by the installer's custom
 // action. Each call opens and closes its own keys; any thread.
@@ -31,12 +32,20 @@ DWORD RegisterEventSourceKey(const std::string& message_file);
 // or the system error code.
 DWORD RemoveEventSourceKey();
 
-// Gives the "\\Security" key and every key beneath it an access list of its
-// own that only Administrators and SYSTEM may read or write (full control,
-// inherited by keys created beneath it later); entries inherited from above
-// are dropped. A missing key is left missing and counts as success (nothing
-// here creates configuration). Returns 0 or the system error code.
-DWORD RestrictSecurityKey();
+// Gives the "\\Security" key `security_key` (this build's by default) and
+// every key beneath it an access list of its own that only Administrators
+// and SYSTEM may read or write (full control, inherited by keys created
+// beneath it later); entries inherited from above are dropped. The key and
+// its "Users" subkey are created when missing, with that list from the
+// start, so no user is ever written under a key others can read. Returns 0
+// or the system error code.
+DWORD RestrictSecurityKey(const std::string& security_key = kSecurityKey);
+
+// Gives the folder `path` an access list of its own: full control for
+// Administrators and SYSTEM, read and run for Users, inherited by the files
+// and folders in it; entries inherited from above are dropped. Returns 0 or
+// the system error code.
+DWORD ProtectFolder(const std::wstring& path);
 
 }  // namespace halv
 

@@ -333,6 +333,64 @@ TEST_F(AccessTest, LogMaxBytesKeepsOneOlderGeneration) {
   EXPECT_NE(current.find("date Status: Service is stopped.\r\n"), std::string::npos) << current;
 }
 
+// Refusals cannot push an audit line out of the log: with logins on and a
+// small LogMaxBytes, 292 KB of refused STOPs and many connections from
+// outside AllowedClients write a few lines each and then count lines, so
+// an earlier "AUTH Admin" line stays in serverlog.txt or its one older
+// generation.
+TEST_F(AccessTest, RefusalsDoNotRotateAnAuditLineAway) {
+  AddUser("Admin", "admin pw", {});
+  AddUser("bob", "bob pw", {"AllowStatus"});
+  SetSystem("RequireAuth", "1");
+  SetSystem("LogMaxBytes", "4096");
+  SetSystem("AllowedClients", "127.0.0.1");
+  StartRunning();
+  {
+    Client admin;
+    ASSERT_TRUE(Connect(admin, "127.0.0.1", "127.0.0.1"));
+    admin.ReadUntil(kPrompt);
+    ASSERT_EQ(admin.Ask("auth Admin admin pw"), "230-Logged in as Admin\n\r:: ");
+    ASSERT_TRUE(admin.Leave());
+  }
+
+  Client c;
+  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
+  c.ReadUntil(kPrompt);
+  ASSERT_EQ(c.Ask("auth bob bob pw"), "230-Logged in as bob\n\r:: ");
+  const std::string line = "stop " + std::string(kTestService) + "\r\n";
+  const std::string refusal = "550-Permission denied: STOP needs AllowStop\n\r:: ";
+  // In chunks, each read back before the next, so neither side's buffers fill.
+  constexpr int kChunk = 500;
+  std::string chunk;
+  for (int i = 0; i < kChunk; ++i) chunk += line;
+  std::size_t sent = 0;
+  int chunks = 0;
+  while (sent < 292 * 1024) {
+    ASSERT_TRUE(c.Send(chunk));
+    const std::string replies = c.ReadCount(refusal, kChunk, 60s);
+    ASSERT_EQ(replies.size(), refusal.size() * kChunk) << "chunk " << chunks;
+    sent += chunk.size();
+    ++chunks;
+  }
+  ASSERT_TRUE(c.Leave());
+  for (int i = 0; i < 100; ++i) {
+    Client outside;
+    ASSERT_TRUE(Connect(outside, "127.0.0.2", "127.0.0.1"));
+    ASSERT_TRUE(outside.WaitClosed(10s)) << i;
+  }
+  EXPECT_EQ(halv::e2e::StopAndWait(), static_cast<DWORD>(SERVICE_STOPPED));
+  const std::string logs = halv::e2e::ReadFileBytes(log_dir_ + "\\serverlog.1.txt") + ServerLog();
+  EXPECT_NE(logs.find("date Status: Audit: Anonymous at 127.0.0.1: AUTH Admin succeeded\r\n"),
+            std::string::npos)
+      << logs;
+  EXPECT_NE(logs.find(" more refused commands from 127.0.0.1 in the last minute"),
+            std::string::npos)
+      << logs;
+  EXPECT_NE(logs.find(" more refused connections from 127.0.0.2 in the last minute"),
+            std::string::npos)
+      << logs;
+}
+
 TEST_F(AccessTest, ARelativeBaseDirIsRefused) {
   SetSystem("BaseDir", "halvexa");
   StartRunning();

@@ -329,8 +329,8 @@ TEST_F(ConsoleE2eTest, EditOfAdminSetsItsPasswordAndKeepsItsPermissions) {
   SetText(GetDlgItem(dialog, IDC_TXTPASS), "abc");
   SetText(GetDlgItem(dialog, IDC_TXTCONFIRM), "abc");
   PostMessageA(GetDlgItem(dialog, IDC_OKBTN), BM_CLICK, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return admin.FindTopWindow("#32770", "User Information") == nullptr; },
-                      10000));
+  ASSERT_TRUE(
+      WaitFor([&] { return admin.FindTopWindow("#32770", "User Information") == nullptr; }, 10000));
   ASSERT_TRUE(WaitFor(
       [&] {
         return GetRegString(admin_key, "Auth") ==

@@ -4,6 +4,8 @@
 //   config PORT BASEDIR   every configuration value of the table with its
 //                         default (Port PORT, folders in BASEDIR), REG_SZ
 //   acl                   the Security branch only for Administrators, SYSTEM
+//   acl-created           the same for Security and Security\Users alone (as
+//                         /INSTALL leaves them when they were missing)
 //   service PORT          registered as specified, running, answers HELP
 //   no-service            the service is not registered
 //   source EXE TEXT       the event source names EXE, and its message table
@@ -145,6 +147,11 @@ int Acl() {
   for (const std::string& key :
        {config::kSecurityKey, config::kDefaultsKey, config::kUsersKey + "\\" + config::kAdminUser})
     CheckAcl(key);
+  return failures == 0 ? 0 : 1;
+}
+
+int AclCreated() {
+  for (const std::string& key : {config::kSecurityKey, config::kUsersKey}) CheckAcl(key);
   return failures == 0 ? 0 : 1;
 }
 
@@ -318,6 +325,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "config" && argc == 4) return Config(argv[2], argv[3]);
   if (command == "acl") return Acl();
+  if (command == "acl-created") return AclCreated();
   if (command == "service" && argc == 4) return Service(argv[2], argv[3]);
   if (command == "no-service") return NoService();
   if (command == "source" && argc == 4) return Source(argv[2], argv[3]);
@@ -327,6 +335,8 @@ int main(int argc, char** argv) {
     if (HWND main = Main()) PostMessageA(main, WM_CLOSE, 0, 0);
     return 0;
   }
-  std::fprintf(stderr, "usage: msi_check config|acl|service|no-service|source|no-source|console\n");
+  std::fprintf(stderr,
+               "usage: msi_check config|acl|acl-created|service|no-service|source|"
+               "no-source|console\n");
   return 2;
 }

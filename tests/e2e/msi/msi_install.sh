@@ -3,7 +3,9 @@
 # The installer under Wine, in a fresh prefix of its own (build/windows/wine-msi):
 #   1. msiexec /i /qn PORT=...: programs, shortcut and folders in place, every
 #      configuration value with its default, the Security branch only for
-#      Administrators and SYSTEM, the service registered, running and answering
+#      Administrators and SYSTEM, the program and log folders protected by the
+#      installer's action (the tables and its log; Wine keeps no folder access
+#      lists), the service registered, running and answering
 #      HELP; the console opens on its General tab without an error box
 #      (screenshot build/windows/msi-console-general.png).
 #   2. An operator's changed values survive a repair (REINSTALL=ALL with
@@ -13,8 +15,9 @@
 #      changed port.
 #   3. A failed start writes an event that the message table renders as its text.
 #   4. msiexec /x: service and programs gone, configuration and logs kept.
-#   5. /INSTALL registers the event source and restricts the Security branch;
-#      /UNINSTALL removes the source.
+#   5. /INSTALL registers the event source and restricts the Security branch,
+#      creating it (with Users) when it is missing; /UNINSTALL removes the
+#      source.
 # Key paths, the service name and defaults come from the configuration table
 # (BUILD_DIR/config_schema.sh, written by CMake). Every set-up step is
 # checked; a failed one ends the test. The ports are free ones.
@@ -130,6 +133,21 @@ find "$drive_c/ProgramData" "$drive_c/users" -path "*/Start Menu/Programs/Halvex
 [ -e "$install_dir/halvexa-setup.dll" ] && fail "the custom-action library was installed"
 run_check config "$port" "$install_win" || fail "configuration"
 run_check acl || fail "access to the Security branch"
+# The program and log folders are protected by a deferred action running as
+# LocalSystem right after InstallFiles. Wine keeps no access lists on
+# folders, so what is checked is the package's tables and that the action
+# protected both folders without an error.
+msiinfo export "$msi" CustomAction | tr -d '\r' |
+  grep -q "^HalvProtectFolders	3073	HalvSetup	HalvProtectFolders" ||
+  fail "HalvProtectFolders is not a deferred action as LocalSystem"
+msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' |
+  grep -q "^HalvProtectFolders	NOT REMOVE~=\"ALL\"	4001$" ||
+  fail "HalvProtectFolders is not sequenced right after InstallFiles (4000)"
+for folder in "$install_win" "$install_win\\Logs"; do
+  grep -aqxF "HalvProtectFolders: $folder" <(tr -d '\r' <"$build/msi-install.log") ||
+    fail "the install did not protect $folder"
+done
+grep -aq "HalvProtectFolders: .* failed" "$build/msi-install.log" && fail "a folder could not be protected"
 run_check service "$port" "$exe_win" || fail "service after install"
 
 step "console"
@@ -215,6 +233,11 @@ run_check acl || fail "access to the Security branch after /INSTALL"
 wine "$build/bin/halvexa351.exe" /UNINSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/UNINSTALL exited with $?"
 run_check no-service || fail "service after /UNINSTALL"
 run_check no-source || fail "event source after /UNINSTALL"
+# With no Security key at all, /INSTALL creates it and its Users key restricted.
+wine reg delete "$security_key" /f >>"$WINE_LOG" 2>&1 || die "reg delete $security_key exited with $?"
+wine "$build/bin/halvexa351.exe" /INSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/INSTALL exited with $?"
+run_check acl-created || fail "access to the Security keys that /INSTALL created"
+wine "$build/bin/halvexa351.exe" /UNINSTALL /SILENT >>"$WINE_LOG" 2>&1 || fail "/UNINSTALL exited with $?"
 
 if [ "$failures" -ne 0 ]; then
   echo "msi_install: $failures failure(s); logs in $build/msi-*.log and $WINE_LOG"

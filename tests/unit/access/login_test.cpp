@@ -159,7 +159,7 @@ TEST_F(LoginTest, ADisabledAccountFailsLikeAWrongPassword) {
     const char* disabled;  // nullptr: no value; "?": unreadable
     bool logs_in;
   } cases[] = {
-      {nullptr, true}, {"", true}, {"0", true}, {"1", false},
+      {nullptr, true}, {"", true},   {"0", true},   {"1", false},
       {"yes", false},  {"2", false}, {" 0", false}, {"?", false},
   };
   for (const auto& c : cases) {

@@ -279,11 +279,11 @@ TEST_F(UsersTest, EditingAUserChangesOnlyWhatTheOperatorChanged) {
   const std::string kAdminKey = kUsersKey + "\\Admin";
   const struct {
     const char* what;
-    int index;               // the user selected
-    const char* disabled;    // its Disabled value before; nullptr: none
-    const char* pass;        // typed twice; "" keeps the stored password
-    bool tick;               // "Disable Account" on OK
-    const char* auth_after;  // nullptr: the stored one kept
+    int index;                   // the user selected
+    const char* disabled;        // its Disabled value before; nullptr: none
+    const char* pass;            // typed twice; "" keeps the stored password
+    bool tick;                   // "Disable Account" on OK
+    const char* auth_after;      // nullptr: the stored one kept
     const char* disabled_after;  // nullptr: still none
   } cases[] = {
       {"password only", 2, nullptr, "abc", false, kAbcAuth.c_str(), nullptr},
@@ -340,13 +340,13 @@ TEST_F(UsersTest, RenamingMovesTheUsersValuesToTheNewName) {
   form.Button1Click();
   const std::string ops = kUsersKey + "\\ops";
   EXPECT_FALSE(registry.HasKey(kOperatorKey));
-  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"Auth", "0ff1ce"},
-           {"AllowList", "1"},
-           {"AllowStart", "1"},
-           {"AllowRestart", "1"},
-           {"Extra", "kept"},
-           {"Disabled", "1"}})
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"Auth", "0ff1ce"},
+                                                        {"AllowList", "1"},
+                                                        {"AllowStart", "1"},
+                                                        {"AllowRestart", "1"},
+                                                        {"Extra", "kept"},
+                                                        {"Disabled", "1"}})
     EXPECT_EQ(registry.Get(ops, name), value) << name;
   EXPECT_EQ(registry.Get(ops, "AllowStop"), "<missing>");
   EXPECT_TRUE(ui.questions.empty());
