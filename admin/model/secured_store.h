@@ -1,8 +1,10 @@
 // The console's registry with the accounts branch kept private: before the
 // first write below a version's "Security" key, `restrict` is called with
 // that key, so that it (and its Users key) exists with access for
-// Administrators and SYSTEM only before any account is written into it.
-// Everything else is passed through to the store underneath.
+// Administrators and SYSTEM only before any account is written into it; and
+// again after the first write to each key below it, so a key the write
+// created has that access too. Everything else is passed through to the
+// store underneath.
 #ifndef HALV_ADMIN_MODEL_SECURED_STORE_H_
 #define HALV_ADMIN_MODEL_SECURED_STORE_H_
 
@@ -41,7 +43,8 @@ class SecuredStore : public RegistryStore {
   }
   void WriteRegString(const std::string& key, const std::string& name,
                       const std::string& value) override {
-    if (const std::string security = SecurityKeyOf(key); !security.empty()) {
+    const std::string security = SecurityKeyOf(key);
+    if (!security.empty()) {
       std::string folded = Folded(security);
       if (restricted_.count(folded) == 0) {
         restrict_(security);
@@ -49,6 +52,10 @@ class SecuredStore : public RegistryStore {
       }
     }
     inner_.WriteRegString(key, name, value);
+    // After the first write to each key below Security once more, for a key
+    // that this write created where the registry does not pass the list on
+    // to new keys by inheritance (Wine's does not).
+    if (!security.empty() && written_.insert(Folded(key)).second) restrict_(security);
   }
   std::vector<std::string> ListRegSubKeys(const std::string& key) override {
     return inner_.ListRegSubKeys(key);
@@ -73,6 +80,7 @@ class SecuredStore : public RegistryStore {
   RegistryStore& inner_;
   std::function<void(const std::string&)> restrict_;
   std::set<std::string> restricted_;  // folded Security keys already restricted
+  std::set<std::string> written_;     // folded keys below Security written to
 };
 
 }  // namespace halv::console

@@ -386,6 +386,11 @@ TEST_F(ConsoleE2eTest, PasswordsOutsideTheCodePageAreHashedWithoutLoss) {
     EXPECT_TRUE(WaitFor([&] { return GetRegString(users + c.user, "Auth") == expected; }, 10000))
         << GetRegString(users + c.user, "Auth");
   }
+  // The console made the Security and Users keys, open to Administrators
+  // and SYSTEM alone, before it wrote the first user.
+  EXPECT_EQ(halv::e2e::KeyGrants(config::kSecurityKey), halv::e2e::kOnlyAdministratorsAndSystem);
+  EXPECT_EQ(halv::e2e::KeyGrants(config::kUsersKey), halv::e2e::kOnlyAdministratorsAndSystem);
+  EXPECT_EQ(halv::e2e::KeyGrants(users + "ascii"), halv::e2e::kOnlyAdministratorsAndSystem);
   // Two different passwords outside the code page never share a stored form.
   EXPECT_NE(auth::AuthFromPassword(PasswordBytes(L"\u043f\u0430\u0440\u043e\u043b\u044c")),
             auth::AuthFromPassword(PasswordBytes(L"\u0436\u0436\u0436\u0436\u0436\u0436")));

@@ -3,6 +3,9 @@
 #include "service_harness.h"
 
 #include <ws2tcpip.h>
+// aclapi.h and sddl.h need the types of windows.h.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -663,5 +666,36 @@ bool InstalledServiceTest::EventLogged(const std::string& text,
 }
 
 std::string InstalledServiceTest::EventLogText() const { return WineLogText(log_mark_); }
+
+std::vector<std::string> KeyGrants(const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+    return {"unreadable"};
+  DWORD size = 0;
+  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+  std::vector<BYTE> buffer(size ? size : 1);
+  const LONG status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return {"unreadable"};
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr)
+    return {"no list"};
+  std::vector<std::string> grants;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    char* sid = nullptr;
+    ConvertSidToStringSidA(&ace->SidStart, &sid);
+    grants.push_back(std::string(sid ? sid : "?") + ":" +
+                     std::to_string(ace->Mask == KEY_ALL_ACCESS ? 1 : 0));
+    LocalFree(sid);
+  }
+  return grants;
+}
 
 }  // namespace halv::e2e

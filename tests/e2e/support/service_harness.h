@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config_schema.h"
 
@@ -84,6 +85,13 @@ class HeldPort {
 ::testing::AssertionResult SetSystemValue(const std::string& name, const std::string& value);
 // Removes the product's whole registry tree.
 void ClearConfig();
+// The allowed entries of the access list of the key `path` (under
+// HKEY_LOCAL_MACHINE), in order, as "<SID>:1" for full control and
+// "<SID>:0" for less; {"unreadable"} or {"no list"} when there is none to read.
+std::vector<std::string> KeyGrants(const std::string& path);
+// KeyGrants of a key that only Administrators and SYSTEM may use.
+inline const std::vector<std::string> kOnlyAdministratorsAndSystem = {"S-1-5-32-544:1",
+                                                                     "S-1-5-18:1"};
 
 // ---- Services ----
 

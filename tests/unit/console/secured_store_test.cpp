@@ -33,7 +33,7 @@ TEST(SecuredStoreTest, TheSecurityKeyOfAKey) {
   for (const auto& c : cases) EXPECT_EQ(SecuredStore::SecurityKeyOf(c.key), c.security) << c.key;
 }
 
-TEST(SecuredStoreTest, RestrictsOnceBeforeTheFirstWriteBelowSecurity) {
+TEST(SecuredStoreTest, RestrictsBeforeTheFirstWriteBelowSecurityAndAfterEachNewKey) {
   halv::testing::MemoryRegistry registry;
   std::vector<std::string> calls;
   std::size_t writes_at_first_call = 99;
@@ -48,7 +48,11 @@ TEST(SecuredStoreTest, RestrictsOnceBeforeTheFirstWriteBelowSecurity) {
   store.WriteRegString(v + "\\Security\\Default", "AllowList", "1");
   store.WriteRegString(v + "\\SECURITY\\Users\\bob", "AllowStop", "1");
   store.WriteRegString(kProduct + "\\2.0\\Security\\Users\\eve", "Auth", "y");
-  EXPECT_EQ(calls, (std::vector<std::string>{v + "\\Security", kProduct + "\\2.0\\Security"}));
+  // Before the first write below each Security key, and after the first
+  // write to each key (letter case aside): Users\bob, Default; 2.0's Users\eve.
+  const std::string s1 = v + "\\Security";
+  const std::string s2 = kProduct + "\\2.0\\Security";
+  EXPECT_EQ(calls, (std::vector<std::string>{s1, s1, s1, s2, s2}));
   EXPECT_EQ(writes_at_first_call, 1u);  // only the System write came before
   EXPECT_EQ(registry.Get(v + "\\Security\\Users\\bob", "Auth"), "x");
 }
@@ -63,7 +67,7 @@ TEST(SecuredStoreTest, AFailedRestrictionStopsTheWriteAndIsTriedAgain) {
   EXPECT_THROW(store.WriteRegString(key, "Auth", "x"), Error);
   EXPECT_EQ(registry.Get(key, "Auth"), "<missing>");
   store.WriteRegString(key, "Auth", "x");
-  EXPECT_EQ(attempts, 2);
+  EXPECT_EQ(attempts, 3);  // before and after the write that was made
   EXPECT_EQ(registry.Get(key, "Auth"), "x");
 }
 

@@ -2,9 +2,6 @@
 // missing Security key and its Users key with access for Administrators and
 // SYSTEM only, and restricts keys that were already there, subkeys included.
 #include <windows.h>
-// aclapi.h and sddl.h need the types of windows.h.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +10,7 @@
 
 #include "config_schema.h"
 #include "install_registry.h"
+#include "service_harness.h"
 
 namespace {
 
@@ -30,40 +28,8 @@ bool KeyExists(const std::string& path) {
   return true;
 }
 
-// The allowed entries of the key's access list as "SID:full" (full: 1 when
-// the mask is full control), in order; {"unreadable"} when it cannot be read.
-std::vector<std::string> Grants(const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
-    return {"unreadable"};
-  DWORD size = 0;
-  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-  std::vector<BYTE> buffer(size ? size : 1);
-  const LONG status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer.data(), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return {"unreadable"};
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted) || !present ||
-      dacl == nullptr)
-    return {"no list"};
-  std::vector<std::string> grants;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    char* sid = nullptr;
-    ConvertSidToStringSidA(&ace->SidStart, &sid);
-    grants.push_back(std::string(sid ? sid : "?") + ":" +
-                     std::to_string(ace->Mask == KEY_ALL_ACCESS ? 1 : 0));
-    LocalFree(sid);
-  }
-  return grants;
-}
-
-const std::vector<std::string> kOnlyAdministratorsAndSystem = {"S-1-5-32-544:1", "S-1-5-18:1"};
+using halv::e2e::KeyGrants;
+using halv::e2e::kOnlyAdministratorsAndSystem;
 
 class SecurityKeyTest : public ::testing::Test {
  protected:
@@ -76,11 +42,11 @@ TEST_F(SecurityKeyTest, AMissingKeyIsCreatedWithItsUsersKeyAlreadyRestricted) {
   ASSERT_EQ(halv::RestrictSecurityKey(kSecurity), 0u);
   ASSERT_TRUE(KeyExists(kSecurity));
   ASSERT_TRUE(KeyExists(kSecurity + "\\Users"));
-  EXPECT_EQ(Grants(kSecurity), kOnlyAdministratorsAndSystem);
-  EXPECT_EQ(Grants(kSecurity + "\\Users"), kOnlyAdministratorsAndSystem);
+  EXPECT_EQ(KeyGrants(kSecurity), kOnlyAdministratorsAndSystem);
+  EXPECT_EQ(KeyGrants(kSecurity + "\\Users"), kOnlyAdministratorsAndSystem);
   // Run again over what it made: the same.
   ASSERT_EQ(halv::RestrictSecurityKey(kSecurity), 0u);
-  EXPECT_EQ(Grants(kSecurity + "\\Users"), kOnlyAdministratorsAndSystem);
+  EXPECT_EQ(KeyGrants(kSecurity + "\\Users"), kOnlyAdministratorsAndSystem);
 }
 
 TEST_F(SecurityKeyTest, KeysThatWereThereAreRestrictedToo) {
@@ -92,11 +58,11 @@ TEST_F(SecurityKeyTest, KeysThatWereThereAreRestrictedToo) {
               ERROR_SUCCESS);
     RegCloseKey(key);
   }
-  ASSERT_NE(Grants(kSecurity + "\\Users\\bob"), kOnlyAdministratorsAndSystem);
+  ASSERT_NE(KeyGrants(kSecurity + "\\Users\\bob"), kOnlyAdministratorsAndSystem);
   ASSERT_EQ(halv::RestrictSecurityKey(kSecurity), 0u);
   for (const std::string& path :
        {kSecurity, kSecurity + "\\Default", kSecurity + "\\Users", kSecurity + "\\Users\\bob"})
-    EXPECT_EQ(Grants(path), kOnlyAdministratorsAndSystem) << path;
+    EXPECT_EQ(KeyGrants(path), kOnlyAdministratorsAndSystem) << path;
 }
 
 }  // namespace
