@@ -30,6 +30,23 @@ std::int32_t NumberOrDefault(const ValueDef& value, const std::string& text) {
   return WholeNumber(text);
 }
 
+std::int32_t BoundedWholeNumber(const ValueDef& value, const std::string& text) {
+  const std::int32_t number = WholeNumber(text);
+  if (value.min && number < *value.min)
+    throw Error(std::string(value.name) + " must be " + std::to_string(*value.min) +
+                " or more, not '" + text + "'");
+  if (value.max && number > *value.max)
+    throw Error(std::string(value.name) + " must be " + std::to_string(*value.max) +
+                " or less, not '" + text + "'");
+  return number;
+}
+
+bool NoYesValue(const ValueDef& value, const std::string& text) {
+  if (text != "0" && text != "1")
+    throw Error(std::string(value.name) + " must be 0 or 1, not '" + text + "'");
+  return text == "1";
+}
+
 int NoYesIndex(const std::string& text) {
   const std::int32_t n = WholeNumber(text);
   return n == 0 || n == 1 ? n : -1;
@@ -38,12 +55,13 @@ int NoYesIndex(const std::string& text) {
 std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::string>& chosen) {
   std::vector<InstalledValue> values;
   for (const ValueDef& value : kAllValues) {
-    if (value.missing == Missing::kOff) continue;
     std::string text = value.default_text != nullptr ? value.default_text : "";
     if (value.key == ValueKey::kSystem) {
       const auto it = chosen.find(value.name);
       if (it != chosen.end() && !it->second.empty()) text = it->second;
     }
+    // A value that is off when missing is written only when chosen.
+    if (value.missing == Missing::kOff && text.empty()) continue;
     if (text.empty()) throw Error(std::string("No text for the value ") + value.name);
     values.push_back({kVersionKey + "\\" + Subkey(value.key), value.name, text,
                       value.missing == Missing::kNewInstall});

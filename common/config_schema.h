@@ -254,6 +254,13 @@ std::int32_t WholeNumber(const std::string& text);
 // and the value falls back on it (Missing::kDefault); raises as WholeNumber
 // for other texts (an empty one included).
 std::int32_t NumberOrDefault(const ValueDef& value, const std::string& text);
+// `text` read as `value`'s whole number within its bounds; raises as
+// WholeNumber, or "<name> must be <min> or more, not '<text>'" (or "<max> or
+// less") outside them.
+std::int32_t BoundedWholeNumber(const ValueDef& value, const std::string& text);
+// A No/Yes value's text, "0" or "1": false or true; raises "<name> must be 0
+// or 1, not '<text>'" otherwise.
+bool NoYesValue(const ValueDef& value, const std::string& text);
 
 // A No/Yes value as a list index: 0 (No) or 1 (Yes) for those numbers, -1
 // for any other whole number; raises as WholeNumber for other texts.
@@ -274,9 +281,10 @@ struct InstalledValue {
   // upgrade does not switch on a feature an existing installation lacks.
   bool first_install_only = false;
 };
-// Every value of kAllValues that is not off, in table order, with its text:
-// `chosen`'s text for a System value it names (the installer's PORT and
-// folders), else the default. Raises halv::Error naming a value that gets
+// Every value of kAllValues that is not off (and each off one `chosen`
+// names), in table order, with its text: `chosen`'s text for a System value
+// it names (the installer's PORT, folders and audit and log properties),
+// else the default. Raises halv::Error naming a value that gets
 // neither.
 std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::string>& chosen);
 

@@ -6,7 +6,9 @@
 //   "BaseDir" + "\\" + name forms a clean path: HALV_BASEDIR from INSTALLDIR,
 //   HALV_LOGDIR from LOGDIR, HALV_DUMPDIR from DUMPDIR; and, for
 //   HalvWriteConfig, the texts those folders and the PORT property give
-//   their values ("Name=text" lines).
+//   their values ("Name=text" lines), and those of the properties AUDITLOG,
+//   AUDITMAXBYTES, AUDITMAXFILES, LOGTIMESTAMPS and LOGMAXFILES (checked
+//   against the table: a bad one fails the installation).
 // HalvWriteConfig (deferred, as LocalSystem): creates every configuration
 //   value of the table (config_values.def) that is missing, with the text
 //   HalvConfigPaths chose or its default; a value that exists is never
@@ -151,6 +153,11 @@ LONG CreateMissing(MSIHANDLE install, const halv::config::InstalledValue& value)
   return status;
 }
 
+// The optional values an installation property may set.
+constexpr const char* kPropertyValues[] = {
+    halv::config::kAuditLog, halv::config::kAuditMaxBytes, halv::config::kAuditMaxFiles,
+    halv::config::kLogTimestamps, halv::config::kLogMaxFiles};
+
 }  // namespace
 
 extern "C" UINT __stdcall HalvConfigPaths(MSIHANDLE install) {
@@ -164,6 +171,26 @@ extern "C" UINT __stdcall HalvConfigPaths(MSIHANDLE install) {
                       logs + L"\n" + Wide(config::kDumpDir) + L"=" + dumps + L"\n";
   const std::wstring port = GetProperty(install, L"PORT");
   if (!port.empty()) data += Wide(config::kPort) + L"=" + port + L"\n";
+  // The audit and log values, each from the property of its name in
+  // capitals (AUDITLOG=1); a text the service would refuse fails the
+  // installation with the reason in its log.
+  for (const char* name : kPropertyValues) {
+    std::string property = name;
+    for (char& c : property) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    const std::wstring text = GetProperty(install, Wide(property).c_str());
+    if (text.empty()) continue;
+    try {
+      const config::ValueDef& value = config::SystemValue(name);
+      if (value.kind == config::ValueKind::kNoYes)
+        config::NoYesValue(value, Utf8(text));
+      else
+        config::BoundedWholeNumber(value, Utf8(text));
+    } catch (const std::exception& e) {
+      Log(install, L"HalvConfigPaths: " + Wide(property) + L": " + Wide(e.what()));
+      return ERROR_INSTALL_FAILURE;
+    }
+    data += Wide(name) + L"=" + text + L"\n";
+  }
   // The deferred actions receive these properties as their CustomActionData.
   const std::wstring folders = base + L"\n" + logs + L"\n";
   return MsiSetPropertyW(install, L"HalvWriteConfig", data.c_str()) == ERROR_SUCCESS &&

@@ -3,8 +3,10 @@
 #include "main_form.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <exception>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -81,6 +83,20 @@ constexpr SystemControl kSystemControls[] = {
     {config::kDumpDir, &TForm1::txtDumpDir, nullptr, true},
     {config::kExecName, &TForm1::txtProgramName, nullptr, false},
     {config::kPort, &TForm1::txtPort, nullptr, false},
+};
+
+// The optional values of the System tab, each a list or a text box.
+struct LogControl {
+  const char* name;
+  EditControl TForm1::*edit;    // null for a list
+  ComboControl TForm1::*combo;  // null for a text box
+};
+constexpr LogControl kLogControls[] = {
+    {config::kAuditLog, nullptr, &TForm1::cboAuditLog},
+    {config::kAuditMaxBytes, &TForm1::txtAuditMaxBytes, nullptr},
+    {config::kAuditMaxFiles, &TForm1::txtAuditMaxFiles, nullptr},
+    {config::kLogTimestamps, nullptr, &TForm1::cboLogTimestamps},
+    {config::kLogMaxFiles, &TForm1::txtLogMaxFiles, nullptr},
 };
 
 // The list of each default permission on the Security tab.
@@ -187,6 +203,47 @@ void TForm1::SaveRequireAuth() {
   requireAuthStored_ = true;
 }
 
+void TForm1::LoadLogValues() {
+  static_assert(std::size(kLogControls) == std::tuple_size_v<decltype(logStored_)>);
+  const std::string sys = SystemKey();
+  for (std::size_t i = 0; i < std::size(kLogControls); ++i) {
+    const LogControl& control = kLogControls[i];
+    const std::string text = registry_.ReadRegString(sys, control.name);
+    logStored_[i] = !text.empty();
+    if (control.combo != nullptr)
+      (this->*control.combo).Select(text.empty() ? 0 : config::NoYesIndex(text));
+    else
+      (this->*control.edit).text = text;
+  }
+}
+
+void TForm1::CheckLogValues() const {
+  for (const LogControl& control : kLogControls) {
+    if (control.edit == nullptr) continue;
+    const std::string& text = (this->*control.edit).text;
+    if (!text.empty()) config::BoundedWholeNumber(config::SystemValue(control.name), text);
+  }
+}
+
+void TForm1::SaveLogValues() {
+  const std::string sys = SystemKey();
+  for (std::size_t i = 0; i < std::size(kLogControls); ++i) {
+    const LogControl& control = kLogControls[i];
+    std::string text;
+    if (control.combo != nullptr) {
+      const int index = (this->*control.combo).index;
+      // A stored value that is no choice (-1) is left as it is.
+      if (index < 0 || (!logStored_[i] && index == 0)) continue;
+      text = config::NoYesText(index);
+    } else {
+      text = (this->*control.edit).text;
+      if (!logStored_[i] && text.empty()) continue;
+    }
+    registry_.WriteRegString(sys, control.name, text);
+    logStored_[i] = true;
+  }
+}
+
 void TForm1::LoadSettings() {
   HourglassCursor hourglass(ui_);
   const std::string sys = SystemKey();
@@ -221,6 +278,7 @@ void TForm1::LoadSettings() {
     cboAllowUpdate.enabled = !update_enabled.empty() && config::NoYesIndex(update_enabled) == 1;
   } catch (const std::exception&) {
   }
+  LoadLogValues();
 
   RefreshUser();
   ShowService();
@@ -228,6 +286,7 @@ void TForm1::LoadSettings() {
 
 void TForm1::SaveSettings() {
   HourglassCursor hourglass(ui_);
+  CheckLogValues();
   if (editedVersion.empty()) {
     // Nothing is installed yet: create the version that the service reads.
     editedVersion = kProductVersion;
@@ -247,6 +306,7 @@ void TForm1::SaveSettings() {
   for (const config::ValueDef& value : config::kDefaultPermissions)
     SaveChoice(this->*ControlOf(kPermissionControls, value.name).combo, defaults, value.name);
   SaveRequireAuth();
+  SaveLogValues();
 
   if (selectedUser >= 0 && selectedUser < static_cast<int>(lvUsers.size())) {
     const std::string user_key = UsersKey() + "\\" + lvUsers[selectedUser].name;

@@ -99,6 +99,15 @@ class TForm1 {
   EditControl txtTimeOut;  // the same
   ComboControl cboStopDepend = NoYes();
   ComboControl cboVerbose = NoYes();
+  // The audit trail and the server log's form: optional values. A missing
+  // choice reads as No and a missing number as an empty box; either stays
+  // missing when saved unchanged (an empty box saves as "", which reads as
+  // missing).
+  ComboControl cboAuditLog = NoYes(true, 0);
+  ComboControl cboLogTimestamps = NoYes(true, 0);
+  EditControl txtAuditMaxBytes;
+  EditControl txtAuditMaxFiles;
+  EditControl txtLogMaxFiles;
   // --- Security tab (default user permissions)
   ComboControl cboAllowList = NoYes();
   ComboControl cboAllowRestart = NoYes();
@@ -160,6 +169,11 @@ class TForm1 {
   void cboStartupTypeChange() { MarkChanged(); }
   void cboStopDependChange() { MarkChanged(); }
   void cboVerboseChange() { MarkChanged(); }
+  void cboAuditLogChange() { MarkChanged(); }
+  void cboLogTimestampsChange() { MarkChanged(); }
+  void txtAuditMaxBytesChange() { MarkChanged(); }
+  void txtAuditMaxFilesChange() { MarkChanged(); }
+  void txtLogMaxFilesChange() { MarkChanged(); }
   void cboAllowListChange() { MarkChanged(); }
   void cboAllowRestartChange() { MarkChanged(); }
   void cboAllowStartChange() { MarkChanged(); }
@@ -245,6 +259,11 @@ class TForm1 {
   // `RequireAuth` is written only once it exists or Yes is chosen, so saving
   // an installation that never used logins leaves its registry as it was.
   void SaveRequireAuth();
+  // The audit and log values: loaded, checked (a number outside its bounds
+  // raises before anything is written) and saved.
+  void LoadLogValues();
+  void CheckLogValues() const;
+  void SaveLogValues();
   void FillPermissions(const std::string& user);
   // Runs the user dialog; on OK writes the pending user (UpdateUser with
   // `update`, else AddUser) and refills the lists.
@@ -256,6 +275,9 @@ class TForm1 {
 
   // Whether the last load found a `RequireAuth` value.
   bool requireAuthStored_ = false;
+  // Which of the audit and log values the last load found, in the order of
+  // their table in main_form.cpp.
+  std::array<bool, 5> logStored_{};
   SettingsStore& registry_;
   ServiceManager& scm_;
   ConsoleUi& ui_;

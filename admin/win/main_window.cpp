@@ -46,6 +46,9 @@ const EditBinding kEdits[] = {
     {IDC_TXTPROGRAMNAME, &TForm1::txtProgramName, &TForm1::txtProgramNameChange},
     {IDC_TXTPORT, &TForm1::txtPort, &TForm1::txtPortChange},
     {IDC_TXTTIMEOUT, &TForm1::txtTimeOut, &TForm1::txtTimeOutChange},
+    {IDC_TXTAUDITMAXBYTES, &TForm1::txtAuditMaxBytes, &TForm1::txtAuditMaxBytesChange},
+    {IDC_TXTAUDITMAXFILES, &TForm1::txtAuditMaxFiles, &TForm1::txtAuditMaxFilesChange},
+    {IDC_TXTLOGMAXFILES, &TForm1::txtLogMaxFiles, &TForm1::txtLogMaxFilesChange},
 };
 
 const ComboBinding kCombos[] = {
@@ -53,6 +56,8 @@ const ComboBinding kCombos[] = {
     {IDC_CBOSTARTUPTYPE, &TForm1::cboStartupType, &TForm1::cboStartupTypeChange},
     {IDC_CBOSTOPDEPEND, &TForm1::cboStopDepend, &TForm1::cboStopDependChange},
     {IDC_CBOVERBOSE, &TForm1::cboVerbose, &TForm1::cboVerboseChange},
+    {IDC_CBOAUDITLOG, &TForm1::cboAuditLog, &TForm1::cboAuditLogChange},
+    {IDC_CBOLOGTIMESTAMPS, &TForm1::cboLogTimestamps, &TForm1::cboLogTimestampsChange},
     {IDC_CBOALLOWLIST, &TForm1::cboAllowList, &TForm1::cboAllowListChange},
     {IDC_CBOALLOWRESTART, &TForm1::cboAllowRestart, &TForm1::cboAllowRestartChange},
     {IDC_CBOALLOWSTART, &TForm1::cboAllowStart, &TForm1::cboAllowStartChange},

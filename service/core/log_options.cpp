@@ -12,23 +12,13 @@ namespace {
 // "", "0" or "1": nothing, No or Yes; raises otherwise.
 std::optional<bool> NoYes(const char* name, const std::string& text) {
   if (text.empty()) return std::nullopt;
-  if (text != "0" && text != "1")
-    throw Error(std::string(name) + " must be 0 or 1, not '" + text + "'");
-  return text == "1";
+  return config::NoYesValue(config::SystemValue(name), text);
 }
 
 // A whole number within the table's bounds of `name`; nothing for "".
 std::optional<std::int64_t> Bounded(const char* name, const std::string& text) {
   if (text.empty()) return std::nullopt;
-  const config::ValueDef& value = config::SystemValue(name);
-  const std::int32_t number = config::WholeNumber(text);
-  if (value.min && number < *value.min)
-    throw Error(std::string(name) + " must be " + std::to_string(*value.min) + " or more, not '" +
-                text + "'");
-  if (value.max && number > *value.max)
-    throw Error(std::string(name) + " must be " + std::to_string(*value.max) + " or less, not '" +
-                text + "'");
-  return number;
+  return config::BoundedWholeNumber(config::SystemValue(name), text);
 }
 
 }  // namespace

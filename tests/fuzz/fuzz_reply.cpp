@@ -27,6 +27,7 @@ constexpr halv::client::Command kCommands[] = {
     halv::client::Command::kHelp,    halv::client::Command::kView,
     halv::client::Command::kCycle,   halv::client::Command::kInit,
     halv::client::Command::kUpdate,  halv::client::Command::kQuit,
+    halv::client::Command::kDeps,    halv::client::Command::kAudit,
     halv::client::Command::kOther,
 };
 

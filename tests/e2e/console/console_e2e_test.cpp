@@ -139,6 +139,17 @@ TEST_F(ConsoleE2eTest, ShowsTheRunningServiceStopsItAndAppliesAnEdit) {
   EXPECT_EQ(GetRegString(kSystemKey, "BaseDir"), "C:\\Halvexa");
   EXPECT_FALSE(IsWindowEnabled(admin.Control(IDC_BTNAPPLY)));
 
+  // The audit and log values: missing ones show No and an empty box; a
+  // choice and a number are written by Apply, the untouched ones stay missing.
+  EXPECT_EQ(Text(admin.Control(IDC_TXTAUDITMAXFILES)), "");
+  Choose(admin.Control(IDC_CBOAUDITLOG), 1);
+  SetText(admin.Control(IDC_TXTAUDITMAXFILES), "4");
+  Click(admin.Control(IDC_BTNAPPLY));
+  EXPECT_EQ(GetRegString(kSystemKey, "AuditLog"), "1");
+  EXPECT_EQ(GetRegString(kSystemKey, "AuditMaxFiles"), "4");
+  EXPECT_EQ(GetRegString(kSystemKey, "LogTimestamps"), "<missing>");
+  EXPECT_EQ(GetRegString(kSystemKey, "LogMaxFiles"), "<missing>");
+
   // Start again.
   Click(admin.Control(IDC_BTNSTART));
   EXPECT_EQ(Text(admin.Control(IDC_TXTSERVICESTATUS)), "Running");

@@ -1,8 +1,10 @@
 // msi_check: the Windows side of the installer test (msi_install.sh). Each
 // command checks one thing in the Wine prefix, prints what differs and exits
 // 0 when all holds, 1 when not, 2 on bad arguments:
-//   config PORT BASEDIR   every configuration value of the table with its
-//                         default (Port PORT, folders in BASEDIR), REG_SZ
+//   config PORT BASEDIR [NAME=TEXT...]
+//                         every configuration value of the table with its
+//                         default (Port PORT, folders in BASEDIR, each NAME
+//                         with TEXT as an installation property set it), REG_SZ
 //   acl                   the Security branch only for Administrators, SYSTEM
 //   acl-created           the same for Security and Security\Users alone (as
 //                         /INSTALL leaves them when they were missing)
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,13 +83,16 @@ std::pair<DWORD, std::string> ReadValue(const std::string& key_path, const char*
   return {type, std::string(data)};
 }
 
-int Config(const std::string& port, const std::string& base) {
-  const std::vector<config::InstalledValue> table = config::InstalledValues({
+int Config(const std::string& port, const std::string& base,
+           const std::map<std::string, std::string>& properties) {
+  std::map<std::string, std::string> chosen = {
       {config::kBaseDir, base},
       {config::kLogDir, base + "\\Logs"},
       {config::kDumpDir, base + "\\Dumps"},
       {config::kPort, port},
-  });
+  };
+  for (const auto& [name, text] : properties) chosen[name] = text;
+  const std::vector<config::InstalledValue> table = config::InstalledValues(chosen);
   for (const config::InstalledValue& e : table) {
     const auto [type, text] = ReadValue(e.key, e.name.c_str());
     if (type != REG_SZ || text != e.text)
@@ -95,7 +101,8 @@ int Config(const std::string& port, const std::string& base) {
   }
   // The other optional values stay absent: nothing else is switched on.
   for (const config::ValueDef& value : config::kOptionalSystemValues) {
-    if (value.missing == config::Missing::kOff && ReadValue(config::kSystemKey, value.name).first != 0)
+    if (value.missing == config::Missing::kOff && properties.count(value.name) == 0 &&
+        ReadValue(config::kSystemKey, value.name).first != 0)
       Fail(std::string(value.name) + " was installed");
   }
   for (const char* user : {config::kAdminUser, config::kAnonymousUser}) {
@@ -323,7 +330,16 @@ int Console() {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "config" && argc == 4) return Config(argv[2], argv[3]);
+  if (command == "config" && argc >= 4) {
+    std::map<std::string, std::string> properties;
+    for (int i = 4; i < argc; ++i) {
+      const std::string pair = argv[i];
+      const std::size_t equals = pair.find('=');
+      if (equals == std::string::npos) return 2;
+      properties[pair.substr(0, equals)] = pair.substr(equals + 1);
+    }
+    return Config(argv[2], argv[3], properties);
+  }
   if (command == "acl") return Acl();
   if (command == "acl-created") return AclCreated();
   if (command == "service" && argc == 4) return Service(argv[2], argv[3]);

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2154  # the HALV_ names come from config_schema.sh
 # The installer under Wine, in a fresh prefix of its own (build/windows/wine-msi):
-#   1. msiexec /i /qn PORT=...: programs, shortcut and folders in place, every
-#      configuration value with its default, the Security branch only for
+#   0. A bad audit or log property (AUDITMAXFILES=0) fails the installation
+#      with the reason in the installer's log, and leaves nothing behind.
+#   1. msiexec /i /qn PORT=... with audit and log properties: programs,
+#      shortcut and folders in place, every configuration value with its
+#      default or the property's text, the Security branch only for
 #      Administrators and SYSTEM, the program and log folders protected by the
 #      installer's action (the tables and its log; Wine keeps no folder access
 #      lists), the service registered, running and answering
@@ -120,8 +123,18 @@ msiexec() {  # msiexec LABEL ARGS...: runs it with a verbose log; its exit code
   wine msiexec "$@" /l*v "$(winepath -w "$log" 2>/dev/null)" >>"$WINE_LOG" 2>&1 </dev/null
 }
 
+step "a bad audit property fails the installation"
+if msiexec bad /i "$msi_win" /qn PORT=$port AUDITMAXFILES=0; then
+  fail "msiexec /i with AUDITMAXFILES=0 succeeded"
+fi
+grep -aq "AUDITMAXFILES: AuditMaxFiles must be 1 or more, not '0'" "$build/msi-bad.log" ||
+  fail "the installer's log does not give the reason"
+run_check no-service || fail "service after the failed installation"
+! reg_has "$system_key" BaseDir || fail "the failed installation left a configuration"
+
 step "install"
-msiexec install /i "$msi_win" /qn PORT=$port || fail "msiexec /i exited with $?"
+msiexec install /i "$msi_win" /qn PORT=$port LOGTIMESTAMPS=0 AUDITMAXBYTES=2048 LOGMAXFILES=3 ||
+  fail "msiexec /i exited with $?"
 for f in halvexa351.exe halvsyslog.dll halvexaadmin.exe halvexa-auth.exe halvexa.exe; do
   [ -f "$install_dir/$f" ] || fail "$f not installed"
 done
@@ -131,7 +144,8 @@ done
 find "$drive_c/ProgramData" "$drive_c/users" -path "*/Start Menu/Programs/Halvexa/*" \
   -name "Halvexa Administrator.lnk" 2>/dev/null | grep -q . || fail "no Start-menu shortcut"
 [ -e "$install_dir/halvexa-setup.dll" ] && fail "the custom-action library was installed"
-run_check config "$port" "$install_win" || fail "configuration"
+run_check config "$port" "$install_win" LogTimestamps=0 AuditMaxBytes=2048 LogMaxFiles=3 ||
+  fail "configuration"
 run_check acl || fail "access to the Security branch"
 # The program and log folders are protected by a deferred action running as
 # LocalSystem right after InstallFiles. Wine keeps no access lists on

@@ -57,7 +57,8 @@ TEST_F(ConsoleTest, LoadReadsTheSystemAndDefaultValuesInOrder) {
   EXPECT_EQ(names_read("\\System"),
             (std::vector<std::string>{"StopDependencies", "VerboseLogging", "ServiceStopTimeOut",
                                       "BaseDir", "LogDir", "DumpDir", "ExecName", "Port",
-                                      "RequireAuth", "UpdateEnabled"}));
+                                      "RequireAuth", "UpdateEnabled", "AuditLog", "AuditMaxBytes",
+                                      "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
   EXPECT_EQ(names_read("\\Security\\Default"),
             (std::vector<std::string>{"AllowList", "AllowStatus", "AllowStart", "AllowStop",
                                       "AllowRestart", "AllowUpdate"}));
@@ -316,6 +317,91 @@ TEST_F(ConsoleTest, OkOnAnUnchangedWindowWritesEverySystemAndSecurityValue) {
   EXPECT_TRUE(ui.questions.empty());
 }
 
+// The audit and log values of the System tab: missing ones load as No or an
+// empty box and stay missing when saved unchanged; stored ones load as they
+// are and are written with every save; a choice of Yes or a number creates
+// its value.
+TEST_F(ConsoleTest, AuditAndLogValuesLoadAndSaveThroughTheTable) {
+  Start();
+  EXPECT_EQ(form.cboAuditLog.index, 0);
+  EXPECT_EQ(form.cboLogTimestamps.index, 0);
+  EXPECT_EQ(form.txtAuditMaxBytes.text, "");
+  EXPECT_EQ(form.txtAuditMaxFiles.text, "");
+  EXPECT_EQ(form.txtLogMaxFiles.text, "");
+  form.btnApplyClick();
+  for (const char* name :
+       {"AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"})
+    EXPECT_FALSE(registry.Has(kSystemKey, name)) << name;
+
+  form.cboAuditLog.index = 1;
+  form.cboAuditLogChange();
+  form.txtAuditMaxFiles.text = "4";
+  form.txtAuditMaxFilesChange();
+  form.btnApplyClick();
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(registry.Get(kSystemKey, "AuditLog"), "1");
+  EXPECT_EQ(registry.Get(kSystemKey, "AuditMaxFiles"), "4");
+  EXPECT_FALSE(registry.Has(kSystemKey, "LogTimestamps"));
+  EXPECT_FALSE(registry.Has(kSystemKey, "AuditMaxBytes"));
+
+  // Stored values: shown, and written back (No as "0", an emptied box as "").
+  MemoryStore store;
+  Install(store, "3.5.1");
+  store.Set(kSystemKey, "AuditLog", "1");
+  store.Set(kSystemKey, "LogTimestamps", "0");
+  store.Set(kSystemKey, "AuditMaxBytes", "2048");
+  store.Set(kSystemKey, "LogMaxFiles", "7");
+  FakeUi box;
+  TForm1 f(store, scm, box);
+  f.FormCreate();
+  EXPECT_EQ(f.cboAuditLog.index, 1);
+  EXPECT_EQ(f.cboLogTimestamps.index, 0);
+  EXPECT_EQ(f.txtAuditMaxBytes.text, "2048");
+  EXPECT_EQ(f.txtLogMaxFiles.text, "7");
+  f.cboAuditLog.index = 0;
+  f.txtLogMaxFiles.text = "";
+  f.btnOKClick();
+  EXPECT_TRUE(box.errors.empty());
+  EXPECT_EQ(store.Get(kSystemKey, "AuditLog"), "0");
+  EXPECT_EQ(store.Get(kSystemKey, "LogTimestamps"), "0");
+  EXPECT_EQ(store.Get(kSystemKey, "AuditMaxBytes"), "2048");
+  EXPECT_EQ(store.Get(kSystemKey, "LogMaxFiles"), "");
+  EXPECT_FALSE(store.Has(kSystemKey, "AuditMaxFiles"));
+}
+
+// A number that is not one, or outside the table's bounds, is refused with
+// the console's error box before anything is written; the window stays open
+// and changed.
+TEST_F(ConsoleTest, ABadAuditOrLogNumberIsRefusedBeforeAnyWrite) {
+  const struct {
+    EditControl TForm1::*box;
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {&TForm1::txtAuditMaxBytes, "ten", "'ten' is not a valid integer value"},
+      {&TForm1::txtAuditMaxBytes, "0", "AuditMaxBytes must be 1 or more, not '0'"},
+      {&TForm1::txtAuditMaxFiles, "101", "AuditMaxFiles must be 100 or less, not '101'"},
+      {&TForm1::txtLogMaxFiles, "0", "LogMaxFiles must be 1 or more, not '0'"},
+      {&TForm1::txtLogMaxFiles, " 3", "' 3' is not a valid integer value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    MemoryStore store;
+    Install(store, "3.5.1");
+    FakeUi box;
+    TForm1 f(store, scm, box);
+    f.FormCreate();
+    store.writes.clear();
+    (f.*c.box).text = c.text;
+    f.txtAuditMaxBytesChange();
+    f.btnOKClick();
+    EXPECT_EQ(box.errors, std::vector<std::string>{c.error});
+    EXPECT_TRUE(store.writes.empty());
+    EXPECT_FALSE(box.closed);
+    EXPECT_TRUE(f.dirty);
+  }
+}
+
 TEST_F(ConsoleTest, EachSecurityChoiceIsWrittenToItsOwnValue) {
   Start();
   ComboControl* const combos[] = {&form.cboAllowList, &form.cboAllowStatus,  &form.cboAllowStart,
@@ -354,7 +440,9 @@ TEST_F(ConsoleTest, EveryChangeHandlerMarksTheWindowChanged) {
       &TForm1::txtTimeOutChange,     &TForm1::cboStartupTypeChange, &TForm1::cboStopDependChange,
       &TForm1::cboVerboseChange,     &TForm1::cboAllowListChange,   &TForm1::cboAllowRestartChange,
       &TForm1::cboAllowStartChange,  &TForm1::cboAllowStatusChange, &TForm1::cboAllowStopChange,
-      &TForm1::cboAllowUpdateChange, &TForm1::lvPermissionsChange,  &TForm1::cboRequireAuthChange};
+      &TForm1::cboAllowUpdateChange, &TForm1::lvPermissionsChange,  &TForm1::cboRequireAuthChange,
+      &TForm1::cboAuditLogChange,    &TForm1::cboLogTimestampsChange, &TForm1::txtAuditMaxBytesChange,
+      &TForm1::txtAuditMaxFilesChange, &TForm1::txtLogMaxFilesChange};
   for (auto handler : handlers) {
     form.btnApplyClick();
     ASSERT_FALSE(form.btnApply.enabled);

@@ -191,6 +191,60 @@ TEST(ConfigSchemaTest, InstalledValuesAreTheDocumentedConfiguration) {
   EXPECT_EQ(got, want);
 }
 
+// The installer's audit and log properties: an off value is written only
+// when chosen, and then by any installation; a chosen NewInstall value
+// replaces its default and stays a first installation's.
+TEST(ConfigSchemaTest, InstalledValuesTakeTheChosenAuditAndLogValues) {
+  const std::map<std::string, std::string> chosen = {
+      {"BaseDir", "C:\\H"},      {"LogDir", "C:\\H\\L"}, {"DumpDir", "C:\\H\\D"},
+      {"AuditLog", "0"},         {"AuditMaxBytes", "2048"}, {"LogMaxFiles", "3"},
+      {"AuditMaxFiles", ""}};  // empty: not chosen
+  std::map<std::string, std::pair<std::string, bool>> got;
+  for (const InstalledValue& value : InstalledValues(chosen))
+    got[value.name] = {value.text, value.first_install_only};
+  EXPECT_EQ(got["AuditLog"], std::make_pair(std::string("0"), true));
+  EXPECT_EQ(got["LogTimestamps"], std::make_pair(std::string("1"), true));
+  EXPECT_EQ(got["AuditMaxBytes"], std::make_pair(std::string("2048"), false));
+  EXPECT_EQ(got["LogMaxFiles"], std::make_pair(std::string("3"), false));
+  EXPECT_EQ(got.count("AuditMaxFiles"), 0u);
+  EXPECT_EQ(got.count("LogMaxBytes"), 0u);
+}
+
+// The checks the service, the console and the installer share.
+TEST(ConfigSchemaTest, BoundedNumbersAndNoYesTexts) {
+  const struct {
+    const char* name;
+    const char* text;
+    const char* error;  // null: accepted
+  } cases[] = {
+      {"AuditMaxFiles", "1", nullptr},
+      {"AuditMaxFiles", "100", nullptr},
+      {"AuditMaxFiles", "0", "AuditMaxFiles must be 1 or more, not '0'"},
+      {"AuditMaxFiles", "101", "AuditMaxFiles must be 100 or less, not '101'"},
+      {"AuditMaxBytes", "2147483647", nullptr},
+      {"AuditMaxBytes", "2147483648", "'2147483648' is not a valid integer value"},
+      {"LogMaxFiles", "x", "'x' is not a valid integer value"},
+      {"AuditLog", "1", nullptr},
+      {"AuditLog", "0", nullptr},
+      {"AuditLog", "Yes", "AuditLog must be 0 or 1, not 'Yes'"},
+      {"LogTimestamps", "", "LogTimestamps must be 0 or 1, not ''"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + "=" + c.text);
+    const ValueDef& value = SystemValue(c.name);
+    try {
+      if (value.kind == ValueKind::kNoYes)
+        NoYesValue(value, c.text);
+      else
+        BoundedWholeNumber(value, c.text);
+      EXPECT_EQ(c.error, nullptr);
+    } catch (const Error& e) {
+      ASSERT_NE(c.error, nullptr) << e.what();
+      EXPECT_EQ(std::string(e.what()), c.error);
+    }
+  }
+}
+
 TEST(ConfigSchemaTest, InstalledValuesTakeDefaultsAndNeedFolders) {
   const std::map<std::string, std::string> folders = {
       {"BaseDir", "C:\\H"}, {"LogDir", "C:\\H\\L"}, {"DumpDir", "C:\\H\\D"}, {"Port", ""}};
