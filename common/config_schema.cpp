@@ -38,7 +38,7 @@ int NoYesIndex(const std::string& text) {
 std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::string>& chosen) {
   std::vector<InstalledValue> values;
   for (const ValueDef& value : kAllValues) {
-    if (value.missing == Missing::kOff) continue;
+    if (value.missing == Missing::kOff || value.missing == Missing::kLogin) continue;
     std::string text = value.default_text != nullptr ? value.default_text : "";
     if (value.key == ValueKey::kSystem) {
       const auto it = chosen.find(value.name);

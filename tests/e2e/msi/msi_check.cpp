@@ -93,7 +93,8 @@ int Config(const std::string& port, const std::string& base) {
   }
   // The other optional values stay absent: nothing else is switched on.
   for (const config::ValueDef& value : config::kOptionalSystemValues) {
-    if (value.missing == config::Missing::kOff && ReadValue(config::kSystemKey, value.name).first != 0)
+    if ((value.missing == config::Missing::kOff || value.missing == config::Missing::kLogin) &&
+        ReadValue(config::kSystemKey, value.name).first != 0)
       Fail(std::string(value.name) + " was installed");
   }
   for (const char* user : {config::kAdminUser, config::kAnonymousUser}) {
