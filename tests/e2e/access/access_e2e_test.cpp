@@ -405,4 +405,38 @@ TEST_F(AccessTest, NopOnlyClientsDoNotKeepAdminOut) {
   EXPECT_NE(admin.Ask("stime").find(":: "), std::string::npos);
 }
 
+// A client that pipelines a thousand AUTHs does not hold the service: a
+// bystander's STIME is answered before the pipeliner's last reply has
+// arrived, and the pipeliner still gets every reply, in order.
+TEST_F(AccessTest, PipelinedLoginsDoNotHoldABystandersReply) {
+  AddUser("Admin", "admin pw", {"AllowList", "AllowStatus"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  Client pipeliner, bystander;
+  ASSERT_TRUE(Connect(pipeliner, "127.0.0.1", "127.0.0.1"));
+  pipeliner.ReadUntil(kPrompt);
+  ASSERT_TRUE(Connect(bystander, "127.0.0.2", "127.0.0.1"));
+  bystander.ReadUntil(kPrompt);
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "auth Admin admin pw\r\n";
+  ASSERT_TRUE(pipeliner.Send(lines));
+  const std::string reply = bystander.Ask("stime");
+  EXPECT_NE(reply.find(":: "), std::string::npos) << reply;
+  // What the pipeliner has been sent by now (read at once, no waiting).
+  std::string so_far;
+  for (std::size_t n = pipeliner.Pending(); n > 0; n = pipeliner.Pending())
+    so_far += pipeliner.ReadSome(n, 100ms);
+  const auto replies = [](const std::string& text) {
+    int n = 0;
+    for (std::size_t at = text.find(":: "); at != std::string::npos; at = text.find(":: ", at + 3))
+      ++n;
+    return n;
+  };
+  EXPECT_LT(replies(so_far), 1000);
+  const std::string rest = pipeliner.ReadCount(":: ", 1000 - replies(so_far), 120s);
+  const std::string all = so_far + rest;
+  EXPECT_EQ(replies(all), 1000);
+  EXPECT_EQ(all.rfind("230-Logged in as Admin\n\r:: ", 0), 0u) << all.substr(0, 200);
+}
+
 }  // namespace
