@@ -60,8 +60,12 @@ std::vector<InstalledValue> InstalledValues(const std::map<std::string, std::str
       const auto it = chosen.find(value.name);
       if (it != chosen.end() && !it->second.empty()) text = it->second;
     }
-    // A value that is off when missing is written only when chosen.
-    if (value.missing == Missing::kOff && text.empty()) continue;
+    // A value that is off when missing, or whose default follows RequireAuth,
+    // is written only when chosen.
+    if ((value.missing == Missing::kOff || value.missing == Missing::kLogin) &&
+        (value.key != ValueKey::kSystem || chosen.count(value.name) == 0 ||
+         chosen.at(value.name).empty()))
+      continue;
     if (text.empty()) throw Error(std::string("No text for the value ") + value.name);
     values.push_back({kVersionKey + "\\" + Subkey(value.key), value.name, text,
                       value.missing == Missing::kNewInstall});

@@ -90,6 +90,8 @@ enum class Missing {
   kOff,       // the feature is off; an installation never writes it
   kNewInstall,  // the feature is off; a new installation (the MSI) writes the
                 // default, so new installs have it on and old ones keep going
+  kLogin,     // off while logins are off; while they are required the default
+              // is taken; an installation never writes it
 };
 
 // The key of the version that holds a value.
@@ -169,7 +171,7 @@ inline constexpr auto kAnonymousPermissions = std::to_array<ValueDef>({
 
 // Whether a missing value leaves its feature off (the value is optional).
 constexpr bool IsOptional(Missing missing) {
-  return missing == Missing::kOff || missing == Missing::kNewInstall;
+  return missing == Missing::kOff || missing == Missing::kNewInstall || missing == Missing::kLogin;
 }
 
 namespace schema_detail {

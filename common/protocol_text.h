@@ -31,6 +31,13 @@ inline constexpr std::string_view kLineEnd = "\n\r";
 // The prompt after most replies, and the one after the greeting, HELP,
 // CYCLE and VIEW.
 inline constexpr std::string_view kPrompt = ":: ";
+// The line to a connection closed because it did not log in in time
+// (LoginTimeout), and to the longest-waiting one closed because a newer one
+// needs its slot (MaxClients while logins are required).
+inline constexpr std::string_view kLoginTimeoutText =
+    "\n\r421-Login time-out, closing the connection\n\r";
+inline constexpr std::string_view kLoginSlotTakenText =
+    "\n\r421-Too many connections waiting for a login, closing the connection\n\r";
 inline constexpr std::string_view kNewLinePrompt = "\n\r:: ";
 
 // 80 hyphens and a line end, under the column headers of LIST, WHO and

@@ -21,7 +21,19 @@ constexpr LimitField kLimits[] = {
     {config::kMaxClients, &AccessSettings::max_clients},
     {config::kIdleTimeout, &AccessSettings::idle_timeout},
     {config::kLogMaxBytes, &AccessSettings::log_max_bytes},
+    {config::kLoginTimeout, &AccessSettings::login_timeout},
+    {config::kMaxClientsPerAddress, &AccessSettings::max_clients_per_address},
 };
+
+// A Login value: as configured, else the table's default while logins are
+// required.
+std::optional<std::int32_t> WithLogins(const AccessSettings& settings,
+                                       const std::optional<std::int32_t>& configured,
+                                       const config::ValueDef& value) {
+  if (configured) return configured;
+  if (!settings.require_auth || value.default_text == nullptr) return std::nullopt;
+  return config::WholeNumber(value.default_text);
+}
 
 // Reads one value into `settings`; raises halv::Error for a wrong one.
 void ReadOne(const config::ValueDef& value, const std::string& text, AccessSettings& settings) {
@@ -48,6 +60,16 @@ void ReadOne(const config::ValueDef& value, const std::string& text, AccessSetti
 }
 
 }  // namespace
+
+std::optional<std::int32_t> LoginDeadline(const AccessSettings& settings) {
+  if (!settings.require_auth) return std::nullopt;  // nobody can log in: no deadline
+  return WithLogins(settings, settings.login_timeout, config::SystemValue(config::kLoginTimeout));
+}
+
+std::optional<std::int32_t> PerAddressLimit(const AccessSettings& settings) {
+  return WithLogins(settings, settings.max_clients_per_address,
+                    config::SystemValue(config::kMaxClientsPerAddress));
+}
 
 std::string RequireAuthError(const std::string& text) {
   return "Invalid RequireAuth '" + text +
@@ -89,6 +111,15 @@ std::vector<std::string> DescribeAccessSettings(const AccessSettings& settings) 
   if (settings.idle_timeout)
     lines.push_back("Service closes connections idle for " +
                     std::to_string(*settings.idle_timeout) + " seconds");
+  // The login limits are reported when configured (their defaults go
+  // with "requires clients to log in").
+  if (settings.login_timeout)
+    lines.push_back("Service closes connections not logged in within " +
+                    std::to_string(*settings.login_timeout) + " seconds" +
+                    (settings.require_auth ? "" : " while logins are required"));
+  if (settings.max_clients_per_address)
+    lines.push_back("Service serves at most " + std::to_string(*settings.max_clients_per_address) +
+                    " clients from one address");
   if (settings.log_max_bytes)
     lines.push_back("Service keeps the server log under " +
                     std::to_string(*settings.log_max_bytes) + " bytes");

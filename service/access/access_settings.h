@@ -27,7 +27,17 @@ struct AccessSettings {
   std::optional<std::int32_t> max_clients;    // none: no limit
   std::optional<std::int32_t> idle_timeout;   // seconds; none: no limit
   std::optional<std::int32_t> log_max_bytes;  // none: no limit
+  // As configured; LoginDeadline and PerAddressLimit give what applies.
+  std::optional<std::int32_t> login_timeout;            // seconds
+  std::optional<std::int32_t> max_clients_per_address;  // connections
 };
+
+// The login deadline in seconds (LoginTimeout, else its table default while
+// logins are required); none while logins are off.
+std::optional<std::int32_t> LoginDeadline(const AccessSettings& settings);
+// The connections one address may hold (MaxClientsPerAddress, else its
+// table default while logins are required); none: no cap.
+std::optional<std::int32_t> PerAddressLimit(const AccessSettings& settings);
 
 // The error of a RequireAuth that is none of "", "0" and "1".
 std::string RequireAuthError(const std::string& text);

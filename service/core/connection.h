@@ -63,14 +63,19 @@ class Connection {
   access::LoginSession& Login() { return login_; }
   const access::LoginSession& Login() const { return login_; }
 
-  // When the connection was accepted or last received anything, on the
-  // server's millisecond clock (for IdleTimeout).
+  // When the connection was accepted or last ran a command line, on the
+  // server's millisecond clock (for IdleTimeout; telnet-only bytes and
+  // empty lines do not count).
   std::uint64_t last_receipt_ms() const { return last_receipt_ms_; }
   void set_last_receipt_ms(std::uint64_t ms) { last_receipt_ms_ = ms; }
+  // When the connection was accepted (for LoginTimeout).
+  std::uint64_t connected_ms() const { return connected_ms_; }
+  void set_connected_ms(std::uint64_t ms) { connected_ms_ = ms; }
 
  private:
   access::LoginSession login_;
   std::uint64_t last_receipt_ms_ = 0;
+  std::uint64_t connected_ms_ = 0;
 };
 
 }  // namespace halv

@@ -76,6 +76,7 @@ class ConnectionDriver::Lines final : public LineSink {
     return true;
   }
   void RunCommand(const CommandLine& words) override {
+    client_.set_last_receipt_ms(driver_.service_.TickMs());  // only command lines are activity
     driver_.service_.RunLine(client_.Id(), client_, words);
     driver_.FlushChanged();
   }
@@ -242,7 +243,6 @@ void ConnectionDriver::ServerSocket1ClientRead(ConnectionId id, const std::strin
 
 void ConnectionDriver::ServerSocket1ClientRead(Client& client, const std::string& text) {
   if (client.IsClosed()) return;
-  if (!text.empty()) client.set_last_receipt_ms(service_.TickMs());
   ClientInput* input = client.Input();
   Lines lines(*this, client);
   if (!text.empty()) input->Receive(text, service_.VerboseLogging(), lines);

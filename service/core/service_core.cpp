@@ -1,6 +1,7 @@
 // The service object's rules: configuration, lifecycle, connections, Timer1.
 #include "service_core.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -238,10 +239,12 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
   allowed_clients_ = settings.allowed_clients;
   max_clients_ = settings.max_clients;
   idle_timeout_ = settings.idle_timeout.value_or(0);
+  login_timeout_ = access::LoginDeadline(settings).value_or(0);
+  max_per_address_ = access::PerAddressLimit(settings);
   if (log_) log_->SetMaxBytes(static_cast<std::uint64_t>(settings.log_max_bytes.value_or(0)));
   if (report && errors.empty())
     for (const std::string& line : access::DescribeAccessSettings(settings)) WriteLog(line);
-  if (idle_timeout_ > 0) {
+  if (idle_timeout_ > 0 || login_timeout_ > 0) {
     const std::string failure = ports_.idle_timer.Start(kIdleCheckMs);
     if (!failure.empty()) LogEventError(failure);
   } else {
@@ -288,8 +291,24 @@ std::vector<std::string> ServiceCore::ApplyAccessSettings(bool report) {
 }
 
 void ServiceCore::IdleTimerTick() {
-  if (idle_timeout_ <= 0) return;
   const std::string now = FormatDateTime(kGreetingDateForm, Now(), months_);
+  if (login_timeout_ > 0 && fields_.require_auth) {
+    for (Connection* client : Clients()) {
+      if (client->IsClosed() || client->Login().logged_in() ||
+          !access::IdleExpired(client->connected_ms(), TickMs(), login_timeout_))
+        continue;
+      try {
+        client->SendText(kLoginTimeoutText);
+      } catch (const std::exception&) {
+        // Closed all the same.
+      }
+      client->Close();
+      if (fields_.verbose)
+        WriteLog("Client (" + client->PeerAddress() + ") not logged in within " +
+                 std::to_string(login_timeout_) + " seconds, closed at " + now);
+    }
+  }
+  if (idle_timeout_ <= 0) return;
   for (const std::string& peer : CloseIdleConnections(Clients(), TickMs(), idle_timeout_)) {
     if (fields_.verbose)
       WriteLog("Client (" + peer + ") idle for " + std::to_string(idle_timeout_) +
@@ -367,8 +386,53 @@ void ServiceCore::DisarmTimer1() {
 
 void ServiceCore::ServerSocket1ClientConnect(Connection& client, const std::string& peer) {
   client.set_last_receipt_ms(TickMs());
-  const std::size_t listed = Clients().size();
-  const std::size_t others = listed > 0 ? listed - 1 : 0;  // the new one is listed
+  client.set_connected_ms(TickMs());
+  const std::vector<Connection*> listed = Clients();  // the new one is listed
+  std::size_t others = 0;
+  std::size_t same_address = 0;
+  std::vector<Connection*> waiting;  // not logged in, oldest first
+  for (Connection* other : listed) {
+    if (other == &client || other->IsClosed()) continue;
+    ++others;
+    if (other->PeerAddress() == client.PeerAddress()) ++same_address;
+    if (!other->Login().logged_in()) waiting.push_back(other);
+  }
+  const auto refuse_too_many = [&](const std::string& why) {
+    Audit(ConnectionRefused(peer, why), "Client (" + peer + ") " + why);
+    client.SendText(access::kTooManyConnectionsText);
+    client.Close();
+  };
+  // With logins required, connections waiting for a login hold at most
+  // MaxClients - 1 slots: a new one that finds a slot free but that many
+  // waiting takes the place of the longest waiting (so a login always finds
+  // a slot); when every slot is taken it is refused as before.
+  std::size_t make_room = 0;
+  if (fields_.require_auth && max_clients_) {
+    const std::size_t waiting_cap = static_cast<std::size_t>(*max_clients_ - 1);
+    if (waiting.size() + 1 > waiting_cap) make_room = waiting.size() + 1 - waiting_cap;
+    make_room = std::min(make_room, waiting.size());
+    if (others >= static_cast<std::size_t>(*max_clients_)) make_room = 0;
+  }
+  if (max_per_address_ && same_address >= static_cast<std::size_t>(*max_per_address_) &&
+      (allowed_clients_ == std::nullopt || allowed_clients_->Allows(peer))) {
+    refuse_too_many("refused: " + std::to_string(*max_per_address_) +
+                    " clients already connected from this address");
+    return;
+  }
+  if (make_room > 0 && (allowed_clients_ == std::nullopt || allowed_clients_->Allows(peer))) {
+    for (std::size_t i = 0; i < make_room; ++i) {
+      Connection* oldest = waiting[i];
+      try {
+        oldest->SendText(kLoginSlotTakenText);
+      } catch (const std::exception&) {
+        // Closed all the same.
+      }
+      oldest->Close();
+      --others;
+      if (fields_.verbose)
+        WriteLog("Client (" + oldest->PeerAddress() + ") closed: its slot went to a newer connection");
+    }
+  }
   switch (
       access::Admit(allowed_clients_ ? &*allowed_clients_ : nullptr, max_clients_, peer, others)) {
     case access::Admission::kNotAllowed:

@@ -126,8 +126,9 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   // with `all` at a stop), to both outputs.
   void RefusalTick(bool all = false);
 
-  // The idle check (every second while IdleTimeout is set): connections
-  // silent for that long are told and closed, each with a verbose log line.
+  // The idle check (every second while IdleTimeout or the login deadline is
+  // set): connections silent for that long, and connections not logged in
+  // within the deadline, are told and closed, each with a verbose log line.
   // The host then drops them from the listener.
   void IdleTimerTick();
 
@@ -155,6 +156,8 @@ class ServiceCore final : public ServerContext, public ConnectionService {
   std::optional<access::AllowList> allowed_clients_;
   std::optional<std::int32_t> max_clients_;
   std::int32_t idle_timeout_ = 0;  // seconds; 0: none
+  std::int32_t login_timeout_ = 0;  // seconds; 0: none
+  std::optional<std::int32_t> max_per_address_;
   access::AccessSettings access_;  // as last applied
   // The audit trail and the refusals' rate limit.
   AuditTrail audit_;

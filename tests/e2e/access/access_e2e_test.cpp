@@ -406,3 +406,95 @@ TEST_F(AccessTest, ARelativeBaseDirIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AccessTest, LoginTimeoutClosesASilentClient) {
+  AddUser("Admin", "admin pw", {"AllowList", "AllowStatus"});
+  SetSystem("RequireAuth", "1");
+  SetSystem("LoginTimeout", "2");
+  StartRunning();
+  Client silent, member;
+  ASSERT_TRUE(Connect(silent, "127.0.0.1", "127.0.0.1"));
+  silent.ReadUntil(kPrompt);
+  ASSERT_TRUE(Connect(member, "127.0.0.2", "127.0.0.1"));
+  member.ReadUntil(kPrompt);
+  ASSERT_EQ(member.Ask("auth Admin admin pw"), "230-Logged in as Admin\n\r:: ");
+  std::string said;
+  EXPECT_TRUE(silent.WaitClosed(15s, &said));
+  EXPECT_EQ(said, "\n\r421-Login time-out, closing the connection\n\r");
+  // The logged-in client has no deadline.
+  EXPECT_NE(member.Ask("stime").find(":: "), std::string::npos);
+}
+
+// Five clients that send only telnet NOPs neither count as active nor hold
+// the slot a login needs: Admin gets in and logs in, and the NOP senders
+// are closed by the idle time-out.
+TEST_F(AccessTest, NopOnlyClientsDoNotKeepAdminOut) {
+  AddUser("Admin", "admin pw", {"AllowList", "AllowStatus"});
+  SetSystem("RequireAuth", "1");
+  SetSystem("MaxClients", "5");
+  SetSystem("IdleTimeout", "3");
+  StartRunning();
+  const char* const from[] = {"127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14",
+                              "127.0.0.15"};
+  std::vector<Client> nops(5);
+  for (std::size_t i = 0; i < nops.size(); ++i) {
+    ASSERT_TRUE(Connect(nops[i], from[i], "127.0.0.1"));
+    nops[i].ReadUntil(kPrompt);
+    ASSERT_TRUE(nops[i].Send("\xff\xf1"));
+  }
+  Client admin;
+  ASSERT_TRUE(Connect(admin, "127.0.0.20", "127.0.0.1"));
+  EXPECT_NE(admin.ReadUntil(kPrompt).find("Connected to: "), std::string::npos);
+  EXPECT_EQ(admin.Ask("auth Admin admin pw"), "230-Logged in as Admin\n\r:: ");
+  // NOPs every half second do not keep the last of them connected; Admin's
+  // commands keep Admin.
+  std::string said;
+  const bool closed = halv::e2e::WaitUntil(
+      [&] {
+        EXPECT_NE(admin.Ask("stime").find(":: "), std::string::npos);
+        nops.back().Send("\xff\xf1");
+        return nops.back().WaitClosed(500ms, &said);
+      },
+      15s);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(said, "\n\r421-Idle time-out, closing the connection\n\r");
+  EXPECT_NE(admin.Ask("stime").find(":: "), std::string::npos);
+}
+
+// A client that pipelines a thousand AUTHs does not hold the service: a
+// bystander's STIME is answered before the pipeliner's last reply has
+// arrived, and the pipeliner still gets every reply, in order.
+TEST_F(AccessTest, PipelinedLoginsDoNotHoldABystandersReply) {
+  AddUser("Admin", "admin pw", {"AllowList", "AllowStatus"});
+  SetSystem("RequireAuth", "1");
+  StartRunning();
+  Client pipeliner, bystander;
+  ASSERT_TRUE(Connect(pipeliner, "127.0.0.1", "127.0.0.1"));
+  pipeliner.ReadUntil(kPrompt);
+  ASSERT_TRUE(Connect(bystander, "127.0.0.2", "127.0.0.1"));
+  bystander.ReadUntil(kPrompt);
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "auth Admin admin pw\r\n";
+  ASSERT_TRUE(pipeliner.Send(lines));
+  const std::string reply = bystander.Ask("stime");
+  EXPECT_NE(reply.find(":: "), std::string::npos) << reply;
+  // What the pipeliner has been sent by now (read at once, no waiting).
+  std::string so_far;
+  for (std::size_t n = pipeliner.Pending(); n > 0; n = pipeliner.Pending())
+    so_far += pipeliner.ReadSome(n, 100ms);
+  const auto replies = [](const std::string& text) {
+    int n = 0;
+    for (std::size_t at = text.find(":: "); at != std::string::npos; at = text.find(":: ", at + 3))
+      ++n;
+    return n;
+  };
+  EXPECT_LT(replies(so_far), 1000);
+  const std::string rest = pipeliner.ReadCount(":: ", 1000 - replies(so_far), 120s);
+  const std::string all = so_far + rest;
+  EXPECT_EQ(replies(all), 1000);
+  EXPECT_EQ(all.rfind("230-Logged in as Admin\n\r:: ", 0), 0u) << all.substr(0, 200);
+}
+
+}  // namespace

@@ -101,7 +101,8 @@ int Config(const std::string& port, const std::string& base,
   }
   // The other optional values stay absent: nothing else is switched on.
   for (const config::ValueDef& value : config::kOptionalSystemValues) {
-    if (value.missing == config::Missing::kOff && properties.count(value.name) == 0 &&
+    if ((value.missing == config::Missing::kOff || value.missing == config::Missing::kLogin) &&
+        properties.count(value.name) == 0 &&
         ReadValue(config::kSystemKey, value.name).first != 0)
       Fail(std::string(value.name) + " was installed");
   }

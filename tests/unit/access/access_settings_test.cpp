@@ -39,7 +39,8 @@ TEST(AccessSettingsTest, AbsentValuesChangeNothing) {
                                 "RequireAuth", "ListenAddress", "AllowedClients", "MaxClients",
                                 "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
                    "UpdateEnabled", "WatchEnabled",
-                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
+                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles",
+                   "LoginTimeout", "MaxClientsPerAddress"}));
 }
 
 TEST(AccessSettingsTest, EveryValueSet) {

@@ -51,17 +51,19 @@ TEST(ConfigSchemaTest, DefaultsAreWholeNumbersOfTheirKind) {
 }
 
 // The optional values are off when absent and are not among the values
-// every installation writes; only the NewInstall ones have a default, the
-// text the MSI writes.
+// every installation writes; only the NewInstall ones (the text the MSI
+// writes) and the Login ones (taken while logins are required) have a
+// default.
 TEST(ConfigSchemaTest, OptionalValuesStandApart) {
   for (const ValueDef& value : kOptionalSystemValues) {
     SCOPED_TRACE(value.name);
     EXPECT_TRUE(IsOptional(value.missing));
-    EXPECT_EQ(value.default_text != nullptr, value.missing == Missing::kNewInstall);
+    EXPECT_EQ(value.default_text != nullptr,
+              value.missing == Missing::kNewInstall || value.missing == Missing::kLogin);
     for (const ValueDef& installed : kSystemValues) EXPECT_STRNE(installed.name, value.name);
   }
   for (const ValueDef& value : kSystemValues) EXPECT_FALSE(IsOptional(value.missing));
-  ASSERT_EQ(kOptionalSystemValues.size(), 15u);
+  ASSERT_EQ(kOptionalSystemValues.size(), 17u);
   EXPECT_STREQ(kOptionalSystemValues[0].name, "RequireAuth");
   EXPECT_STREQ(kOptionalSystemValues[5].name, "LogMaxBytes");
   EXPECT_STREQ(kOptionalSystemValues[6].name, "RestartDependents");

@@ -7,10 +7,13 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "access_settings.h"
 #include "config_schema.h"
+#include "halv_error.h"
 #include "fake_service_ports.h"
 #include "line_assembler.h"
 #include "recording_connection.h"
@@ -26,6 +29,11 @@ class CoreAccessTest : public ::testing::Test {
  protected:
   CoreAccessTest() {
     fakes_.SetRequiredValues();
+  }
+  // A connection accepted: listed, then admitted or refused.
+  void Connect(RecordingConnection& client) {
+    fakes_.clients.push_back(&client);
+    core_.ServerSocket1ClientConnect(client, client.PeerAddress());
   }
   std::string Load() {
     try {
@@ -269,6 +277,131 @@ TEST_F(CoreAccessTest, TheIdleCheckClosesSilentConnectionsAndLogsThemWhenVerbose
   fakes_.tick_ms = 50000;
   core_.IdleTimerTick();
   EXPECT_TRUE(talking.IsClosed());
+}
+
+}  // namespace
+}  // namespace halv::testing
+
+namespace halv::testing {
+namespace {
+
+// The login deadline and per-address cap as they apply: configured, the
+// table's default while logins are required, none while they are off; a
+// value below 1 or not a number is an error of the read.
+TEST_F(CoreAccessTest, LoginLimitsTakeTheirDefaultsOnlyWithLogins) {
+  const struct {
+    const char* require_auth;
+    const char* login_timeout;
+    const char* per_address;
+    std::optional<std::int32_t> deadline, cap;
+    bool error;
+  } cases[] = {
+      {"1", "", "", 60, 8, false},   {"1", "5", "2", 5, 2, false},
+      {"", "", "", {}, {}, false},   {"0", "5", "", {}, {}, false},
+      {"", "", "3", {}, 3, false},   {"1", "0", "", {}, {}, true},
+      {"1", "x", "", {}, {}, true},  {"1", "", "0", {}, {}, true},
+  };
+  for (const auto& c : cases) {
+    const std::map<std::string, std::string> values = {{config::kRequireAuth, c.require_auth},
+                                                       {config::kLoginTimeout, c.login_timeout},
+                                                       {config::kMaxClientsPerAddress,
+                                                        c.per_address}};
+    const auto read = [&](const char* name) {
+      const auto it = values.find(name);
+      return it == values.end() ? std::string() : it->second;
+    };
+    SCOPED_TRACE(std::string(c.require_auth) + "/" + c.login_timeout + "/" + c.per_address);
+    if (c.error) {
+      EXPECT_THROW(access::ReadAccessSettings(read), Error);
+      continue;
+    }
+    const access::AccessSettings settings = access::ReadAccessSettings(read);
+    EXPECT_EQ(access::LoginDeadline(settings), c.deadline);
+    EXPECT_EQ(access::PerAddressLimit(settings), c.cap);
+  }
+}
+
+TEST_F(CoreAccessTest, AConnectionNotLoggedInByTheDeadlineIsClosed) {
+  fakes_.SetValue(config::kRequireAuth, "1");
+  fakes_.SetValue(config::kLoginTimeout, "10");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection silent("10.0.0.1"), member("10.0.0.2"), late("10.0.0.3");
+  fakes_.clients = {&silent, &member, &late};
+  fakes_.tick_ms = 1000;
+  core_.ServerSocket1ClientConnect(silent, "10.0.0.1");
+  core_.ServerSocket1ClientConnect(member, "10.0.0.2");
+  access::FailureThrottle throttle;
+  member.Login().FinishAttempt("bob", true, "10.0.0.2", 1000, throttle);
+  fakes_.tick_ms = 6000;
+  core_.ServerSocket1ClientConnect(late, "10.0.0.3");
+  fakes_.tick_ms = 10999;
+  core_.IdleTimerTick();
+  EXPECT_FALSE(silent.IsClosed());
+  fakes_.tick_ms = 11000;
+  core_.IdleTimerTick();
+  EXPECT_TRUE(silent.IsClosed());
+  EXPECT_EQ(silent.sends().back(), "\n\r421-Login time-out, closing the connection\n\r");
+  EXPECT_FALSE(member.IsClosed());  // logged in: no deadline
+  EXPECT_FALSE(late.IsClosed());    // its own ten seconds run from its connect
+  fakes_.tick_ms = 16000;
+  core_.IdleTimerTick();
+  EXPECT_TRUE(late.IsClosed());
+}
+
+TEST_F(CoreAccessTest, WithoutLoginsThereIsNoDeadline) {
+  fakes_.SetValue(config::kLoginTimeout, "10");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection a("10.0.0.1");
+  fakes_.clients = {&a};
+  fakes_.tick_ms = 1000;
+  core_.ServerSocket1ClientConnect(a, "10.0.0.1");
+  fakes_.tick_ms = 100000;
+  core_.IdleTimerTick();
+  EXPECT_FALSE(a.IsClosed());
+}
+
+TEST_F(CoreAccessTest, OneAddressHoldsAtMostMaxClientsPerAddress) {
+  fakes_.SetValue(config::kRequireAuth, "1");
+  fakes_.SetValue(config::kMaxClientsPerAddress, "2");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection a("10.0.0.1"), b("10.0.0.1"), c("10.0.0.1"), d("10.0.0.2");
+  for (RecordingConnection* conn : {&a, &b, &c, &d}) Connect(*conn);
+  EXPECT_FALSE(a.IsClosed());
+  EXPECT_FALSE(b.IsClosed());
+  EXPECT_TRUE(c.IsClosed());
+  EXPECT_EQ(c.sends(), Lines{"421-Too many connections, try again later\n\r"});
+  EXPECT_FALSE(d.IsClosed());
+  EXPECT_EQ(fakes_.log_lines.back(),
+            "Client (10.0.0.1) refused: 2 clients already connected from this address");
+}
+
+// MaxClients 3 with logins: at most two connections wait for a login; a
+// newer one that finds a slot free takes the place of the longest waiting,
+// so a login always finds a slot; a full listener refuses as before.
+TEST_F(CoreAccessTest, ConnectionsWaitingForALoginKeepOneSlotFree) {
+  fakes_.SetValue(config::kRequireAuth, "1");
+  fakes_.SetValue(config::kMaxClients, "3");
+  ASSERT_EQ(Load(), "");
+  RecordingConnection a("10.0.0.1"), b("10.0.0.2"), admin("10.0.0.3"), d("10.0.0.4"),
+      e("10.0.0.5");
+  Connect(a);
+  Connect(b);
+  Connect(admin);
+  EXPECT_TRUE(a.IsClosed());
+  EXPECT_EQ(a.sends().back(),
+            "\n\r421-Too many connections waiting for a login, closing the connection\n\r");
+  EXPECT_FALSE(b.IsClosed());
+  EXPECT_FALSE(admin.IsClosed());
+  access::FailureThrottle throttle;
+  admin.Login().FinishAttempt("Admin", true, "10.0.0.3", 0, throttle);
+  Connect(d);  // two waiting with Admin: room for it
+  EXPECT_FALSE(b.IsClosed());
+  EXPECT_FALSE(d.IsClosed());
+  Connect(e);  // every slot taken
+  EXPECT_TRUE(e.IsClosed());
+  EXPECT_EQ(e.sends(), Lines{"421-Too many connections, try again later\n\r"});
+  EXPECT_FALSE(admin.IsClosed());
+  EXPECT_FALSE(b.IsClosed());
 }
 
 }  // namespace

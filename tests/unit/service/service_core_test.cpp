@@ -416,7 +416,8 @@ TEST_F(CoreTest, ReadsTheValuesInTheirFixedOrder) {
                    "StopDependencies", "RequireAuth", "ListenAddress", "AllowedClients",
                    "MaxClients", "IdleTimeout", "LogMaxBytes", "RestartDependents", "ListFilter",
                    "UpdateEnabled", "WatchEnabled",
-                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles"}));
+                   "AuditLog", "AuditMaxBytes", "AuditMaxFiles", "LogTimestamps", "LogMaxFiles",
+                   "LoginTimeout", "MaxClientsPerAddress"}));
   EXPECT_EQ(fakes_.version_paths, (Lines{"C:\\Halvexa\\halvexa351.exe"}));
 }
 

@@ -128,5 +128,23 @@ TEST_F(CoreRouteTest, AReceiptIsTheConnectionsLastActivity) {
   EXPECT_EQ(client->last_receipt_ms(), 20000u);
 }
 
+// Only a command line is activity: telnet commands (NOP, an option
+// request), empty lines and half a line keep nobody connected.
+TEST_F(CoreRouteTest, OnlyCommandLinesAreActivity) {
+  fakes_.tick_ms = 1000;
+  const ConnectionId id = Connect();
+  Connection* client = driver_.FindById(id);
+  ASSERT_NE(client, nullptr);
+  const std::string receipts[] = {"\xff\xf1", "\xff\xfd\x01", "\r\n", "   \r\n", "sti"};
+  for (const std::string& receipt : receipts) {
+    fakes_.tick_ms += 2000;
+    Receive(id, receipt);
+    EXPECT_EQ(client->last_receipt_ms(), 1000u) << ::testing::PrintToString(receipt);
+  }
+  fakes_.tick_ms = 30000;
+  Receive(id, "me\r\n");  // the line is whole now
+  EXPECT_EQ(client->last_receipt_ms(), 30000u);
+}
+
 }  // namespace
 }  // namespace halv::testing
