@@ -21,7 +21,7 @@ struct LocalFreer {
 
 // Full control for Administrators and SYSTEM, inherited by subkeys; "P"
 // marks the list protected, so nothing is inherited from above.
-constexpr char kSecurityKeyRules[] = "D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)";
+constexpr wchar_t kSecurityKeyRules[] = L"D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)";
 
 // Sets `dacl` on `key` and on every key beneath it.
 DWORD ApplyToTree(HKEY key, PACL dacl) {
@@ -72,17 +72,31 @@ DWORD RemoveEventSourceKey() {
   return static_cast<DWORD>(status);
 }
 
-DWORD RestrictSecurityKey(const std::string& security_key) {
+namespace {
+
+// The descriptor of an SDDL text and its access list (which points into it).
+DWORD DescriptorFromRules(const wchar_t* rules, std::unique_ptr<void, LocalFreer>* descriptor,
+                          PACL* dacl) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kSecurityKeyRules, SDDL_REVISION_1,
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules, SDDL_REVISION_1,
                                                             &raw_descriptor, nullptr))
     return GetLastError();
-  std::unique_ptr<void, LocalFreer> descriptor(raw_descriptor);
+  descriptor->reset(raw_descriptor);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
+  if (!GetSecurityDescriptorDacl(descriptor->get(), &present, dacl, &defaulted))
     return GetLastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD RestrictSecurityKey(const std::string& security_key) {
+  std::unique_ptr<void, LocalFreer> descriptor;
+  PACL dacl = nullptr;
+  if (const DWORD error = DescriptorFromRules(kSecurityKeyRules, &descriptor, &dacl);
+      error != ERROR_SUCCESS)
+    return error;
 
   // A key made here gets the access list as it is created, so there is no
   // moment in which it carries the inherited one.
@@ -109,16 +123,11 @@ DWORD ProtectFolder(const std::wstring& path) {
   // inherited by files and folders beneath (OICI); "P": protected.
   static constexpr wchar_t kFolderRules[] =
       L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderRules, SDDL_REVISION_1,
-                                                            &raw_descriptor, nullptr))
-    return GetLastError();
-  std::unique_ptr<void, LocalFreer> descriptor(raw_descriptor);
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
+  std::unique_ptr<void, LocalFreer> descriptor;
   PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted))
-    return GetLastError();
+  if (const DWORD error = DescriptorFromRules(kFolderRules, &descriptor, &dacl);
+      error != ERROR_SUCCESS)
+    return error;
   std::wstring name = path;
   return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
