@@ -41,9 +41,19 @@ HALV_DEFAULT_PORT=$HALV_DEFAULT_Port
 HALV_VENDOR_KEY=${HALV_PRODUCT_KEY%\\*}
 
 halv_reg_set() {
-  wine reg add "$HALV_SYSTEM_KEY" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 || return 1
-  [ "$(wine reg query "$HALV_SYSTEM_KEY" /v "$1" 2>/dev/null | tr -d '\r' |
-    awk -v n="$1" '$1 == n && $2 == "REG_SZ" {sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]+/, ""); print; exit}')" = "$2" ]
+  # A reg.exe run under Wine now and then fails with the processes of the
+  # step before still ending: up to three tries, each checked by reading
+  # the value back.
+  local try read_back
+  for try in 1 2 3; do
+    if wine reg add "$HALV_SYSTEM_KEY" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1; then
+      read_back=$(wine reg query "$HALV_SYSTEM_KEY" /v "$1" 2>/dev/null | tr -d '\r' |
+        awk -v n="$1" '$1 == n && $2 == "REG_SZ" {sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]+/, ""); print; exit}')
+      [ "$read_back" = "$2" ] && return 0
+    fi
+    [ "$try" -lt 3 ] && sleep 0.5
+  done
+  return 1
 }
 
 halv_configure() {
