@@ -18,7 +18,9 @@
 // connected from 127.0.0.1, sends STIME after STIME and times each round
 // trip. Then the load's connections are closed and the bystander waits for
 // one more STIME (not timed) before the next round. Every read has a
-// deadline; a STIME unanswered for 60 s counts as 60000 ms and is reported.
+// deadline; a STIME unanswered for 60 s counts as 60000 ms and is reported
+// (exit status 3); a service that does not answer within 120 s after a load
+// ends the run (exit status 1, after the summary).
 // Prints one line per round and a summary (median and largest over all
 // round trips). Builds for Windows and natively (POSIX sockets).
 #ifdef _WIN32
@@ -215,6 +217,7 @@ int main(int argc, char** argv) {
   }
   std::vector<double> all;
   int unanswered = 0;
+  bool settled = true;
   for (int round = 1; round <= rounds; ++round) {
     Load load = MakeLoad(mode, user, password, clients);
     for (auto& c : load.clients) {
@@ -271,12 +274,6 @@ int main(int argc, char** argv) {
     for (auto& t : threads) t.join();
     const std::string first = load.clients.front()->first_reply;
     for (auto& c : load.clients) closesocket(c->s);
-    // The service is answering again before the next round (not timed).
-    text.clear();
-    if (!SendAll(b, "STIME\r\n") || !ReadUntil(b, kPrompt, text, 120000)) {
-      std::fprintf(stderr, "bystander_loads: no STIME reply within 120 s after the load\n");
-      return 1;
-    }
     if (samples.empty()) {
       std::fprintf(stderr, "bystander_loads: the load ended before a STIME was sent\n");
       return 1;
@@ -290,6 +287,13 @@ int main(int argc, char** argv) {
       shown += (ch == '\r' || ch == '\n') ? ' ' : ch;
     std::printf("  first load reply: %s\n", shown.c_str());
     all.insert(all.end(), samples.begin(), samples.end());
+    // The service is answering again before the next round (not timed).
+    text.clear();
+    if (!SendAll(b, "STIME\r\n") || !ReadUntil(b, kPrompt, text, 120000)) {
+      std::fprintf(stderr, "bystander_loads: no STIME reply within 120 s after the load\n");
+      settled = false;
+      break;
+    }
   }
   closesocket(b);
   std::printf("mode=%s rounds=%d samples=%d stime_median_ms=%.1f stime_max_ms=%.1f unanswered=%d\n",
@@ -298,5 +302,6 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   WSACleanup();
 #endif
+  if (!settled) return 1;
   return unanswered == 0 ? 0 : 3;
 }
