@@ -134,6 +134,8 @@ struct LoadClient {
   int replies = 0;
   SOCKET s = kNoSocket;
   std::string first_reply;
+  bool keep_all = false;  // keep every reply, to count their codes
+  std::string received;
   std::atomic<bool> done{false};
 };
 
@@ -150,6 +152,7 @@ Load MakeLoad(const std::string& mode, const std::string& user, const std::strin
     c->offset = offset;
     for (int i = 0; i < count; ++i) c->lines += line + "\r\n";
     c->replies = count;
+    c->keep_all = mode != "help";
     load.clients.push_back(std::move(c));
   };
   if (mode == "auth") {
@@ -174,6 +177,7 @@ void Drain(LoadClient& c, const std::atomic<bool>& stop) {
     if (n == 0) break;
     if (n < 0) continue;
     std::string text = tail + std::string(buffer, static_cast<std::size_t>(n));
+    if (c.keep_all) c.received.append(buffer, static_cast<std::size_t>(n));
     if (c.first_reply.size() < 200) c.first_reply += std::string(buffer, static_cast<std::size_t>(n)).substr(0, 200);
     for (std::size_t at = text.find(kPrompt); at != std::string::npos; at = text.find(kPrompt, at + 1)) ++prompts;
     // Keep a partial prompt for the next chunk, never a whole one.
@@ -286,6 +290,24 @@ int main(int argc, char** argv) {
     for (char ch : first.substr(0, 80))
       shown += (ch == '\r' || ch == '\n') ? ' ' : ch;
     std::printf("  first load reply: %s\n", shown.c_str());
+    // How the load's lines were answered: reply codes and their counts.
+    std::vector<std::pair<std::string, int>> codes;
+    for (auto& c : load.clients) {
+      std::size_t at = 0;
+      for (std::size_t end = c->received.find(kPrompt); end != std::string::npos;
+           at = end + 5, end = c->received.find(kPrompt, at)) {
+        const std::size_t start = c->received.find_first_not_of("\r\n", at);
+        const std::string code =
+            start == std::string::npos || start >= end ? "" : c->received.substr(start, 3);
+        auto it = std::find_if(codes.begin(), codes.end(), [&](const auto& e) { return e.first == code; });
+        if (it == codes.end()) codes.emplace_back(code, 1); else ++it->second;
+      }
+    }
+    if (!codes.empty()) {
+      std::printf("  load replies:");
+      for (const auto& e : codes) std::printf(" %s x %d", e.first.c_str(), e.second);
+      std::printf("\n");
+    }
     all.insert(all.end(), samples.begin(), samples.end());
     // The service is answering again before the next round (not timed).
     text.clear();
