@@ -9,20 +9,7 @@
 // are measured; then A's complete STOP reply is awaited and A starts the
 // service again. Prints one line per round and a summary (median and
 // largest). Builds for Windows and natively (POSIX sockets).
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <csignal>
-using SOCKET = int;
-inline int closesocket(SOCKET s) { return close(s); }
-#endif
+#include "bench_sockets.h"
 
 #include <algorithm>
 #include <chrono>

@@ -23,21 +23,7 @@
 // ends the run (exit status 1, after the summary).
 // Prints one line per round and a summary (median and largest over all
 // round trips). Builds for Windows and natively (POSIX sockets).
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <csignal>
-using SOCKET = int;
-inline int closesocket(SOCKET s) { return close(s); }
-#endif
+#include "bench_sockets.h"
 
 #include <algorithm>
 #include <atomic>

@@ -7,20 +7,7 @@
 //
 // Builds for Windows and natively (POSIX sockets), so the load can come from
 // outside Wine and measure the server alone.
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <csignal>
-using SOCKET = int;
-inline int closesocket(SOCKET s) { return close(s); }
-#endif
+#include "bench_sockets.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,0 +1,19 @@
+// The socket headers of the TCP benchmarks, for Winsock and for POSIX
+// sockets, and the few names the two spell differently.
+#pragma once
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <csignal>
+using SOCKET = int;
+inline int closesocket(SOCKET s) { return close(s); }
+#endif
