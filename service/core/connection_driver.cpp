@@ -2,6 +2,7 @@
 // pausing, draining and reaping the service's connections.
 #include "connection_driver.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -170,8 +171,7 @@ ConnectionId ConnectionDriver::Accepted(std::unique_ptr<ClientSocket> socket) {
 }
 
 void ConnectionDriver::Readable(ConnectionId id) {
-  if (Client* client = Find(id)) {
-    BeginTurn(*client);
+  if (Client* client = Find(id); client != nullptr && BeginOwnTurn(*client)) {
     Guarded([&] { Read(*client); });
     QueueTurn(*client);
   }
@@ -180,17 +180,33 @@ void ConnectionDriver::Readable(ConnectionId id) {
 
 void ConnectionDriver::Writable(ConnectionId id) {
   if (Client* client = Find(id)) {
-    BeginTurn(*client);
-    Guarded([&] {
-      client->Writable();
-      Resume(*client);
-    });
-    QueueTurn(*client);
+    Guarded([&] { client->Writable(); });
+    if (BeginOwnTurn(*client)) {
+      Guarded([&] { Resume(*client); });
+      QueueTurn(*client);
+    }
   }
   Settle();
 }
 
-void ConnectionDriver::BeginTurn(Client& client) { client.turn_left = kLinesPerTurn; }
+int ConnectionDriver::TurnLines(std::size_t waiting) {
+  const std::size_t share = kLinesPerRound / std::max<std::size_t>(waiting, 1);
+  return static_cast<int>(std::clamp<std::size_t>(share, 1, kLinesPerTurn));
+}
+
+void ConnectionDriver::BeginTurn(Client& client, int lines) { client.turn_left = lines; }
+
+bool ConnectionDriver::BeginOwnTurn(Client& client) {
+  if (client.turn_queued) {
+    // Its turn reads what has arrived, once the lines it holds have run.
+    if (!client.input_ended && !client.IsClosed()) client.read_pending = true;
+    return false;
+  }
+  // As if every connection were busy: when many arrive at once, none of
+  // them holds the next one back for long.
+  BeginTurn(client, TurnLines(connections_.size()));
+  return true;
+}
 
 void ConnectionDriver::QueueTurn(Client& client) {
   if (client.turn_queued || client.IsClosed() || client.InputPaused() || !client.HasInput())
@@ -200,14 +216,22 @@ void ConnectionDriver::QueueTurn(Client& client) {
 }
 
 void ConnectionDriver::RunTurns() {
-  std::deque<ConnectionId> round;
-  round.swap(turns_);
-  for (ConnectionId id : round) {
+  // The connections waiting now, from the front, until about kLinesPerEvent
+  // lines have run; the rest wait for the next event, after what has arrived
+  // for other connections meanwhile.
+  const int lines = TurnLines(turns_.size());
+  std::size_t left = turns_.size();
+  int ran = 0;
+  while (left > 0 && ran < kLinesPerEvent) {
+    --left;
+    const ConnectionId id = turns_.front();
+    turns_.pop_front();
     Client* client = Find(id);
     if (client == nullptr) continue;
     client->turn_queued = false;
-    BeginTurn(*client);
+    BeginTurn(*client, lines);
     Guarded([&] { Resume(*client); });
+    ran += lines - std::max(client->turn_left, 0);
     QueueTurn(*client);
     FlushChanged();
   }
@@ -236,7 +260,13 @@ void ConnectionDriver::Failed(ConnectionId id, int error) {
 void ConnectionDriver::ServerSocket1ClientRead(ConnectionId id, const std::string& text) {
   Client* client = Find(id);
   if (client == nullptr) return;
-  BeginTurn(*client);
+  if (client->turn_queued) {
+    // Waiting for its turn: the bytes join its input, its lines wait.
+    client->turn_left = 0;
+    ServerSocket1ClientRead(*client, text);
+    return;
+  }
+  BeginTurn(*client, TurnLines(connections_.size()));
   ServerSocket1ClientRead(*client, text);
   QueueTurn(*client);
 }
@@ -322,8 +352,7 @@ void ConnectionDriver::Settle() {
   std::vector<ConnectionId> resumed;
   resumed.swap(resumed_);
   for (ConnectionId id : resumed) {
-    if (Client* client = Find(id)) {
-      BeginTurn(*client);
+    if (Client* client = Find(id); client != nullptr && BeginOwnTurn(*client)) {
       Guarded([&] { Resume(*client); });
       QueueTurn(*client);
     }
@@ -361,6 +390,9 @@ void ConnectionDriver::Reap() {
 void ConnectionDriver::Poll() {
   Guarded([&] { socket_.AcceptWaiting(); });
   const std::uint64_t now = service_.TickMs();
+  // Each connection not waiting for a turn takes a short one of its own, as
+  // if all of them were busy.
+  const int lines = TurnLines(connections_.size());
   for (auto& c : connections_) {
     Guarded([&] {
       if (c->disconnected) {
@@ -374,7 +406,11 @@ void ConnectionDriver::Poll() {
       }
       // A lost write or read notification must not stall the connection.
       if (c->Output().Blocked()) c->Writable();
-      BeginTurn(*c);
+      if (c->turn_queued) {
+        if (!c->input_ended && !c->IsClosed()) c->read_pending = true;
+        return;
+      }
+      BeginTurn(*c, lines);
       Resume(*c);
       if (!c->IsClosed() && !c->InputPaused() && !c->input_ended) Read(*c);
     });

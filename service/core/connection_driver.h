@@ -20,9 +20,15 @@
 // Turns: one connection runs at most kLinesPerTurn lines at a time. The
 // rest of its receipt waits (its socket unread meanwhile) while the others
 // take their turn: with a turn poster set (the host's event loop) the next
-// turn is an event of its own, queued behind what has arrived for other
-// connections; without one, Settle gives the waiting connections their
-// turns in rotation before it returns.
+// round of turns is an event of its own, queued behind what has arrived for
+// other connections; without one, Settle gives the waiting connections
+// their turns in rotation before it returns. A connection waiting for its
+// turn runs nothing on its own socket's events (they only note that more
+// may be read), so it cannot take a second turn ahead of the others. The
+// turn shrinks as more connections wait (kLinesPerRound shared among them,
+// at least one line each), and one turn event runs about kLinesPerEvent
+// lines, so a newcomer's line, run when it arrives, waits behind a few
+// dozen lines of the busy connections, however many they are.
 //
 // Everything runs on the service thread, one event at a time.
 #ifndef HALV_SERVICE_CORE_CONNECTION_DRIVER_H_
@@ -132,6 +138,13 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   static constexpr std::uint64_t kDrainLimitMs = 30000;
   // How many lines one connection runs before the others get a turn.
   static constexpr int kLinesPerTurn = 32;
+  // How many lines the connections waiting for a turn share in one round:
+  // each runs kLinesPerRound / waiting of them (at least one, at most
+  // kLinesPerTurn).
+  static constexpr int kLinesPerRound = 256;
+  // A turn event (Turn) starts turns until this many lines have run; the
+  // next turns are the next event.
+  static constexpr int kLinesPerEvent = 64;
 
   // `socket` and `service` must outlive the driver; neither is used before
   // the first call, so either may be constructed after it.
@@ -199,8 +212,9 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   // Sets what has Turn called later, as an event of its own (the host posts
   // it to its loop); called at most once until that Turn runs.
   void set_turn_poster(std::function<void()> post) { post_turn_ = std::move(post); }
-  // One turn for each connection that has lines left from its last turn,
-  // in the order they ran out; then Settle.
+  // Turns of the connections that have lines left from their last turn, in
+  // the order they ran out, up to kLinesPerEvent lines (the next Turn is
+  // posted for the rest); then Settle.
   void Turn();
   // Whether connections wait for a turn.
   bool TurnsWaiting() const { return !turns_.empty(); }
@@ -225,11 +239,16 @@ class ConnectionDriver final : public Listener, public SocketEvents {
   // Writes the output of every connection whose output changed.
   void FlushChanged();
   void Reap();
-  // Starts a turn of `client`: its line budget is full again.
-  static void BeginTurn(Client& client);
+  // The lines of one turn while `waiting` connections wait for theirs.
+  static int TurnLines(std::size_t waiting);
+  // Starts a turn of `client` of `lines` lines.
+  static void BeginTurn(Client& client, int lines);
+  // Starts a turn of `client` outside a round, if it is not waiting for one
+  // (false then: its socket's events only note what may be read).
+  bool BeginOwnTurn(Client& client);
   // Queues `client` for a turn when its turn ended with lines left.
   void QueueTurn(Client& client);
-  // One turn for each connection queued now.
+  // Turns from the front of the queue, up to kLinesPerEvent lines.
   void RunTurns();
   // Runs `work` for `client`, recording an error in the event log.
   template <typename Work>

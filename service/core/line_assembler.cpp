@@ -74,6 +74,12 @@ LineKind LineAssembler::Next(CommandLine& words) {
     }
     if (c == '\r' || c == '\n') {
       after_cr_ = c == '\r';
+      // The LF or NUL of CR LF (CR NUL) is taken with its CR when it is
+      // there, so nothing seems left to run after the line's last byte.
+      if (after_cr_ && pos_ < pending_.size() && (pending_[pos_] == '\n' || pending_[pos_] == '\0')) {
+        ++pos_;
+        after_cr_ = false;
+      }
       const bool too_long = too_long_;
       too_long_ = false;
       std::string line;

@@ -72,21 +72,17 @@ class ServerSocket::Client final : public ClientSocket {
   }
 
   int Receive(std::string& out) override {
-    char buffer[4096];
-    while (out.size() < kMaxReceipt) {
-      const int n = recv(socket_, buffer, sizeof buffer, 0);
-      if (n > 0) {
-        out.append(buffer, static_cast<std::size_t>(n));
-        // A short read took everything there was; should more arrive, the
-        // socket layer posts another read event.
-        if (static_cast<std::size_t>(n) < sizeof buffer) return kOpen;
-        continue;
-      }
-      if (n == 0) return kEnded;  // the peer has finished sending
-      const int error = WSAGetLastError();
-      return error == WSAEWOULDBLOCK ? kOpen : error;
-    }
-    return kOpen;
+    // One recv, straight into `out`: each call into the socket layer costs
+    // far more than the bytes it copies.
+    const std::size_t start = out.size();
+    out.resize(start + kMaxReceipt);
+    const int n = recv(socket_, out.data() + start, static_cast<int>(kMaxReceipt), 0);
+    const int error = n < 0 ? WSAGetLastError() : 0;  // before anything else may set it
+    out.resize(start + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    // Should more be waiting, the socket layer posts another read event.
+    if (n > 0) return kOpen;
+    if (n == 0) return kEnded;  // the peer has finished sending
+    return error == WSAEWOULDBLOCK ? kOpen : error;
   }
 
   std::string PeerAddress() const override { return peer_; }

@@ -62,8 +62,11 @@ class DriverTest : public ::testing::Test {
   SimulatedManager scm_;
   DriverContext server_{scm_};
   int commands_ = 0;
-  TestService service_{server_, [this](ConnectionId, Connection& client, const CommandLine& line) {
+  // The connection of each command run, in order.
+  std::vector<ConnectionId> order_;
+  TestService service_{server_, [this](ConnectionId id, Connection& client, const CommandLine& line) {
                          ++commands_;
+                         order_.push_back(id);
                          ProcessCommand(server_, client, line);
                        }};
   FakeListeningSocket listener_;

@@ -111,6 +111,76 @@ TEST_F(FairTurnsTest, WhatArrivesMeanwhileRunsAfterTheLinesLeftFromTheTurn) {
   EXPECT_EQ(Kept(a), nullptr);  // QUIT closed it
 }
 
+TEST_F(FairTurnsTest, AConnectionWaitingForItsTurnRunsNothingOnItsOwnEvents) {
+  const std::string stime = ReplyTo({"stime"});
+  const ConnectionId a = Connect();
+  Receive(a, Repeat("stime\r\n", 1000));
+  ASSERT_EQ(commands_, ConnectionDriver::kLinesPerTurn);
+  // Read and write notifications, and more bytes, while it waits: no second turn.
+  for (int i = 0; i < 5; ++i) {
+    Receive(a, "stime\r\n");
+    Writable(a);
+    driver_.ServerSocket1ClientRead(a, "stime\r\n");
+  }
+  driver_.Poll();
+  EXPECT_EQ(commands_, ConnectionDriver::kLinesPerTurn);
+  EXPECT_EQ(posted_turns_, 1);
+  RunTurns();
+  EXPECT_EQ(Out(a).received, Repeat(stime, 1010));
+}
+
+// The lines each of N busy connections runs in one round, the lines of one
+// turn event, and a newcomer's line answered at once between two events.
+TEST_F(FairTurnsTest, TurnsShrinkAsMoreConnectionsWait) {
+  const struct {
+    int waiting;
+    int lines_per_turn;
+  } cases[] = {{1, 32}, {4, 32}, {8, 32}, {16, 16}, {100, 2}, {300, 1}};
+  const std::string stime = ReplyTo({"stime"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.waiting);
+    std::vector<ConnectionId> busy;
+    for (int i = 0; i < c.waiting; ++i) {
+      busy.push_back(Connect());
+      Receive(busy.back(), Repeat("stime\r\n", 70));
+    }
+    ASSERT_TRUE(driver_.TurnsWaiting());
+    order_.clear();
+    // Turn events until every busy connection has had one turn, each event
+    // a few dozen lines however many connections wait.
+    const std::size_t round = static_cast<std::size_t>(c.waiting * c.lines_per_turn);
+    for (int i = 0; i < 1000 && order_.size() < round && posted_turns_ > 0; ++i) {
+      const std::size_t before = order_.size();
+      --posted_turns_;
+      driver_.Turn();
+      EXPECT_LT(order_.size() - before,
+                static_cast<std::size_t>(ConnectionDriver::kLinesPerEvent +
+                                         ConnectionDriver::kLinesPerTurn));
+    }
+    ASSERT_GE(order_.size(), round);
+    order_.resize(round);
+    for (int i = 0; i < c.waiting; ++i)
+      EXPECT_EQ(std::count(order_.begin(), order_.end(), busy[i]), c.lines_per_turn) << i;
+    // In the order they began to wait.
+    EXPECT_EQ(std::vector<ConnectionId>(order_.begin(), order_.begin() + c.lines_per_turn),
+              std::vector<ConnectionId>(c.lines_per_turn, busy.front()));
+    const ConnectionId newcomer = Connect();
+    order_.clear();
+    Receive(newcomer, "stime\r\n");
+    EXPECT_NE(Out(newcomer).received.find(stime), std::string::npos);
+    EXPECT_EQ(order_, std::vector<ConnectionId>{newcomer});
+    // Its CR LF was taken whole: nothing keeps it waiting for a turn.
+    EXPECT_FALSE(driver_.HasWaitingInput(newcomer));
+    RunTurns();
+    for (ConnectionId id : busy) {
+      EXPECT_EQ(Count(Out(id).received, stime), 70);
+      Receive(id, "quit\r\n");
+    }
+    Receive(newcomer, "quit\r\n");
+    RunTurns();
+  }
+}
+
 // Without a poster (the tests of single connections), an event runs every
 // turn before it returns, so a long receipt is answered whole at once.
 TEST_F(DriverTest, WithoutATurnPosterAnEventRunsEveryTurn) {
