@@ -161,7 +161,7 @@ class FailureThrottle {
   std::uint64_t KeyWaitMs(const std::string& key, std::uint64_t now_ms) const;
   void Forget(std::uint64_t now_ms);
   std::map<std::string, Entry> entries_;
-  std::size_t in_flight_ = 0;  // checks begun and not yet ended
+  std::size_t in_flight_ = 0;                // checks begun and not yet ended
   std::deque<std::uint64_t> failed_checks_;  // times of the latest failed checks, oldest first
 };
 

@@ -421,9 +421,9 @@ TEST_F(LoginTest, TheCeilingHoldsBackAFreshAddressAfterTwentyFailures) {
   counting_.transforms = 0;
   LoginSession s;
   const std::string fresh = "203.0.113.5";
-  EXPECT_EQ(s.Authenticate("bob", "secret", fresh, start + 500, accounts_, throttle_,
-                           counting_creds_),
-            AuthOutcome::kTooSoon);
+  EXPECT_EQ(
+      s.Authenticate("bob", "secret", fresh, start + 500, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kTooSoon);
   EXPECT_TRUE(s.last_attempt_throttled());
   EXPECT_EQ(counting_.transforms, 0);
   EXPECT_EQ(s.failures(), 0);
@@ -431,9 +431,9 @@ TEST_F(LoginTest, TheCeilingHoldsBackAFreshAddressAfterTwentyFailures) {
   EXPECT_EQ(throttle_.CeilingWaitMs(start + 500), 500u);
   EXPECT_EQ(throttle_.checks_in_flight(), 0u);
   // The first failure leaves the window at start + 1000: one more fits.
-  EXPECT_EQ(s.Authenticate("bob", "secret", fresh, start + 1000, accounts_, throttle_,
-                           counting_creds_),
-            AuthOutcome::kSuccess);
+  EXPECT_EQ(
+      s.Authenticate("bob", "secret", fresh, start + 1000, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kSuccess);
   EXPECT_FALSE(s.last_attempt_throttled());
   EXPECT_EQ(counting_.transforms, 1);
 }
@@ -529,9 +529,9 @@ TEST(TooSoonTextTest, SaysHowManySecondsRoundedUp) {
         TooSoonText(c.wait_ms),
         "450-Too soon after a failed login from this address, try again in " + c.seconds + "\n\r")
         << c.wait_ms;
-    EXPECT_EQ(CeilingText(c.wait_ms),
-              "450-Too many failed logins on this server just now, try again in " + c.seconds +
-                  "\n\r")
+    EXPECT_EQ(
+        CeilingText(c.wait_ms),
+        "450-Too many failed logins on this server just now, try again in " + c.seconds + "\n\r")
         << c.wait_ms;
   }
 }

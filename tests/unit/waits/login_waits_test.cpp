@@ -163,16 +163,15 @@ TEST_F(LoginWaitsTest, ChecksUnderWayFillTheCeiling) {
     }
     EXPECT_EQ(executor_.Pending(), 20u);
     EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 20u);
-    for (int i = 0; i < 25; ++i)
-      EXPECT_EQ(SendsOf(ids[i]).text, i < 20 ? "" : kCeiling) << i;
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(SendsOf(ids[i]).text, i < 20 ? "" : kCeiling) << i;
     EXPECT_EQ(server_.records().back().text,
               "not checked (too many failed logins on this server in the last second)");
     Settle();
     EXPECT_EQ(transforms_, 20);
     EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
     for (int i = 0; i < 20; ++i)
-      EXPECT_EQ(SendsOf(ids[i]).text, right ? std::string(kLoggedIn) + ":: "
-                                            : std::string(kIncorrect) + ":: ")
+      EXPECT_EQ(SendsOf(ids[i]).text,
+                right ? std::string(kLoggedIn) + ":: " : std::string(kIncorrect) + ":: ")
           << i;
     // The results are in: successes have left the ceiling, failures stay
     // for the second.
