@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
+#include <vector>
 
 #include "address_list.h"
 #include "auth/auth.h"
@@ -41,10 +42,24 @@ std::string LoginSucceededText(const std::string& user) {
   return "230-Logged in as " + user + "\n\r";
 }
 
-std::string TooSoonText(std::uint64_t wait_ms) {
+namespace {
+
+// "<n> second(s)", the wait rounded up to whole seconds (at least 1).
+std::string WaitSecondsText(std::uint64_t wait_ms) {
   const std::uint64_t seconds = std::max<std::uint64_t>(1, (wait_ms + 999) / 1000);
+  return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+}  // namespace
+
+std::string TooSoonText(std::uint64_t wait_ms) {
   return "450-Too soon after a failed login from this address, try again in " +
-         std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") + "\n\r";
+         WaitSecondsText(wait_ms) + "\n\r";
+}
+
+std::string CeilingText(std::uint64_t wait_ms) {
+  return "450-Too many failed logins on this server just now, try again in " +
+         WaitSecondsText(wait_ms) + "\n\r";
 }
 
 bool ConstantTimeEquals(std::string_view a, std::string_view b) {
@@ -132,27 +147,33 @@ std::uint64_t FailureThrottle::KeyWaitMs(const std::string& key, std::uint64_t n
   return it->second.deadline - now_ms;
 }
 
-std::uint64_t FailureThrottle::WaitMs(const std::string& address, const std::string& user,
-                                      std::uint64_t now_ms) const {
-  std::uint64_t wait = std::max({KeyWaitMs(address, now_ms), KeyWaitMs(BlockKey(address), now_ms),
-                                 KeyWaitMs(UserKey(user), now_ms)});
-  // The ceiling: the checks of the last second, the oldest one leaving first.
-  std::size_t recent = 0;
-  std::uint64_t oldest = 0;
-  for (const std::uint64_t at : checks_) {
-    if (now_ms - at < 1000) {
-      if (recent == 0) oldest = at;
-      ++recent;
-    }
-  }
-  if (recent >= kMaxChecksPerSecond) wait = std::max(wait, oldest + 1000 - now_ms);
-  return wait;
+std::uint64_t FailureThrottle::RecordWaitMs(const std::string& address, const std::string& user,
+                                            std::uint64_t now_ms) const {
+  return std::max({KeyWaitMs(address, now_ms), KeyWaitMs(BlockKey(address), now_ms),
+                   KeyWaitMs(UserKey(user), now_ms)});
 }
 
-void FailureThrottle::Checked(std::uint64_t now_ms) {
-  while (!checks_.empty() && now_ms - checks_.front() >= 1000) checks_.pop_front();
-  checks_.push_back(now_ms);
-  while (checks_.size() > kMaxChecksPerSecond) checks_.pop_front();
+std::uint64_t FailureThrottle::CeilingWaitMs(std::uint64_t now_ms) const {
+  // The failures of the last window, oldest first; they leave in that order.
+  std::vector<std::uint64_t> recent;
+  for (const std::uint64_t at : failed_checks_)
+    if (now_ms - at < kCeilingWindowMs) recent.push_back(at);
+  const std::size_t filled = in_flight_ + recent.size();
+  if (filled < kMaxChecksPerSecond) return 0;
+  // So many must leave before one more fits.
+  const std::size_t leaving = filled - kMaxChecksPerSecond + 1;
+  if (leaving > recent.size()) return kCeilingWindowMs;
+  return recent[leaving - 1] + kCeilingWindowMs - now_ms;
+}
+
+void FailureThrottle::CheckEnded(bool failed, std::uint64_t now_ms) {
+  if (in_flight_ > 0) --in_flight_;
+  if (!failed) return;
+  while (!failed_checks_.empty() && now_ms - failed_checks_.front() >= kCeilingWindowMs)
+    failed_checks_.pop_front();
+  failed_checks_.push_back(now_ms);
+  // More can never be in one window: a check begins only below the ceiling.
+  while (failed_checks_.size() > kMaxChecksPerSecond) failed_checks_.pop_front();
 }
 
 std::uint64_t FailureThrottle::NextDelay(const std::string& key) const {
@@ -190,15 +211,21 @@ AuthOutcome LoginSession::Authenticate(const std::string& user, const std::strin
                                        AccountStore& accounts, FailureThrottle& throttle,
                                        const Credentials& credentials) {
   if (!BeginAttempt(user, address, now_ms, throttle)) return AuthOutcome::kTooSoon;
-  return FinishAttempt(user, CheckPassword(accounts, user, password, credentials), address, now_ms,
-                       throttle);
+  bool matched = false;
+  try {
+    matched = CheckPassword(accounts, user, password, credentials);
+  } catch (...) {
+    throttle.CheckEnded(true, now_ms);  // no result: it ends as a failure would, uncounted
+    throw;
+  }
+  return FinishAttempt(user, matched, address, now_ms, throttle);
 }
 
 bool LoginSession::BeginAttempt(const std::string& user, const std::string& address,
                                 std::uint64_t now_ms, FailureThrottle& throttle) {
   throttled_ = throttle.WaitMs(address, user, now_ms) > 0;
   if (throttled_) return false;
-  throttle.Checked(now_ms);
+  throttle.CheckBegun();
   return true;
 }
 
@@ -217,6 +244,7 @@ AuthOutcome LoginSession::FinishAttempt(const std::string& user, bool matched,
 
 void RecordCheck(FailureThrottle& throttle, const std::string& user, bool matched,
                  const std::string& address, std::uint64_t now_ms) {
+  throttle.CheckEnded(!matched, now_ms);
   if (matched) {
     throttle.Succeeded(user);
   } else {

@@ -70,7 +70,14 @@ void CommandRunner::Execute(ConnectionId id, Connection& client, const CommandLi
   if (checks_ != nullptr && IsLoginLine(server_, line)) {
     std::optional<PendingLogin> pending = BeginLogin(server_, client, line);
     if (!pending) return;
-    const LoginCheckId check = checks_->Submit(id, pending->form, pending->user, pending->password);
+    LoginCheckId check = 0;
+    try {
+      check = checks_->Submit(id, pending->form, pending->user, pending->password);
+    } catch (...) {
+      // Never handed out: the check ends here, as a failure would, uncounted.
+      server_.LoginThrottle().CheckEnded(true, server_.TickMs());
+      throw;
+    }
     auto [it, created] = sessions_.try_emplace(id);
     it->second.login = check;
     it->second.pending = std::move(*pending);
@@ -196,6 +203,9 @@ void CommandRunner::RunHeld(ConnectionId id, Connection& client) {
 void CommandRunner::CancelAll() {
   for (auto& [id, session] : sessions_) {
     Connection* client = find_client_(id);
+    // A check whose result will not be delivered ends now, as a failure
+    // would for the ceiling; its AUTH was neither answered nor counted.
+    if (session.login != 0) server_.LoginThrottle().CheckEnded(true, server_.TickMs());
     if (session.operation != 0) {
       AuditRecord record = session.record;
       record.event = AuditEvent::kCommandCancelled;

@@ -75,8 +75,15 @@ namespace {
 void Authenticate(ServerContext& server, Connection& client, const CommandLine& line) {
   std::optional<PendingLogin> pending = BeginLogin(server, client, line);
   if (!pending) return;
-  const bool matched = access::MatchesStoredForm(pending->form, pending->user, pending->password,
-                                                 access::Credentials::Standard());
+  bool matched = false;
+  try {
+    matched = access::MatchesStoredForm(pending->form, pending->user, pending->password,
+                                        access::Credentials::Standard());
+  } catch (...) {
+    // No result: the check still ends, as a failure would, uncounted.
+    server.LoginThrottle().CheckEnded(true, server.TickMs());
+    throw;
+  }
   FinishLogin(server, &client, *pending, matched);
 }
 
@@ -99,19 +106,25 @@ std::optional<PendingLogin> BeginLogin(ServerContext& server, Connection& client
   pending.password = WordsFrom(line, 2);
   pending.address = client.PeerAddress();
   pending.before = client.Login().user();
-  if (!client.Login().BeginAttempt(pending.user, pending.address, server.TickMs(),
-                                   server.LoginThrottle())) {
+  access::FailureThrottle& throttle = server.LoginThrottle();
+  const std::uint64_t now = server.TickMs();
+  if (!client.Login().BeginAttempt(pending.user, pending.address, now, throttle)) {
+    // A record of the address, its block or the user says more than the
+    // ceiling, so its text wins when both hold the AUTH back.
+    const std::uint64_t record_wait = throttle.RecordWaitMs(pending.address, pending.user, now);
     AuditRecord record;
     record.event = AuditEvent::kLoginFailed;
     record.user = pending.user;
     record.peer = pending.address;
     record.command = "AUTH " + pending.user;
     record.result = kErrorLogonFailure;
-    record.text = "not checked (too soon after a failed login from this address)";
+    record.text = record_wait > 0
+                      ? "not checked (too soon after a failed login from this address)"
+                      : "not checked (too many failed logins on this server in the last second)";
     server.Audit(record, access::AuditLine(pending.before, pending.address,
                                            "AUTH " + pending.user + " " + record.text));
-    client.SendText(access::TooSoonText(
-        server.LoginThrottle().WaitMs(pending.address, pending.user, server.TickMs())));
+    client.SendText(record_wait > 0 ? access::TooSoonText(record_wait)
+                                    : access::CeilingText(throttle.CeilingWaitMs(now)));
     client.SendText(kPrompt);
     return std::nullopt;
   }

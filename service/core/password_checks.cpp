@@ -15,7 +15,13 @@ LoginCheckId PasswordChecks::Submit(ConnectionId client, const access::StoredFor
     LoginCheckReport report;
     report.id = id;
     report.client = client;
-    report.matched = access::MatchesStoredForm(form, user, password, credentials);
+    // A check that cannot be computed fails; its result still goes back, so
+    // that the connection is answered and the check ends in the throttle.
+    try {
+      report.matched = access::MatchesStoredForm(form, user, password, credentials);
+    } catch (...) {
+      report.matched = false;
+    }
     post(report);
   });
   return id;

@@ -1,10 +1,12 @@
 // Logins: the states of a connection, the three-failure close, replies and
 // work that do not tell an unknown user from a wrong password, the
-// constant-time comparison, and the per-address failure deadlines.
+// constant-time comparison, the per-address failure deadlines and the
+// ceiling on guesses of all clients together.
 #include "login.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -315,17 +317,170 @@ TEST(FailureThrottleTest, KeysAreTheAddressItsBlockAndTheUser) {
   EXPECT_NE(FailureThrottle::BlockKey("127.0.0.1"), "127.0.0.1");
 }
 
-// The ceiling: at most kMaxChecksPerSecond checked passwords in any second,
-// whoever sends them.
-TEST(FailureThrottleTest, AGlobalCeilingOnChecksPerSecond) {
+// The ceiling on guesses of all clients together: checks under way plus
+// checks failed in the last second, at most kMaxChecksPerSecond; a success
+// leaves it when it ends. Each case: checks ended as failures (at 5000,
+// 5001, ...), checks ended as successes (at 5000), checks still under way;
+// then the ceiling's wait at `at`, also what a fresh address and user wait.
+TEST(FailureThrottleTest, TheCeilingCountsChecksUnderWayAndRecentFailures) {
+  const struct {
+    const char* name;
+    std::size_t failed, succeeded, in_flight;
+    std::uint64_t at, wait;
+  } cases[] = {
+      {"20 failures: the oldest leaves at 6000", 20, 0, 0, 5100, 900},
+      {"20 failures, 1 ms before the oldest leaves", 20, 0, 0, 5999, 1},
+      {"20 failures, the oldest gone", 20, 0, 0, 6000, 0},
+      {"19 failures leave room", 19, 0, 0, 5100, 0},
+      {"100 successes leave nothing", 0, 100, 0, 5100, 0},
+      {"100 successes and 19 failures", 19, 100, 0, 5100, 0},
+      {"20 under way: a window until results say more", 0, 0, 20, 5100, 1000},
+      {"19 under way leave room", 0, 0, 19, 5100, 0},
+      {"8 failures and 12 under way", 8, 0, 12, 5100, 900},
+      {"8 failures and 12 under way, the oldest failure gone", 8, 0, 12, 6000, 0},
+      {"12 failures and 10 under way: three must leave", 12, 0, 10, 5100, 902},
+      {"2 failures and 20 under way: more must leave than failed", 2, 0, 20, 5100, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FailureThrottle throttle;
+    for (std::size_t i = 0; i < c.failed; ++i) {
+      throttle.CheckBegun();
+      throttle.CheckEnded(true, 5000 + i);
+    }
+    for (std::size_t i = 0; i < c.succeeded; ++i) {
+      throttle.CheckBegun();
+      throttle.CheckEnded(false, 5000);
+    }
+    for (std::size_t i = 0; i < c.in_flight; ++i) throttle.CheckBegun();
+    EXPECT_EQ(throttle.checks_in_flight(), c.in_flight);
+    EXPECT_EQ(throttle.CeilingWaitMs(c.at), c.wait);
+    EXPECT_EQ(throttle.RecordWaitMs("10.9.9.9", "other", c.at), 0u);
+    EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", c.at), c.wait);
+  }
+}
+
+// A record and the ceiling apart: WaitMs is the longer of the two.
+TEST(FailureThrottleTest, TheWaitIsTheLongerOfTheRecordAndTheCeiling) {
   FailureThrottle throttle;
   for (std::size_t i = 0; i < FailureThrottle::kMaxChecksPerSecond; ++i) {
-    EXPECT_EQ(throttle.WaitMs("10.0." + std::to_string(i) + ".1", "u", 5000 + i), 0u) << i;
-    throttle.Checked(5000 + i);
+    throttle.CheckBegun();
+    throttle.CheckEnded(true, 5000);
   }
-  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 5100), 900u);
-  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 5999), 1u);
-  EXPECT_EQ(throttle.WaitMs("10.9.9.9", "other", 6000), 0u);
+  throttle.Failed("192.0.2.7", "bob", 5000);
+  throttle.Failed("192.0.2.7", 5001);  // the address's second failure: 2 s
+  EXPECT_EQ(throttle.RecordWaitMs("192.0.2.7", "x", 5500), 1501u);
+  EXPECT_EQ(throttle.CeilingWaitMs(5500), 500u);
+  EXPECT_EQ(throttle.WaitMs("192.0.2.7", "x", 5500), 1501u);
+  EXPECT_EQ(throttle.RecordWaitMs("198.51.100.1", "x", 5500), 0u);
+  EXPECT_EQ(throttle.WaitMs("198.51.100.1", "x", 5500), 500u);
+}
+
+// Correct logins never fill the ceiling: 100 in one second, on one
+// connection, on a connection each, and from an address each, all checked.
+TEST_F(LoginTest, SuccessesInOneSecondAreNeverRefused) {
+  const struct {
+    const char* name;
+    bool new_connection, new_address;
+  } cases[] = {{"one connection", false, false},
+               {"a connection each", true, false},
+               {"an address each", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FailureThrottle throttle;
+    LoginSession one;
+    counting_.transforms = 0;
+    for (int i = 0; i < 100; ++i) {
+      LoginSession fresh;
+      LoginSession& s = c.new_connection ? fresh : one;
+      const std::string address = c.new_address ? "10.0." + std::to_string(i) + ".1" : "10.0.0.1";
+      EXPECT_EQ(s.Authenticate("bob", "secret", address, 7000000 + static_cast<std::uint64_t>(i),
+                               accounts_, throttle, counting_creds_),
+                AuthOutcome::kSuccess)
+          << i;
+    }
+    EXPECT_EQ(counting_.transforms, 100);
+    EXPECT_EQ(throttle.checks_in_flight(), 0u);
+    EXPECT_EQ(throttle.CeilingWaitMs(7000100), 0u);
+  }
+}
+
+// 20 failed guesses in one second from addresses of 20 blocks at 20 users:
+// no record holds a 21st AUTH from a fresh address back, the ceiling does;
+// it is neither checked nor counted, and is checked once the second passes.
+TEST_F(LoginTest, TheCeilingHoldsBackAFreshAddressAfterTwentyFailures) {
+  const std::uint64_t start = 8000000;
+  for (std::size_t i = 0; i < FailureThrottle::kMaxChecksPerSecond; ++i) {
+    LoginSession guesser;
+    EXPECT_EQ(guesser.Authenticate("user" + std::to_string(i), "guess",
+                                   "10." + std::to_string(i) + ".0.1", start + i, accounts_,
+                                   throttle_, counting_creds_),
+              AuthOutcome::kFailure)
+        << i;
+  }
+  counting_.transforms = 0;
+  LoginSession s;
+  const std::string fresh = "203.0.113.5";
+  EXPECT_EQ(
+      s.Authenticate("bob", "secret", fresh, start + 500, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kTooSoon);
+  EXPECT_TRUE(s.last_attempt_throttled());
+  EXPECT_EQ(counting_.transforms, 0);
+  EXPECT_EQ(s.failures(), 0);
+  EXPECT_EQ(throttle_.RecordWaitMs(fresh, "bob", start + 500), 0u);
+  EXPECT_EQ(throttle_.CeilingWaitMs(start + 500), 500u);
+  EXPECT_EQ(throttle_.checks_in_flight(), 0u);
+  // The first failure leaves the window at start + 1000: one more fits.
+  EXPECT_EQ(
+      s.Authenticate("bob", "secret", fresh, start + 1000, accounts_, throttle_, counting_creds_),
+      AuthOutcome::kSuccess);
+  EXPECT_FALSE(s.last_attempt_throttled());
+  EXPECT_EQ(counting_.transforms, 1);
+}
+
+// Checks begun and not yet ended fill the ceiling: of 25 begun from 25
+// addresses before any result, 20 are checked. A success that ends leaves
+// at once; a failure that ends stays for the second.
+TEST_F(LoginTest, ChecksUnderWayFillTheCeilingUntilTheirResults) {
+  const std::uint64_t now = 9000000;
+  std::vector<LoginSession> sessions(25);
+  std::vector<std::string> begun;
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    const std::string address = "10." + std::to_string(i) + ".0.1";
+    if (sessions[i].BeginAttempt("user" + std::to_string(i), address, now, throttle_))
+      begun.push_back(address);
+  }
+  ASSERT_EQ(begun.size(), FailureThrottle::kMaxChecksPerSecond);
+  EXPECT_EQ(throttle_.checks_in_flight(), FailureThrottle::kMaxChecksPerSecond);
+  EXPECT_EQ(throttle_.RecordWaitMs("10.99.0.1", "x", now), 0u);
+  EXPECT_GT(throttle_.CeilingWaitMs(now), 0u);
+  // One failure ends: still full, now for one second.
+  EXPECT_EQ(sessions[0].FinishAttempt("user0", false, begun[0], now + 10, throttle_),
+            AuthOutcome::kFailure);
+  EXPECT_EQ(throttle_.CeilingWaitMs(now + 10), 1000u);
+  LoginSession late;
+  EXPECT_FALSE(late.BeginAttempt("bob", "10.99.0.1", now + 10, throttle_));
+  // One success ends: its place is free at once.
+  EXPECT_EQ(sessions[1].FinishAttempt("user1", true, begun[1], now + 11, throttle_),
+            AuthOutcome::kSuccess);
+  EXPECT_EQ(throttle_.checks_in_flight(), FailureThrottle::kMaxChecksPerSecond - 2);
+  EXPECT_EQ(throttle_.CeilingWaitMs(now + 11), 0u);
+  EXPECT_TRUE(late.BeginAttempt("bob", "10.99.0.1", now + 11, throttle_));
+  // Ending for a connection that has gone frees a place in the same way.
+  RecordCheck(throttle_, "user2", true, begun[2], now + 12);
+  EXPECT_EQ(throttle_.CeilingWaitMs(now + 12), 0u);
+  EXPECT_EQ(throttle_.checks_in_flight(), FailureThrottle::kMaxChecksPerSecond - 2);
+}
+
+// A check whose computation throws still ends.
+TEST_F(LoginTest, ACheckThatThrowsStillEnds) {
+  Credentials throwing{[](std::string_view) -> std::string { throw std::runtime_error("no"); },
+                       ConstantTimeEquals};
+  LoginSession s;
+  EXPECT_THROW(s.Authenticate("bob", "secret", "10.0.0.1", now_, accounts_, throttle_, throwing),
+               std::runtime_error);
+  EXPECT_EQ(throttle_.checks_in_flight(), 0u);
+  EXPECT_EQ(s.failures(), 0);
 }
 
 // The side-step of a success between guesses: once a second, a good login
@@ -369,11 +524,16 @@ TEST(TooSoonTextTest, SaysHowManySecondsRoundedUp) {
     std::string seconds;
   } cases[] = {{0, "1 second"},     {1, "1 second"},       {1000, "1 second"},
                {1001, "2 seconds"}, {59999, "60 seconds"}, {60000, "60 seconds"}};
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(
         TooSoonText(c.wait_ms),
         "450-Too soon after a failed login from this address, try again in " + c.seconds + "\n\r")
         << c.wait_ms;
+    EXPECT_EQ(
+        CeilingText(c.wait_ms),
+        "450-Too many failed logins on this server just now, try again in " + c.seconds + "\n\r")
+        << c.wait_ms;
+  }
 }
 
 TEST(FailureThrottleTest, TheDelayDoublesUpToAMinute) {

@@ -174,6 +174,62 @@ TEST_F(AccessCommandsTest, AFailureMakesTheAddressWaitWithoutAnyoneWaiting) {
   EXPECT_EQ(other.sends(), (Sends{"230-Logged in as bob\n\r", ":: "}));
 }
 
+// Correct logins are never held back by the ceiling on guesses: more than
+// it would allow in one tick, on one connection, then on a connection each
+// (the real transform is slow, so 30 each; the session tests take 100).
+TEST_F(AccessCommandsTest, ManySuccessfulLoginsInOneSecondAreAllChecked) {
+  const Sends logged_in = {"230-Logged in as bob\n\r", ":: "};
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(Run({"auth", "bob", "secret pw"}), logged_in) << i;
+  for (int i = 0; i < 30; ++i) {
+    RecordingConnection other("127.0.0." + std::to_string(2 + i));
+    ProcessCommand(server_, other, *MakeLine({"auth", "bob", "secret pw"}));
+    ASSERT_EQ(other.sends(), logged_in) << i;
+  }
+  EXPECT_EQ(server_.records().back().text, "succeeded");
+}
+
+// 20 failed guesses in one tick, from addresses of 20 blocks at 20 users:
+// an AUTH from a fresh address is held back by the ceiling, with a line and
+// an audit text of its own, not checked and not counted; one from an address
+// that failed gets the address's line. A second later it is checked.
+TEST_F(AccessCommandsTest, TheCeilingOnGuessesHasALineOfItsOwn) {
+  for (int i = 0; i < 20; ++i) {
+    RecordingConnection guesser("10." + std::to_string(i) + ".0.1");
+    ProcessCommand(server_, guesser, *MakeLine({"auth", "user" + std::to_string(i), "guess"}));
+    ASSERT_EQ(guesser.sends(), kLoginFailed) << i;
+  }
+  const std::size_t audited = server_.records().size();
+  const struct {
+    const char* address;
+    std::string reply, audit;
+  } cases[] = {
+      {"203.0.113.5",
+       "450-Too many failed logins on this server just now, try again in 1 second\n\r",
+       "not checked (too many failed logins on this server in the last second)"},
+      {"10.3.0.1", "450-Too soon after a failed login from this address, try again in 1 second\n\r",
+       "not checked (too soon after a failed login from this address)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    RecordingConnection late(c.address);
+    ProcessCommand(server_, late, *MakeLine({"auth", "bob", "secret pw"}));
+    EXPECT_EQ(late.sends(), (Sends{c.reply, ":: "}));
+    EXPECT_EQ(late.Login().failures(), 0);
+    EXPECT_EQ(late.Login().user(), "Anonymous");
+    ASSERT_FALSE(server_.records().empty());
+    EXPECT_EQ(server_.records().back().event, AuditEvent::kLoginFailed);
+    EXPECT_EQ(server_.records().back().text, c.audit);
+    EXPECT_EQ(server_.audit_lines().back(),
+              "Audit: Anonymous at " + std::string(c.address) + ": AUTH bob " + c.audit);
+  }
+  EXPECT_EQ(server_.records().size(), audited + 2);
+  // No failure was added: a second on, the fresh address is checked.
+  server_.set_tick_ms(server_.TickMs() + 1000);
+  RecordingConnection later("203.0.113.5");
+  ProcessCommand(server_, later, *MakeLine({"auth", "bob", "secret pw"}));
+  EXPECT_EQ(later.sends(), (Sends{"230-Logged in as bob\n\r", ":: "}));
+}
+
 TEST_F(AccessCommandsTest, PermissionsAreReadWhenTheCommandRuns) {
   EXPECT_EQ(Run({"status", "Spooler"}).back(), ":: ");
   EXPECT_NE(Run({"status", "Spooler"}), Refused("STATUS", "AllowStatus"));

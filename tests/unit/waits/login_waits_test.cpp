@@ -130,6 +130,90 @@ TEST_F(LoginWaitsTest, AFailureIsCountedWhenTheClientLeavesBeforeTheAnswer) {
   EXPECT_FALSE(runner_.IsWaiting(a));
 }
 
+// The fault this guards against: one connection pipelining correct AUTHs
+// was held back after 20 of them, as if something had failed.
+TEST_F(LoginWaitsTest, PipelinedCorrectLoginsAreAllChecked) {
+  const ConnectionId a = Connect();
+  std::string lines;
+  for (int i = 0; i < 100; ++i) lines += "auth bob pw\n";
+  Receive(a, lines);
+  Settle();
+  std::string expected;
+  for (int i = 0; i < 100; ++i) expected += std::string(kLoggedIn) + ":: ";
+  EXPECT_EQ(SendsOf(a).text, expected);
+  EXPECT_EQ(transforms_, 100);
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
+}
+
+constexpr char kCeiling[] =
+    "450-Too many failed logins on this server just now, try again in 1 second\n\r:: ";
+
+// Checks on the workers fill the ceiling until their results are in: of 25
+// AUTHs from 25 addresses begun before any result, 20 are handed out and 5
+// answered by the ceiling at once. Each case: whether the 20 are right.
+TEST_F(LoginWaitsTest, ChecksUnderWayFillTheCeiling) {
+  for (const bool right : {false, true}) {
+    SCOPED_TRACE(right ? "right passwords" : "wrong passwords");
+    server_.LoginThrottle() = access::FailureThrottle();
+    transforms_ = 0;
+    std::vector<ConnectionId> ids;
+    for (int i = 0; i < 25; ++i) {
+      ids.push_back(Connect("10." + std::to_string(i) + ".0.1"));
+      Receive(ids.back(), right ? "auth bob pw\n" : "auth user" + std::to_string(i) + " nope\n");
+    }
+    EXPECT_EQ(executor_.Pending(), 20u);
+    EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 20u);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(SendsOf(ids[i]).text, i < 20 ? "" : kCeiling) << i;
+    EXPECT_EQ(server_.records().back().text,
+              "not checked (too many failed logins on this server in the last second)");
+    Settle();
+    EXPECT_EQ(transforms_, 20);
+    EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
+    for (int i = 0; i < 20; ++i)
+      EXPECT_EQ(SendsOf(ids[i]).text,
+                right ? std::string(kLoggedIn) + ":: " : std::string(kIncorrect) + ":: ")
+          << i;
+    // The results are in: successes have left the ceiling, failures stay
+    // for the second.
+    const ConnectionId late = Connect("203.0.113.5");
+    Receive(late, "auth bob pw\n");
+    Settle();
+    EXPECT_EQ(SendsOf(late).text, right ? std::string(kLoggedIn) + ":: " : kCeiling);
+    EXPECT_EQ(transforms_, right ? 21 : 20);
+    for (const ConnectionId id : ids) Disconnect(id);
+    Disconnect(late);
+  }
+}
+
+// A check whose client has gone ends when its result comes back, and a
+// success then leaves the ceiling as one answered would.
+TEST_F(LoginWaitsTest, AChecksEndIsRecordedWhenItsClientHasGone) {
+  std::vector<ConnectionId> ids;
+  for (int i = 0; i < 20; ++i) {
+    ids.push_back(Connect("10." + std::to_string(i) + ".0.1"));
+    Receive(ids.back(), "auth bob pw\n");
+  }
+  for (const ConnectionId id : ids) Disconnect(id);
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 20u);
+  Settle();
+  EXPECT_EQ(transforms_, 20);
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
+  EXPECT_EQ(server_.LoginThrottle().CeilingWaitMs(server_.TickMs()), 0u);
+}
+
+// Checks whose results will never be delivered, the service stopping, end
+// as the sessions are cancelled.
+TEST_F(LoginWaitsTest, CancellingTheSessionsEndsTheirChecks) {
+  const ConnectionId a = Connect();
+  Receive(a, "auth bob pw\n");
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 1u);
+  runner_.CancelAll();
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
+  // The result that comes back later ends nothing a second time.
+  Settle();
+  EXPECT_EQ(server_.LoginThrottle().checks_in_flight(), 0u);
+}
+
 TEST_F(LoginWaitsTest, TheThirdFailureClosesAndDropsTheHeldLines) {
   const ConnectionId a = Connect();
   for (int i = 0; i < 2; ++i) {

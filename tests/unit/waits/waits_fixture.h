@@ -108,9 +108,10 @@ class WaitsTest : public ::testing::Test {
     });
   }
 
-  // A new client, accepted by the driver; its number is never used again.
-  ConnectionId Connect() {
-    std::shared_ptr<FakePeer> peer = listener_.Queue();
+  // A new client from `address`, accepted by the driver; its number is
+  // never used again.
+  ConnectionId Connect(const std::string& address = "127.0.0.1") {
+    std::shared_ptr<FakePeer> peer = listener_.Queue(address);
     driver_.ListenerReady(0);
     const ConnectionId id = listener_.accepted.back();
     peers_[id] = std::move(peer);
