@@ -31,6 +31,25 @@ std::shared_ptr<ServiceManager> WorkerManager(std::shared_ptr<CancelSignal> canc
   return std::make_shared<CancellableManager>(std::move(system), std::move(cancel));
 }
 
+// The password transform below the service thread's priority, so that a
+// burst of AUTHs from many clients slows their logins rather than every
+// other client's replies.
+access::Credentials BackgroundCredentials() {
+  access::Credentials credentials = access::Credentials::Standard();
+  credentials.transform = [standard = credentials.transform](std::string_view password) {
+    struct Priority {
+      HANDLE thread = GetCurrentThread();
+      int before = GetThreadPriority(thread);
+      Priority() { SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL); }
+      ~Priority() {
+        if (before != THREAD_PRIORITY_ERROR_RETURN) SetThreadPriority(thread, before);
+      }
+    } lowered;
+    return standard(password);
+  };
+  return credentials;
+}
+
 }  // namespace
 
 THalvexa351::THalvexa351()
@@ -57,7 +76,8 @@ THalvexa351::THalvexa351()
       checks_(workers_,
               [poster = loop_.GetPoster(), this](LoginCheckReport report) {
                 poster.Post([this, report] { OnLoginCheck(report); });
-              }),
+              },
+              BackgroundCredentials()),
       // The command runner finds, pauses and resumes connections in the
       // connection driver.
       runner_(core_, scheduler_, [this](ConnectionId id) { return driver_.FindById(id); }) {
