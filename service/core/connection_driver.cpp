@@ -390,9 +390,6 @@ void ConnectionDriver::Reap() {
 void ConnectionDriver::Poll() {
   Guarded([&] { socket_.AcceptWaiting(); });
   const std::uint64_t now = service_.TickMs();
-  // Each connection not waiting for a turn takes a short one of its own, as
-  // if all of them were busy.
-  const int lines = TurnLines(connections_.size());
   for (auto& c : connections_) {
     Guarded([&] {
       if (c->disconnected) {
@@ -406,11 +403,8 @@ void ConnectionDriver::Poll() {
       }
       // A lost write or read notification must not stall the connection.
       if (c->Output().Blocked()) c->Writable();
-      if (c->turn_queued) {
-        if (!c->input_ended && !c->IsClosed()) c->read_pending = true;
-        return;
-      }
-      BeginTurn(*c, lines);
+      // Each connection not waiting for a turn takes a short one of its own.
+      if (!BeginOwnTurn(*c)) return;
       Resume(*c);
       if (!c->IsClosed() && !c->InputPaused() && !c->input_ended) Read(*c);
     });

@@ -157,31 +157,26 @@ void THalvexa351::OnControl(ServiceControl control) {
   }
 }
 
-void THalvexa351::OnReport(const OperationReport& report) {
+template <typename Work>
+void THalvexa351::DeliverFromWorker(Work&& work) {
   try {
-    runner_.Deliver(report);
+    work();
   } catch (const std::exception& e) {
     LogEventError(e.what());
   }
   driver_.Settle();
+}
+
+void THalvexa351::OnReport(const OperationReport& report) {
+  DeliverFromWorker([&] { runner_.Deliver(report); });
 }
 
 void THalvexa351::OnLoginCheck(const LoginCheckReport& report) {
-  try {
-    runner_.DeliverLogin(report);
-  } catch (const std::exception& e) {
-    LogEventError(e.what());
-  }
-  driver_.Settle();
+  DeliverFromWorker([&] { runner_.DeliverLogin(report); });
 }
 
 void THalvexa351::OnWatchPoll(const WatchPoll& poll) {
-  try {
-    watch_.Deliver(poll);
-  } catch (const std::exception& e) {
-    LogEventError(e.what());
-  }
-  driver_.Settle();
+  DeliverFromWorker([&] { watch_.Deliver(poll); });
 }
 
 void THalvexa351::EndWaits() {

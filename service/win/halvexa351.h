@@ -90,6 +90,10 @@ class THalvexa351 final : public HostedService {
  private:
   // Loop thread: a stop or shutdown request; the loop ends after it.
   void OnControl(ServiceControl control);
+  // Loop thread: runs `work` (a worker's result handed on), records what it
+  // raises in the event log, then lets the connections it resumed run.
+  template <typename Work>
+  void DeliverFromWorker(Work&& work);
   // Loop thread: one report of a worker, handed to the command runner.
   void OnReport(const OperationReport& report);
   // Loop thread: a watch poll's result, handed to the watches.
