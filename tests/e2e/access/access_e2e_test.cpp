@@ -42,6 +42,14 @@ class AccessTest : public halv::e2e::InstalledServiceTest {
     return client.Connect(Port(), options);
   }
 
+  // Connects `client` from `from` to 127.0.0.1, then reads the greeting up to its
+  // prompt.
+  ::testing::AssertionResult Greeted(Client& client, const char* from = "127.0.0.1") const {
+    ::testing::AssertionResult connected = Connect(client, from, "127.0.0.1");
+    if (connected) client.ReadUntil(kPrompt);
+    return connected;
+  }
+
   // Sends `line` (an AUTH) until it is checked, that is answered other than
   // "450-Too soon...", within 30 seconds; returns the checked answer.
   static std::string AskChecked(Client& c, const std::string& line) {
@@ -134,8 +142,7 @@ TEST_F(AccessTest, ThreeWrongPasswordsCloseTheConnection) {
   SetSystem("RequireAuth", "1");
   StartRunning();
   Client c;
-  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-  c.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(c));
   EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
   // Too soon after a failure: not checked, not counted.
   EXPECT_EQ(c.Ask("auth bob secret pw").substr(0, 4), "450-");
@@ -160,8 +167,7 @@ TEST_F(AccessTest, TheRightPasswordRetypedAtOnceIsToldToWaitThenSucceeds) {
   SetSystem("RequireAuth", "1");
   StartRunning();
   Client c;
-  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-  c.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(c));
   EXPECT_EQ(c.Ask("auth bob wrong"), "530-Login incorrect\n\r:: ");
   EXPECT_EQ(c.Ask("auth bob secret pw"),
             "450-Too soon after a failed login from this address, try again in 1 second\n\r:: ");
@@ -175,8 +181,7 @@ TEST_F(AccessTest, GuessesBetweenLoginsAndFromOtherAddressesAreThrottled) {
   SetSystem("RequireAuth", "1");
   StartRunning();
   Client c;
-  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-  c.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(c));
   EXPECT_EQ(c.Ask("auth Admin guess1"), "530-Login incorrect\n\r:: ");
   EXPECT_EQ(AskChecked(c, "auth bob secret pw"), "230-Logged in as bob\n\r:: ");
   EXPECT_EQ(AskChecked(c, "auth Admin guess2"), "530-Login incorrect\n\r:: ");
@@ -185,8 +190,7 @@ TEST_F(AccessTest, GuessesBetweenLoginsAndFromOtherAddressesAreThrottled) {
     SCOPED_TRACE(i);
     Client other;
     const std::string from = "127.0.0." + std::to_string(i);
-    ASSERT_TRUE(Connect(other, from.c_str(), "127.0.0.1"));
-    other.ReadUntil(kPrompt);
+    ASSERT_TRUE(Greeted(other, from.c_str()));
     EXPECT_EQ(other.Ask("auth Admin guess").substr(0, 4), "450-");
   }
   EXPECT_EQ(AskChecked(c, "auth bob secret pw"), "230-Logged in as bob\n\r:: ");
@@ -250,10 +254,8 @@ TEST_F(AccessTest, MaxClientsTurnsAwayTheOneTooMany) {
   SetSystem("MaxClients", "2");
   StartRunning();
   Client a, b, c;
-  ASSERT_TRUE(Connect(a, "127.0.0.1", "127.0.0.1"));
-  a.ReadUntil(kPrompt);
-  ASSERT_TRUE(Connect(b, "127.0.0.1", "127.0.0.1"));
-  b.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(a));
+  ASSERT_TRUE(Greeted(b));
   ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
   std::string said;
   EXPECT_TRUE(c.WaitClosed(10s, &said));
@@ -270,10 +272,8 @@ TEST_F(AccessTest, IdleTimeoutClosesASilentConnection) {
   SetSystem("VerboseLogging", "1");
   StartRunning();
   Client quiet, busy;
-  ASSERT_TRUE(Connect(quiet, "127.0.0.1", "127.0.0.1"));
-  quiet.ReadUntil(kPrompt);
-  ASSERT_TRUE(Connect(busy, "127.0.0.1", "127.0.0.1"));
-  busy.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(quiet));
+  ASSERT_TRUE(Greeted(busy));
   const auto start = std::chrono::steady_clock::now();
   std::string said;
   // The busy client speaks every half second and stays.
@@ -295,8 +295,7 @@ TEST_F(AccessTest, VerboseLogShowsControlBytesEscaped) {
   SetSystem("VerboseLogging", "1");
   StartRunning();
   Client c;
-  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-  c.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(c));
   c.Send("help\r\n");
   c.ReadUntil("311-End of HELP info\n\r:: ");
   // Three lines, three replies: once they are in, every receipt is logged.
@@ -319,8 +318,7 @@ TEST_F(AccessTest, LogMaxBytesKeepsOneOlderGeneration) {
   StartRunning();
   Client c;
   for (int i = 0; i < 6; ++i) {
-    ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-    c.ReadUntil(kPrompt);
+    ASSERT_TRUE(Greeted(c));
     c.Ask("stime");
     c.Close();
   }
@@ -347,15 +345,13 @@ TEST_F(AccessTest, RefusalsDoNotRotateAnAuditLineAway) {
   StartRunning();
   {
     Client admin;
-    ASSERT_TRUE(Connect(admin, "127.0.0.1", "127.0.0.1"));
-    admin.ReadUntil(kPrompt);
+    ASSERT_TRUE(Greeted(admin));
     ASSERT_EQ(admin.Ask("auth Admin admin pw"), "230-Logged in as Admin\n\r:: ");
     ASSERT_TRUE(admin.Leave());
   }
 
   Client c;
-  ASSERT_TRUE(Connect(c, "127.0.0.1", "127.0.0.1"));
-  c.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(c));
   ASSERT_EQ(c.Ask("auth bob bob pw"), "230-Logged in as bob\n\r:: ");
   const std::string line = "stop " + std::string(kTestService) + "\r\n";
   const std::string refusal = "550-Permission denied: STOP needs AllowStop\n\r:: ";
@@ -415,10 +411,8 @@ TEST_F(AccessTest, LoginTimeoutClosesASilentClient) {
   SetSystem("LoginTimeout", "2");
   StartRunning();
   Client silent, member;
-  ASSERT_TRUE(Connect(silent, "127.0.0.1", "127.0.0.1"));
-  silent.ReadUntil(kPrompt);
-  ASSERT_TRUE(Connect(member, "127.0.0.2", "127.0.0.1"));
-  member.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(silent));
+  ASSERT_TRUE(Greeted(member, "127.0.0.2"));
   ASSERT_EQ(member.Ask("auth Admin admin pw"), "230-Logged in as Admin\n\r:: ");
   std::string said;
   EXPECT_TRUE(silent.WaitClosed(15s, &said));
@@ -471,10 +465,8 @@ TEST_F(AccessTest, PipelinedLoginsDoNotHoldABystandersReply) {
   SetSystem("RequireAuth", "1");
   StartRunning();
   Client pipeliner, bystander;
-  ASSERT_TRUE(Connect(pipeliner, "127.0.0.1", "127.0.0.1"));
-  pipeliner.ReadUntil(kPrompt);
-  ASSERT_TRUE(Connect(bystander, "127.0.0.2", "127.0.0.1"));
-  bystander.ReadUntil(kPrompt);
+  ASSERT_TRUE(Greeted(pipeliner));
+  ASSERT_TRUE(Greeted(bystander, "127.0.0.2"));
   std::string lines;
   for (int i = 0; i < 1000; ++i) lines += "auth Admin admin pw\r\n";
   ASSERT_TRUE(pipeliner.Send(lines));
