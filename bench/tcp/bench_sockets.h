@@ -17,3 +17,20 @@
 using SOCKET = int;
 inline int closesocket(SOCKET s) { return close(s); }
 #endif
+
+// Starts the socket layer (Winsock), or makes a write to a lost connection
+// an error instead of a fatal signal (POSIX); and ends it again.
+inline void StartSockets() {
+#ifdef _WIN32
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+#else
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+inline void StopSockets() {
+#ifdef _WIN32
+  WSACleanup();
+#endif
+}

@@ -76,12 +76,7 @@ int main(int argc, char** argv) {
   const std::string service = argv[2];
   const int rounds = std::atoi(argv[3]);
   const int delay_ms = argc > 4 ? std::atoi(argv[4]) : 500;
-#ifdef _WIN32
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-#else
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  StartSockets();
   std::vector<double> greetings, stimes, stops;
   for (int round = 0; round < rounds; ++round) {
     std::string a_text, b_text;
@@ -130,8 +125,6 @@ int main(int argc, char** argv) {
       "stime_max_ms=%.1f stop_median_ms=%.1f\n",
       rounds, Median(greetings), *std::max_element(greetings.begin(), greetings.end()),
       Median(stimes), *std::max_element(stimes.begin(), stimes.end()), Median(stops));
-#ifdef _WIN32
-  WSACleanup();
-#endif
+  StopSockets();
   return 0;
 }

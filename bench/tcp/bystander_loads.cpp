@@ -197,12 +197,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bystander_loads: unknown mode \"%s\" or no rounds\n", mode.c_str());
     return 2;
   }
-#ifdef _WIN32
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-#else
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+  StartSockets();
   std::string text;
   SOCKET b = Connect(port, 0);
   if (b == kNoSocket || !ReadUntil(b, kPrompt, text, 30000)) {
@@ -317,9 +312,7 @@ int main(int argc, char** argv) {
               "stime_max_ms=%.1f unanswered=%d\n",
               mode.c_str(), rounds, static_cast<int>(all.size()), Median(all), Percentile(all, 0.9),
               *std::max_element(all.begin(), all.end()), unanswered);
-#ifdef _WIN32
-  WSACleanup();
-#endif
+  StopSockets();
   if (!settled) return 1;
   return unanswered == 0 ? 0 : 3;
 }

@@ -45,12 +45,7 @@ int main(int argc, char** argv) {
   const std::string command = std::string(argc > 4 ? argv[4] : "help") + "\r\n";
   const std::string terminator = argc > 5 ? argv[5] : "\n\r:: ";
 
-#ifdef _WIN32
-  WSADATA wsa;
-  WSAStartup(MAKEWORD(2, 2), &wsa);
-#else
-  std::signal(SIGPIPE, SIG_IGN);  // a lost connection is reported, not fatal
-#endif
+  StartSockets();
   std::vector<SOCKET> sockets;
   // One after another: the server's listen backlog is small.
   for (int i = 0; i < clients; ++i) {
@@ -99,8 +94,6 @@ int main(int argc, char** argv) {
       "least_served=%ld\n",
       clients, round_trips.size(), elapsed, round_trips.size() / elapsed, at(0.5), at(0.99), least);
   for (SOCKET s : sockets) closesocket(s);
-#ifdef _WIN32
-  WSACleanup();
-#endif
+  StopSockets();
   return least > 0 ? 0 : 1;
 }
